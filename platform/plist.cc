@@ -1,0 +1,338 @@
+#include "platform/plist.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "platform/c_locale.h"
+#include "platform/files.h"
+
+namespace platform::plist {
+
+namespace {
+
+constexpr const char* kUIDKey = "CF$UID";
+
+struct NodeDeleter {
+  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+struct FreeDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+ErrorPtr makeCocoaError(std::int64_t code, const std::string& description, Dictionary extra = {},
+                        ErrorPtr underlying = nullptr) {
+  Dictionary userInfo{{kLocalizedDescriptionKey, description}};
+  for (auto& [key, value] : extra) userInfo.set(key, std::move(value));
+  return makeError(kCocoaErrorDomain, code, std::move(userInfo), std::move(underlying));
+}
+
+// --- Reading ------------------------------------------------------------------
+
+// The library keeps one integer kind for both signednesses and remembers, per node,
+// whether a value with the top bit set was written unsigned. Its comparison takes that
+// mark into account, so comparing with a fresh (signed) node of the same bits tells.
+bool isNegativeInteger(plist_t node, std::uint64_t bits) {
+  if (bits <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+  const Node reference(plist_new_uint(bits));
+  return plist_compare_node_value(reference.get(), node) != 0;
+}
+
+Value integerValue(std::uint64_t bits, bool negative) {
+  if (negative) return Value(static_cast<std::int64_t>(bits));
+  if (bits <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return Value(static_cast<std::int64_t>(bits));
+  }
+  return Value(bits);
+}
+
+std::optional<Value> toValue(plist_t node) {
+  switch (plist_get_node_type(node)) {
+  case PLIST_BOOLEAN: {
+    std::uint8_t value = 0;
+    plist_get_bool_val(node, &value);
+    return Value(value != 0);
+  }
+  case PLIST_UINT: {
+    std::uint64_t bits = 0;
+    plist_get_uint_val(node, &bits);
+    return integerValue(bits, isNegativeInteger(node, bits));
+  }
+  case PLIST_REAL: {
+    double value = 0;
+    plist_get_real_val(node, &value);
+    return Value(value);
+  }
+  case PLIST_STRING:
+  case PLIST_KEY: {
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return Value(std::string(text ? text : "", text ? length : 0));
+  }
+  case PLIST_DATA: {
+    std::uint64_t length = 0;
+    const char* bytes = plist_get_data_ptr(node, &length);
+    return Value(bytes ? Data(bytes, length) : Data());
+  }
+  case PLIST_DATE: {
+    // Whole seconds carry the sign; the microseconds are a magnitude.
+    std::int32_t seconds = 0, microseconds = 0;
+    plist_get_date_val(node, &seconds, &microseconds);
+    const double fraction = std::abs(microseconds) / 1e6;
+    const double interval = seconds < 0 ? seconds - fraction : seconds + fraction;
+    return Value(Date::fromTimeIntervalSinceReferenceDate(interval));
+  }
+  case PLIST_UID: {
+    std::uint64_t value = 0;
+    plist_get_uid_val(node, &value);
+    return Value(Dictionary{{kUIDKey, integerValue(value, false)}});
+  }
+  case PLIST_ARRAY: {
+    Array array;
+    array.reserve(plist_array_get_size(node));
+    plist_array_iter iterator = nullptr;
+    plist_array_new_iter(node, &iterator);
+    std::unique_ptr<void, FreeDeleter> iteratorOwner(iterator);
+    for (;;) {
+      plist_t item = nullptr;
+      plist_array_next_item(node, iterator, &item);
+      if (!item) break;
+      auto value = toValue(item);
+      if (!value) return std::nullopt;
+      array.push_back(std::move(*value));
+    }
+    return Value(std::move(array));
+  }
+  case PLIST_DICT: {
+    Dictionary dictionary;
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(node, &iterator);
+    std::unique_ptr<void, FreeDeleter> iteratorOwner(iterator);
+    for (;;) {
+      char* key = nullptr;
+      plist_t item = nullptr;
+      plist_dict_next_item(node, iterator, &key, &item);
+      std::unique_ptr<char, FreeDeleter> keyOwner(key);
+      if (!item) break;
+      auto value = toValue(item);
+      if (!value) return std::nullopt;
+      dictionary.set(key ? key : "", std::move(*value));
+    }
+    return Value(std::move(dictionary));
+  }
+  default:
+    return std::nullopt;
+  }
+}
+
+// --- Writing ------------------------------------------------------------------
+
+// The library's only way to mark a new integer node as unsigned is its own parser.
+plist_t newUnsignedNode(std::uint64_t value) {
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">"
+                          "<integer>" +
+                          std::to_string(value) + "</integer></plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
+  return node;
+}
+
+std::optional<std::uint64_t> uidReference(const Dictionary& dictionary) {
+  if (dictionary.size() != 1) return std::nullopt;
+  const Value* value = dictionary.find(kUIDKey);
+  if (!value || (value->type() != Value::Type::Int && value->type() != Value::Type::UInt)) {
+    return std::nullopt;
+  }
+  return value->asUInt();
+}
+
+bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+Node toNode(const Value& value, std::string& problem) {
+  switch (value.type()) {
+  case Value::Type::Null:
+    problem = "Property lists cannot hold null.";
+    return nullptr;
+  case Value::Type::Bool:
+    return Node(plist_new_bool(*value.asBool() ? 1 : 0));
+  case Value::Type::Int:
+    // Stored as the same 64 bits; the library writes them back signed.
+    return Node(plist_new_uint(static_cast<std::uint64_t>(*value.asInt())));
+  case Value::Type::UInt: {
+    const std::uint64_t u = *value.asUInt();
+    if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return Node(plist_new_uint(u));
+    }
+    Node node(newUnsignedNode(u));
+    if (!node) problem = "Could not store an unsigned integer.";
+    return node;
+  }
+  case Value::Type::Double:
+    return Node(plist_new_real(*value.asDouble()));
+  case Value::Type::String: {
+    const std::string& text = *value.asString();
+    if (hasNul(text)) {
+      problem = "Property list strings cannot contain NUL.";
+      return nullptr;
+    }
+    return Node(plist_new_string(text.c_str()));
+  }
+  case Value::Type::Data: {
+    const Data& data = *value.asData();
+    return Node(plist_new_data(reinterpret_cast<const char*>(data.bytes()), data.size()));
+  }
+  case Value::Type::Date: {
+    const double interval = value.asDate()->timeIntervalSinceReferenceDate();
+    double whole = std::trunc(interval);
+    long long microseconds = std::llround((interval - whole) * 1e6);
+    if (microseconds >= 1000000 || microseconds <= -1000000) {
+      whole += microseconds > 0 ? 1 : -1;
+      microseconds = 0;
+    }
+    if (!(whole >= std::numeric_limits<std::int32_t>::min() &&
+          whole <= std::numeric_limits<std::int32_t>::max())) {
+      problem = "Date out of the range a property list can hold.";
+      return nullptr;
+    }
+    return Node(
+        plist_new_date(static_cast<std::int32_t>(whole), static_cast<std::int32_t>(microseconds)));
+  }
+  case Value::Type::Array: {
+    Node array(plist_new_array());
+    for (const Value& item : *value.asArray()) {
+      Node child = toNode(item, problem);
+      if (!child) return nullptr;
+      plist_array_append_item(array.get(), child.release());
+    }
+    return array;
+  }
+  case Value::Type::Dictionary: {
+    const Dictionary& dictionary = *value.asDictionary();
+    if (auto uid = uidReference(dictionary)) return Node(plist_new_uid(*uid));
+    Node node(plist_new_dict());
+    for (const auto& [key, item] : dictionary) {
+      if (hasNul(key)) {
+        problem = "Property list keys cannot contain NUL.";
+        return nullptr;
+      }
+      Node child = toNode(item, problem);
+      if (!child) return nullptr;
+      plist_dict_set_item(node.get(), key.c_str(), child.release());
+    }
+    return node;
+  }
+  }
+  return nullptr;
+}
+
+void reportCorrupt(ErrorPtr* error, const std::string& detail) {
+  if (error) {
+    *error = makeCocoaError(kReadCorruptError,
+                            "The data couldn\u2019t be read because it isn\u2019t in the correct "
+                            "format.",
+                            Dictionary{{"NSDebugDescription", detail}});
+  }
+}
+
+ErrorPtr fileError(std::int64_t code, const std::string& path, ErrorPtr underlying) {
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  const std::string reason = code == kFileReadNoSuchFileError
+                                 ? "there is no such file."
+                                 : "it isn\u2019t in the correct format.";
+  const std::string description =
+      "The file \u201c" + name + "\u201d couldn\u2019t be opened because " + reason;
+  return makeCocoaError(code, description, Dictionary{{kFilePathErrorKey, path}},
+                        std::move(underlying));
+}
+
+}  // namespace
+
+std::optional<Value> parse(const Data& data, ErrorPtr* error) {
+  if (data.size() > std::numeric_limits<std::uint32_t>::max()) {
+    reportCorrupt(error, "Too large for a property list.");
+    return std::nullopt;
+  }
+  plist_t root = nullptr;
+  if (!data.empty()) {
+    // The library reads XML reals with the C library, which follows the process locale.
+    const CLocaleScope cLocale;
+    plist_from_memory(reinterpret_cast<const char*>(data.bytes()),
+                      static_cast<std::uint32_t>(data.size()), &root);
+  }
+  const Node owner(root);
+  if (!root) {
+    reportCorrupt(error, "Not an XML or binary property list.");
+    return std::nullopt;
+  }
+  auto value = toValue(root);
+  if (!value) reportCorrupt(error, "Unknown kind of property list object.");
+  return value;
+}
+
+std::optional<Data> write(const Value& value, Format format, ErrorPtr* error) {
+  std::string problem;
+  const Node root = toNode(value, problem);
+  if (!root) {
+    if (error) {
+      *error = makeCocoaError(kWriteInvalidError,
+                              "The data couldn\u2019t be written because it isn\u2019t in the "
+                              "correct format.",
+                              Dictionary{{"NSDebugDescription", problem}});
+    }
+    return std::nullopt;
+  }
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  std::optional<Data> result;
+  const CLocaleScope cLocale;
+  if (format == Format::XML) {
+    plist_to_xml(root.get(), &bytes, &length);
+    if (bytes) result = Data(bytes, length);
+    plist_to_xml_free(bytes);
+  } else {
+    plist_to_bin(root.get(), &bytes, &length);
+    if (bytes) result = Data(bytes, length);
+    plist_to_bin_free(bytes);
+  }
+  if (!result && error) {
+    *error = makeCocoaError(kWriteInvalidError, "The property list could not be written.");
+  }
+  return result;
+}
+
+std::optional<Value> readFile(const std::string& path, ErrorPtr* error) {
+  ErrorPtr readError;
+  const auto data = platform::readFile(path, &readError);
+  if (!data) {
+    if (error) {
+      const bool missing = readError && readError->code() == kFileReadNoSuchFileError;
+      *error = fileError(missing ? kFileReadNoSuchFileError : kFileReadCorruptFileError, path,
+                         readError);
+    }
+    return std::nullopt;
+  }
+  ErrorPtr parseError;
+  auto value = parse(*data, &parseError);
+  if (!value && error) *error = fileError(kFileReadCorruptFileError, path, parseError);
+  return value;
+}
+
+std::optional<Dictionary> readDictionaryFile(const std::string& path, ErrorPtr* error) {
+  auto value = readFile(path, error);
+  if (!value) return std::nullopt;
+  if (Dictionary* dictionary = value->asDictionary()) return std::move(*dictionary);
+  if (error) *error = fileError(kFileReadCorruptFileError, path, nullptr);
+  return std::nullopt;
+}
+
+bool writeFile(const Value& value, const std::string& path, Format format, ErrorPtr* error) {
+  const auto data = write(value, format, error);
+  return data && writeFileAtomically(path, *data, error);
+}
+
+}  // namespace platform::plist

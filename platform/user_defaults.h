@@ -1,0 +1,91 @@
+// UserDefaults: a persistent store of settings, one per suite, kept in memory and in a
+// property-list file under Preferences; safe to use from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/value.h"
+
+namespace platform {
+
+class UserDefaults {
+ public:
+  // The suite named after the main bundle's identifier.
+  static std::shared_ptr<UserDefaults> standard();
+  // One shared store per suite name for the life of the process, kept in
+  // "<preferencesDirectory()>/<name>.plist" (the path is fixed when the store is first
+  // asked for).
+  static std::shared_ptr<UserDefaults> suite(const std::string& name);
+
+  const std::string& suiteName() const { return suiteName_; }
+  const std::filesystem::path& filePath() const { return filePath_; }
+
+  // The stored value, else the registered default, else none.
+  std::optional<Value> objectForKey(std::string_view key) const;
+  // A string as it is, a number in its string form; none for anything else.
+  std::optional<std::string> stringForKey(std::string_view key) const;
+  // Numbers convert and strings are read as numbers ("42" → 42, "YES" → true); anything
+  // else, and an absent key, reads as 0 / false.
+  std::int64_t integerForKey(std::string_view key) const;
+  bool boolForKey(std::string_view key) const;
+  double doubleForKey(std::string_view key) const;
+  // None unless the value is of that kind.
+  std::optional<Data> dataForKey(std::string_view key) const;
+  std::optional<Array> arrayForKey(std::string_view key) const;
+  std::optional<Dictionary> dictionaryForKey(std::string_view key) const;
+
+  // Each change is written to the file before the call returns. None, or a null Value,
+  // removes the key. A value holding a null inside an array or dictionary cannot go into a
+  // property list: that throws platform::Exception "NSInvalidArgumentException" and
+  // changes nothing.
+  void setObject(std::string_view key, std::optional<Value> value);
+  void setInteger(std::string_view key, std::int64_t value);
+  void setBool(std::string_view key, bool value);
+  void setDouble(std::string_view key, double value);
+  void setString(std::string_view key, std::string value);
+  void removeObjectForKey(std::string_view key);
+
+  // Registered defaults overlaid with the stored values.
+  Dictionary dictionaryRepresentation() const;
+  // Writes whatever an earlier failed write left unsaved; true when the file is current.
+  bool synchronize();
+  // Values answered for absent keys, for this process only (never written).
+  void registerDefaults(const Dictionary& defaults);
+
+  UserDefaults(const UserDefaults&) = delete;
+  UserDefaults& operator=(const UserDefaults&) = delete;
+
+ private:
+  struct Key {};  // only suite() makes stores
+
+ public:
+  UserDefaults(Key, std::string suiteName, std::filesystem::path filePath);
+
+ private:
+  const Value* lookUp(std::string_view key) const;  // with mutex_ held
+  void loadIfNeeded() const;                        // with mutex_ held
+  void change(std::string_view key, std::optional<Value> value);
+  bool persist();
+
+  const std::string suiteName_;
+  const std::filesystem::path filePath_;
+
+  mutable std::mutex mutex_;
+  mutable bool loaded_ = false;
+  mutable Dictionary values_;
+  Dictionary registered_;
+  std::uint64_t generation_ = 0;  // counts changes
+
+  // Held while writing the file, so that readers never wait for the disk and writers
+  // that queue up behind one write find their change already saved.
+  std::mutex writeMutex_;
+  std::uint64_t writtenGeneration_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,86 @@
+#include "tests/support/child_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+extern char** environ;
+
+namespace testing_support {
+
+bool ChildTestResult::passed() const {
+  return exitStatus == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos;
+}
+
+ChildTestResult runTestInChildProcess(const std::string& fullTestName,
+                                      const std::map<std::string, std::string>& environment) {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string text = *entry;
+    std::size_t equals = text.find('=');
+    if (equals != std::string::npos) {
+      variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+  }
+  for (const auto& [name, value] : environment) {
+    variables[name] = value;
+  }
+  std::vector<std::string> environmentTexts;
+  for (const auto& [name, value] : variables) {
+    environmentTexts.push_back(name + "=" + value);
+  }
+  std::vector<char*> environmentPointers;
+  for (std::string& text : environmentTexts) {
+    environmentPointers.push_back(text.data());
+  }
+  environmentPointers.push_back(nullptr);
+
+  std::string program = "/proc/self/exe";
+  std::string filter = "--gtest_filter=" + fullTestName;
+  std::string alsoDisabled = "--gtest_also_run_disabled_tests";
+  std::vector<char*> arguments = {program.data(), filter.data(), alsoDisabled.data(), nullptr};
+
+  int pipeEnds[2];
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    throw std::runtime_error("cannot create a pipe");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+  pid_t child = 0;
+  int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, arguments.data(),
+                              environmentPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  if (spawned != 0) {
+    ::close(pipeEnds[0]);
+    throw std::runtime_error(std::string("cannot start the child: ") + std::strerror(spawned));
+  }
+
+  ChildTestResult result;
+  char buffer[4096];
+  for (;;) {
+    ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (count > 0) {
+      result.output.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(pipeEnds[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,37 @@
+// TemporaryHome: gives a test its own HOME and XDG folders, so that anything the code
+// under test stores lands in a fresh directory that is removed afterwards.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace testing_support {
+
+class TemporaryHome {
+ public:
+  TemporaryHome();
+  ~TemporaryHome();
+  TemporaryHome(const TemporaryHome&) = delete;
+  TemporaryHome& operator=(const TemporaryHome&) = delete;
+
+  const std::filesystem::path& path() const { return root_; }
+  std::filesystem::path dataHome() const { return root_ / ".local/share"; }
+  std::filesystem::path cacheHome() const { return root_ / ".cache"; }
+  std::filesystem::path configHome() const { return root_ / ".config"; }
+
+ private:
+  std::filesystem::path root_;
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A fixture whose every test runs in its own TemporaryHome.
+class TemporaryHomeTest : public ::testing::Test {
+ protected:
+  TemporaryHome home_;
+};
+
+}  // namespace testing_support
