@@ -23,7 +23,7 @@
 namespace platform {
 namespace {
 
-constexpr const char* kMainQueueLabel = "com.apple.main-thread";
+constexpr const char* kMainQueueLabel = "main-thread";
 
 // Misuse the platform treated as a crash (over-resume, unbalanced group leave).
 [[noreturn]] void fatal(const char* message) {

@@ -50,7 +50,7 @@ class Queue : public std::enable_shared_from_this<Queue> {
   // Whether the calling thread is running a task of this queue.
   bool isCurrent() const;
   // The label of the queue running the calling thread's task; "" outside any queue,
-  // "com.apple.main-thread" on the main thread.
+  // "main-thread" on the main thread.
   static std::string currentLabel();
 
   // Queue-specific values: set on a queue, read back from any task running on it.

@@ -229,8 +229,8 @@ TEST(ConcurrentQueueTest, BarrierWaitsForEarlierTasksAndHoldsBackLaterOnes) {
 }
 
 TEST(QueueLabelTest, CurrentLabelNamesTheQueueRunningTheCaller) {
-  EXPECT_EQ(Queue::currentLabel(), "com.apple.main-thread");
-  EXPECT_EQ(Queue::main()->label(), "com.apple.main-thread");
+  EXPECT_EQ(Queue::currentLabel(), "main-thread");
+  EXPECT_EQ(Queue::main()->label(), "main-thread");
   EXPECT_TRUE(Queue::main()->isCurrent());
 
   auto queue = Queue::serial("com.example.worker");

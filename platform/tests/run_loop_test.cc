@@ -38,7 +38,7 @@ TEST(RunLoopTest, SetMainThreadMovesTheMainQueueToTheCallingThread) {
     drainedThere = RunLoop::drain();
   }).join();
   EXPECT_TRUE(mainThere);
-  EXPECT_EQ(labelThere, "com.apple.main-thread");
+  EXPECT_EQ(labelThere, "main-thread");
   EXPECT_EQ(drainedThere, 1u);
   EXPECT_EQ(ran, 1);
   EXPECT_FALSE(RunLoop::isMainThread());
@@ -58,7 +58,7 @@ TEST(RunLoopTest, DrainRunsReadyTasksAndThoseTheyEnqueueInOrder) {
   EXPECT_TRUE(order.empty());
   EXPECT_EQ(RunLoop::drain(), 3u);
   EXPECT_THAT(order, ElementsAre(1, 2, 3));
-  EXPECT_EQ(label, "com.apple.main-thread");
+  EXPECT_EQ(label, "main-thread");
   EXPECT_EQ(RunLoop::drain(), 0u);
 }
 
@@ -108,7 +108,7 @@ TEST(MainQueueTest, SyncFromTheMainThreadRunsInline) {
   bool ran = false;
   Queue::main()->sync([&] {
     ran = true;
-    EXPECT_EQ(Queue::currentLabel(), "com.apple.main-thread");
+    EXPECT_EQ(Queue::currentLabel(), "main-thread");
   });
   EXPECT_TRUE(ran);
   // Also while the main thread is inside another queue's sync.
@@ -140,7 +140,7 @@ TEST(MainQueueTest, MainSyncFromAQueueTaskCanSyncBackOntoThatQueue) {
     done = true;
   });
   ASSERT_TRUE(pumpMainQueueUntil([&] { return done.load(); }));
-  EXPECT_THAT(labels, ElementsAre("com.apple.main-thread", "test.worker"));
+  EXPECT_THAT(labels, ElementsAre("main-thread", "test.worker"));
 }
 
 TEST(MainQueueTest, SuspendedMainQueueHoldsItsTasks) {
