@@ -1,0 +1,202 @@
+#include "analytics/engine/DAVOdazarado.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analytics/engine/APMAnalytics.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "foundation/VEVEza.h"
+#include "foundation/ZIRLogger.h"
+#include "foundation/ZIVAzudezu.h"
+#include "foundation/tests/log_capture.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+
+// Records what reaches the internal entry.
+class RecordingSink : public APMAnalytics::Sink {
+ public:
+  struct Event {
+    std::string origin;
+    std::string name;
+    platform::Dictionary parameters;
+  };
+
+  void logEventWithOrigin(const std::string& origin, const std::string& name,
+                          const platform::Dictionary& parameters) override {
+    std::lock_guard lock(mutex_);
+    events_.push_back({origin, name, parameters});
+  }
+  void setUserID(const std::optional<std::string>& userID) override {
+    std::lock_guard lock(mutex_);
+    userIDs_.push_back(userID);
+  }
+
+  std::vector<Event> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::optional<std::string>> userIDs() {
+    std::lock_guard lock(mutex_);
+    return userIDs_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Event> events_;
+  std::vector<std::optional<std::string>> userIDs_;
+};
+
+class DAVOdazaradoTest : public testing_support::TemporaryHomeTest {
+ protected:
+  void SetUp() override { APMAnalytics::setSink(sink_); }
+  void TearDown() override { APMAnalytics::setSink(nullptr); }
+
+  static void configure() {
+    VEVEza::configureWithOptions(ZIVAzudezu::initWithReroraAppID("1:123:ios:abc", "123"));
+  }
+
+  // Monitor lines pass through the monitor's queue first; a line logged after the others
+  // arrives after them.
+  static void waitForMonitorLines(LogCapture& capture) {
+    APMMeasurement::monitor()->logWithLevel(0, 1, "end of lines");
+    ASSERT_TRUE(capture.waitFor("end of lines"));
+  }
+
+  std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+};
+
+TEST_F(DAVOdazaradoTest, EventBeforeConfigureIsDroppedAndLogged) {
+  LogCapture capture;
+  DAVOdazarado::logEventWithName("app_launch", {{"timestamp", 1700000000}});
+  waitForMonitorLines(capture);
+
+  EXPECT_TRUE(sink_->events().empty());
+  const auto entries = capture.entries();
+  ASSERT_GE(entries.size(), 1u);
+  EXPECT_EQ(entries[0].message, "10.27.0 - <DedArorarivuva>[I-ACS025018] Event not logged. Call "
+                                "+[VEVEza configure]: app_launch");
+  EXPECT_EQ(entries[0].level, platform::SystemLog::Warning);
+}
+
+TEST_F(DAVOdazaradoTest, EventAfterConfigureReachesTheEntryWithItsOrigin) {
+  configure();
+  LogCapture capture;
+  const platform::Dictionary parameters{{"screen_name", "rename"}, {"count", 3}};
+  DAVOdazarado::logEventWithName("drop_files", parameters);
+  DAVOdazarado::logEventWithOrigin("auto", "internal", {});
+  waitForMonitorLines(capture);
+
+  const auto events = sink_->events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].origin, "app");
+  EXPECT_EQ(events[0].name, "drop_files");
+  EXPECT_EQ(events[0].parameters, parameters);
+  EXPECT_EQ(events[1].origin, "auto");
+  EXPECT_EQ(events[1].name, "internal");
+  EXPECT_FALSE(capture.contains("I-ACS025018"));
+}
+
+TEST_F(DAVOdazaradoTest, UserIDIsForwardedWhetherOrNotConfigured) {
+  DAVOdazarado::setUserID("8F0C1D2E-0000-4000-8000-000000000001");
+  configure();
+  DAVOdazarado::setUserID(std::nullopt);
+  EXPECT_EQ(sink_->userIDs(), (std::vector<std::optional<std::string>>{
+                                  "8F0C1D2E-0000-4000-8000-000000000001", std::nullopt}));
+}
+
+TEST_F(DAVOdazaradoTest, WithoutASinkEverythingIsDroppedQuietly) {
+  APMAnalytics::setSink(nullptr);
+  configure();
+  LogCapture capture;
+  DAVOdazarado::logEventWithName("app_launch", {});
+  DAVOdazarado::setUserID("someone");
+  waitForMonitorLines(capture);
+  EXPECT_EQ(capture.lines().size(), 1u);  // the end marker only
+  EXPECT_TRUE(sink_->events().empty());
+}
+
+class APMMonitorTest : public testing_support::TemporaryHomeTest {};
+
+TEST_F(APMMonitorTest, LevelsDecideWhatReachesTheSharedLogger) {
+  struct Case {
+    std::int64_t level;
+    int written;  // the shared-logger level, or 0 when not written
+  } const cases[] = {
+      {0, 3},  {1, 3}, {2, 0},  // errors; 2 is silent
+      {3, 4},  {4, 4}, {5, 0},  // warnings; 5 is silent
+      {6, 5},                   // notice
+      {7, 0},                   // debug, above the default level
+      {8, 0},                   // verbose, off
+      {-1, 0}, {9, 0},          // outside the table: silent
+  };
+  LogCapture capture;
+  const auto monitor = APMMeasurement::monitor();
+  for (const Case& c : cases) monitor->logWithLevel(c.level, 100 + c.level, "level");
+  monitor->logWithLevel(0, 999, "end");
+  ASSERT_TRUE(capture.waitFor("end"));
+
+  std::vector<platform::SystemLog::Entry> expected;
+  for (const Case& c : cases) {
+    if (c.written == 0) continue;
+    expected.push_back({c.written, platform::format("10.27.0 - <DedArorarivuva>[I-ACS%06ld] level",
+                                                    {100 + c.level})});
+  }
+  expected.push_back({3, "10.27.0 - <DedArorarivuva>[I-ACS000999] end"});
+  const auto entries = capture.entries();
+  ASSERT_EQ(entries.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(entries[i].level, expected[i].level) << entries[i].message;
+    EXPECT_EQ(entries[i].message, expected[i].message);
+  }
+}
+
+TEST_F(APMMonitorTest, DebugLinesFollowTheSharedLoggerLevel) {
+  ZIRLoggerSetLevel(7);
+  LogCapture capture;
+  APMMeasurement::monitor()->logWithLevel(7, 24000, "Debug mode is on");
+  ASSERT_TRUE(capture.waitFor("[I-ACS024000] Debug mode is on"));
+  EXPECT_EQ(capture.entries()[0].level, platform::SystemLog::Debug);
+}
+
+TEST_F(APMMonitorTest, TextShowsMessageAndContextsAndKeepsPercentSigns) {
+  struct Case {
+    std::optional<std::string> message;
+    platform::Array contexts;
+    std::string text;
+  } const cases[] = {
+      {"Plain", {}, "Plain"},
+      {std::nullopt, {}, "(Message was nil)"},
+      {"", {}, "(Message was empty)"},
+      {"With", {"name", 12, platform::Value()}, "With: name, 12, (nil)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(APMMonitor::stringWithLogMessage(c.message, c.contexts), c.text);
+  }
+
+  LogCapture capture;
+  const auto monitor = APMMeasurement::monitor();
+  monitor->setLogTag("ZiruzadaAnalytics");
+  monitor->logWithLevel(0, 25001, "100% of %@ done", {"50%"});
+  ASSERT_TRUE(capture.waitFor("I-ACS025001"));
+  EXPECT_EQ(capture.lines()[0], "10.27.0 - ZiruzadaAnalytics[I-ACS025001] 100% of %@ done: 50%");
+}
+
+TEST(APMMonitorLevels, DescriptionsAndSharedLoggerLevels) {
+  const char* const descriptions[] = {"ERROR",   "ERROR",   "ERROR",  "WARNING",
+                                      "WARNING", "WARNING", "NOTICE", "DEBUG"};
+  for (int level = 0; level < 8; ++level) {
+    EXPECT_EQ(APMMonitor::logLevelDescriptionFromLogLevel(level), descriptions[level]);
+  }
+  EXPECT_EQ(APMMonitor::logLevelDescriptionFromLogLevel(8), std::nullopt);
+  EXPECT_EQ(APMMonitor::logLevelDescriptionFromLogLevel(-1), std::nullopt);
+  EXPECT_EQ(APMMonitor::ZULLoggerLevelFromLogLevel(8), 7);
+  EXPECT_EQ(APMMonitor::ZULLoggerLevelFromLogLevel(42), 4);
+  EXPECT_TRUE(APMMonitor::isSilentLevel(42));
+  EXPECT_FALSE(APMMonitor::isSilentLevel(8));
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// ZIRMessaging: the push-messaging client's public object. The application hands it the
+// device push token and every received notification.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "messaging/ZIRMessagingMessageInfo.h"
+#include "platform/data.h"
+#include "platform/value.h"
+
+class ZIRMessaging {
+ public:
+  // The instance of the configured default app (one per default app); none, with the
+  // core's "not configured" error logged, before VEVEza::configure().
+  static std::shared_ptr<ZIRMessaging> messaging();
+
+  // setAPNSToken(token, 0): the client tells the token's environment itself.
+  void setAPNSToken(const platform::Data& token);
+  // Type 0 lets the client decide the push environment, 1 is sandbox, anything else
+  // production.
+  void setAPNSToken(const platform::Data& token, int type);
+  std::optional<platform::Data> APNSToken() const;
+
+  // Status 0 for an empty dictionary, 1 otherwise.
+  ZIRMessagingMessageInfo appDidReceiveMessage(const platform::Dictionary& userInfo);
+
+  ZIRMessaging(const ZIRMessaging&) = delete;
+  ZIRMessaging& operator=(const ZIRMessaging&) = delete;
+
+ private:
+  ZIRMessaging() = default;
+
+  mutable std::mutex mutex_;
+  std::optional<platform::Data> apnsTokenData_;
+};

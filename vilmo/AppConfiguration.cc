@@ -1,0 +1,35 @@
+#include "vilmo/AppConfiguration.h"
+
+#include "platform/bundle.h"
+#include "platform/process_info.h"
+
+namespace {
+
+std::optional<std::string> configurationValue(const char* environmentName, const char* infoKey) {
+  if (auto value = platform::ProcessInfo::processInfo().environmentValue(environmentName);
+      value && !value->empty()) {
+    return value;
+  }
+  const std::string* value =
+      platform::Bundle::main().objectForInfoDictionaryKey(infoKey).asString();
+  if (!value || value->empty()) return std::nullopt;
+  return *value;
+}
+
+}  // namespace
+
+std::optional<std::string> AppConfiguration::namingServiceBaseURL() {
+  auto url = configurationValue(kNamingServiceURLEnvironment, kNamingServiceURLKey);
+  if (!url) return url;
+  while (!url->empty() && url->back() == '/') url->pop_back();
+  if (url->empty()) return std::nullopt;
+  return url;
+}
+
+std::optional<std::string> AppConfiguration::feedbackFormURL() {
+  return configurationValue(kFeedbackFormURLEnvironment, kFeedbackFormURLKey);
+}
+
+std::optional<std::string> AppConfiguration::releasePageURL() {
+  return configurationValue(kReleasePageURLEnvironment, kReleasePageURLKey);
+}

@@ -1,0 +1,315 @@
+#include "vilmo/AppDelegate.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "messaging/ZIRMessaging.h"
+#include "platform/application.h"
+#include "platform/files.h"
+#include "platform/run_loop.h"
+#include "platform/user_defaults.h"
+#include "platform/workspace.h"
+#include "tests/support/child_process.h"
+#include "tests/support/main_queue.h"
+#include "vilmo/tests/content_view_test_support.h"
+
+namespace {
+
+using platform::Value;
+
+// Events as the content view's tests record them, plus the user identifiers set.
+class Sink : public vilmo_test::RecordingSink {
+ public:
+  void setUserID(const std::optional<std::string>& userID) override {
+    std::lock_guard lock(mutex_);
+    userIDs_.push_back(userID);
+  }
+  std::vector<std::optional<std::string>> userIDs() const {
+    std::lock_guard lock(mutex_);
+    return userIDs_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::optional<std::string>> userIDs_;
+};
+
+// Tells when the permission answer has been handled (it comes on a background queue).
+class TestDelegate : public AppDelegate {
+ public:
+  void notificationAuthorizationResult(bool granted, platform::ErrorPtr error) override {
+    AppDelegate::notificationAuthorizationResult(granted, error);
+    answered = true;
+  }
+  std::atomic<bool> answered{false};
+};
+
+// A push service that hands out a fixed token, or fails.
+class FakePushService : public platform::RemoteNotificationService {
+ public:
+  void registerDevice(Completion completion) override {
+    ++registrations;
+    if (failure) {
+      completion(std::nullopt, failure);
+    } else {
+      completion(token, nullptr);
+    }
+  }
+  platform::Data token = platform::Data::fromString("fixed-device-token-0123456789abc");
+  platform::ErrorPtr failure;
+  std::atomic<int> registrations{0};
+};
+
+// The application's bundle, analytics recorded, a push service and the delegate in place.
+// The SDK is not configured: launch does that, as in the application. The home is the
+// one the process was given (see AppDelegateTest).
+class LaunchFixture : public ::testing::Test {
+ protected:
+  LaunchFixture() {
+    platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
+    APMAnalytics::setSink(sink_);
+    app_->setDelegate(delegate_);
+    app_->setRemoteNotificationService(service_);
+  }
+  ~LaunchFixture() override {
+    // Whatever launch left on the main queue runs while the fixture is still whole.
+    platform::RunLoop::drain();
+    app_->setRemoteNotificationService(nullptr);
+    app_->setDelegate(nullptr);
+    platform::UserNotificationCenter::currentNotificationCenter()->setAuthorizationDecision(
+        std::nullopt);
+    APMAnalytics::setSink(nullptr);
+    VEVEza::resetApps();
+  }
+
+  // Launches as the application does and waits until the permission answer was handled.
+  void launch() {
+    app_->finishLaunching();
+    ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return delegate_->answered.load(); }));
+  }
+
+  std::vector<Sink::Event> eventsNamed(const std::string& name) const {
+    std::vector<Sink::Event> found;
+    for (const auto& event : sink_->events()) {
+      if (event.name == name) found.push_back(event);
+    }
+    return found;
+  }
+
+  std::shared_ptr<Sink> sink_ = std::make_shared<Sink>();
+  std::shared_ptr<platform::Application> app_ = platform::Application::sharedApplication();
+  std::shared_ptr<TestDelegate> delegate_ = std::make_shared<TestDelegate>();
+  std::shared_ptr<FakePushService> service_ = std::make_shared<FakePushService>();
+};
+
+// Each test in a fresh home.
+class AppDelegateTest : public LaunchFixture {
+ protected:
+  testing_support::TemporaryHome home_;
+};
+
+TEST_F(AppDelegateTest, FirstLaunchStoresANewUserIDAndTheNextLaunchReadsIt) {
+  launch();
+  auto stored = platform::UserDefaults::standard()->stringForKey("userID");
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(std::regex_match(
+      *stored, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
+      << *stored;
+  EXPECT_EQ(sink_->userIDs(), std::vector<std::optional<std::string>>{*stored});
+
+  // The next launch is a new process in the same home (the child inherits it).
+  auto next = testing_support::runTestInChildProcess("SecondLaunchTest.DISABLED_ReadsTheUserID",
+                                                     {{"VILMO_EXPECTED_USER_ID", *stored}});
+  EXPECT_TRUE(next.passed()) << next.output;
+  EXPECT_EQ(platform::UserDefaults::standard()->stringForKey("userID"), stored);
+}
+
+using SecondLaunchTest = LaunchFixture;
+
+TEST_F(SecondLaunchTest, DISABLED_ReadsTheUserID) {
+  const char* expected = std::getenv("VILMO_EXPECTED_USER_ID");
+  ASSERT_NE(expected, nullptr);
+  const auto fileBefore = platform::readFile(platform::UserDefaults::standard()->filePath());
+  launch();
+  EXPECT_EQ(sink_->userIDs(), std::vector<std::optional<std::string>>{std::string(expected)});
+  EXPECT_EQ(platform::UserDefaults::standard()->stringForKey("userID"), expected);
+  // Nothing was written.
+  EXPECT_EQ(platform::readFile(platform::UserDefaults::standard()->filePath()), fileBefore);
+}
+
+TEST_F(AppDelegateTest, LaunchReportsItselfAndStartsTheUpdater) {
+  testing_support::ManualClockScope clock;
+  launch();
+  EXPECT_EQ(delegate_->appLaunchTime(), platform::Date::now());
+  auto launches = eventsNamed("app_launch");
+  ASSERT_EQ(launches.size(), 1u);
+  EXPECT_EQ(launches[0].origin, "app");
+  EXPECT_EQ(launches[0].parameters["timestamp"],
+            Value(platform::Date::now().timeIntervalSince1970()));
+  ASSERT_NE(delegate_->updaterController(), nullptr);
+  EXPECT_TRUE(delegate_->updaterController()->updater()->isStarted());
+  EXPECT_EQ(delegate_->updaterController()->updater()->releasePageURL(), std::nullopt);
+  EXPECT_EQ(platform::UserNotificationCenter::currentNotificationCenter()->delegate(), delegate_);
+}
+
+TEST_F(AppDelegateTest, CloseReportsRunTimeAndActiveTime) {
+  testing_support::ManualClockScope clock;
+  VEVEza::configure();
+  // No launch time: the sums go out as they are.
+  delegate_->terminateBody();
+  delegate_->setAppLaunchTime(platform::Date::now());
+  delegate_->setTotalActiveTime(12.5);
+  clock.advance(40);
+  app_->terminate();
+
+  auto closes = eventsNamed("app_close");
+  ASSERT_EQ(closes.size(), 2u);
+  EXPECT_EQ(closes[0].parameters["total_run_time"], Value(0.0));
+  EXPECT_EQ(closes[0].parameters["total_active_time"], Value(0.0));
+  EXPECT_EQ(closes[1].parameters["total_run_time"], Value(40.0));
+  EXPECT_EQ(closes[1].parameters["total_active_time"], Value(12.5));
+  EXPECT_EQ(closes[1].parameters["total_run_time"].type(), Value::Type::Double);
+  EXPECT_EQ(delegate_->totalRunTime(), 40.0);
+}
+
+TEST_F(AppDelegateTest, GrantedPermissionRegistersAndHandsTheTokenToMessaging) {
+  launch();
+  ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] {
+    auto messaging = ZIRMessaging::messaging();
+    return messaging && messaging->APNSToken() == service_->token;
+  }));
+  EXPECT_EQ(service_->registrations, 1);
+}
+
+TEST_F(AppDelegateTest, RefusedPermissionIsPrintedAndNothingRegisters) {
+  platform::UserNotificationCenter::currentNotificationCenter()->setAuthorizationDecision(false);
+  testing::internal::CaptureStdout();
+  launch();
+  platform::RunLoop::drain();
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("User disallow\n"), std::string::npos) << printed;
+  EXPECT_EQ(service_->registrations, 0);
+  EXPECT_EQ(ZIRMessaging::messaging()->APNSToken(), std::nullopt);
+}
+
+TEST_F(AppDelegateTest, AFailedRegistrationIsPrinted) {
+  service_->failure = platform::makeError(
+      "push", 3000, {{platform::kLocalizedDescriptionKey, "no push service here"}});
+  testing::internal::CaptureStdout();
+  launch();
+  ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return service_->registrations == 1; }));
+  platform::RunLoop::drain();
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("Failed to register for remote notifications: no push service here\n"),
+            std::string::npos)
+      << printed;
+}
+
+TEST_F(AppDelegateTest, NotificationsAreHandedToMessagingAndShownWithBadgeSoundAndBanner) {
+  launch();
+  auto center = platform::UserNotificationCenter::currentNotificationCenter();
+  for (const platform::Dictionary& userInfo :
+       {platform::Dictionary{}, platform::Dictionary{{"rcm.message_id", "42"}}}) {
+    SCOPED_TRACE(userInfo.size());
+    platform::UserNotification notification;
+    notification.request.content.userInfo = userInfo;
+    std::optional<platform::UserNotificationPresentationOptions> options;
+    delegate_->willPresentNotification(*center, notification,
+                                       [&](auto presentation) { options = presentation; });
+    EXPECT_EQ(options, 19u);
+    bool completed = false;
+    delegate_->didReceiveNotificationResponse(*center, {notification, ""},
+                                              [&] { completed = true; });
+    EXPECT_TRUE(completed);
+  }
+}
+
+// An application menu as the shell makes it, with two items.
+std::shared_ptr<platform::Menu>
+makeMainMenu(std::vector<std::shared_ptr<platform::MenuItem>> items) {
+  auto applicationMenu = platform::Menu::create("Vilmo");
+  for (const auto& item : items) applicationMenu->addItem(item);
+  auto applicationItem = platform::MenuItem::create("Vilmo");
+  applicationItem->setSubmenu(applicationMenu);
+  auto mainMenu = platform::Menu::create();
+  mainMenu->addItem(applicationItem);
+  return mainMenu;
+}
+
+TEST_F(AppDelegateTest, TheUpdateItemIsAddedLastToTheApplicationMenuAfterLaunch) {
+  auto about = platform::MenuItem::create("About Vilmo", "orderFrontStandardAboutPanel");
+  auto quit = platform::MenuItem::create("Quit Vilmo", "terminate", "q");
+  auto mainMenu = makeMainMenu({about, quit});
+  app_->setMainMenu(mainMenu);
+  int menuSettings = 0;
+  app_->setMainMenuChangeHook([&] { ++menuSettings; });
+
+  app_->finishLaunching();
+  // Launch handling has returned; the rebuild waits for a later turn of the main queue.
+  auto applicationItem = mainMenu->itemArray()[0];
+  EXPECT_EQ(applicationItem->submenu()->numberOfItems(), 2u);
+  platform::RunLoop::drain();
+
+  EXPECT_EQ(app_->mainMenu(), mainMenu);
+  auto rebuilt = applicationItem->submenu();
+  EXPECT_EQ(rebuilt->title(), "");
+  auto items = rebuilt->itemArray();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0], about);
+  EXPECT_EQ(items[1], quit);
+  EXPECT_EQ(items[2]->title(), "Check for Updates");
+  EXPECT_EQ(items[2]->action(), "checkForUpdates");
+  EXPECT_EQ(items[2]->keyEquivalent(), "");
+  EXPECT_GT(menuSettings, 0);
+  app_->setMainMenuChangeHook(nullptr);
+
+  // The item checks with the updater.
+  std::vector<std::string> told;
+  platform::Updater::setUserDriver([&](const std::string& message) { told.push_back(message); });
+  items[2]->perform();
+  platform::Updater::setUserDriver(nullptr);
+  EXPECT_EQ(told, std::vector<std::string>{platform::Updater::kNoUpdateFeedMessage});
+}
+
+TEST_F(AppDelegateTest, MenusWithoutAnApplicationSubmenuAreLeftAlone) {
+  struct Case {
+    const char* what;
+    std::shared_ptr<platform::Menu> menu;
+  } cases[] = {
+      {"no main menu", nullptr},
+      {"an empty main menu", platform::Menu::create()},
+      {"a first item without submenu", platform::Menu::create()},
+  };
+  cases[2].menu->addItem(platform::MenuItem::create("Vilmo"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    app_->setMainMenu(c.menu);
+    delegate_->installUpdateMenuItem();
+    EXPECT_EQ(app_->mainMenu(), c.menu);
+    if (c.menu && c.menu->numberOfItems() > 0) {
+      EXPECT_EQ(c.menu->itemArray()[0]->submenu(), nullptr);
+    }
+  }
+}
+
+TEST_F(AppDelegateTest, CheckingForUpdatesOpensTheConfiguredReleasePage) {
+  delegate_->checkForUpdates();  // no updater yet: nothing happens
+  std::vector<std::string> opened;
+  platform::Workspace::sharedWorkspace().setOpener([&](const std::string& url) {
+    opened.push_back(url);
+    return true;
+  });
+  setenv("VILMO_RELEASE_PAGE_URL", "https://example.com/vilmo/releases", 1);
+  launch();
+  unsetenv("VILMO_RELEASE_PAGE_URL");
+  delegate_->checkForUpdates();
+  platform::Workspace::sharedWorkspace().setOpener(nullptr);
+  EXPECT_EQ(opened, std::vector<std::string>{"https://example.com/vilmo/releases"});
+}
+
+}  // namespace

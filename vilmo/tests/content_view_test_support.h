@@ -1,0 +1,105 @@
+// Shared by the window's tests: an isolated home and bundle, analytics configured with a
+// recording sink, and the Qt application the widget tests need.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "analytics/engine/APMAnalytics.h"
+#include "foundation/VEVEza.h"
+#include "platform/bundle.h"
+#include "platform/value.h"
+#include "tests/support/temp_home.h"
+
+class VirtualFolder;
+
+namespace platform {
+// Values in failure messages as their description.
+inline void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
+}  // namespace platform
+
+namespace vilmo_test {
+
+// Everything that reaches the analytics entry.
+class RecordingSink : public APMAnalytics::Sink {
+ public:
+  struct Event {
+    std::string origin;
+    std::string name;
+    platform::Dictionary parameters;
+  };
+
+  void logEventWithOrigin(const std::string& origin, const std::string& name,
+                          const platform::Dictionary& parameters) override {
+    std::lock_guard lock(mutex_);
+    events_.push_back({origin, name, parameters});
+  }
+  void setUserID(const std::optional<std::string>&) override {}
+
+  std::vector<Event> events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> names;
+    for (const Event& event : events()) names.push_back(event.name);
+    return names;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Event> events_;
+};
+
+// A fresh home, the application's bundle as the main bundle, the SDK configured and the
+// events recorded.
+class AppEnvironmentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
+    if (!VEVEza::isDefaultAppConfigured()) VEVEza::configure();
+    APMAnalytics::setSink(sink_);
+  }
+  void TearDown() override { APMAnalytics::setSink(nullptr); }
+
+  testing_support::TemporaryHome home_;
+  std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+};
+
+// A folder tree for state that only asks whether there is one; never looked into.
+inline std::shared_ptr<VirtualFolder> someFolder() {
+  auto owner = std::make_shared<int>(0);
+  return std::shared_ptr<VirtualFolder>(owner, reinterpret_cast<VirtualFolder*>(owner.get()));
+}
+
+// Widget tests run with a QApplication (offscreen) that lives as long as the test.
+class WidgetTest : public AppEnvironmentTest {
+ protected:
+  void SetUp() override {
+    application_ = std::make_unique<QApplication>(argc_, argv_);
+    AppEnvironmentTest::SetUp();
+  }
+  void TearDown() override {
+    AppEnvironmentTest::TearDown();
+    application_.reset();
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[11] = "vilmo_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> application_;
+};
+
+}  // namespace vilmo_test

@@ -1,0 +1,89 @@
+#include "vilmo/widgets/Theme.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QWidget>
+
+#include "platform/bundle.h"
+
+namespace look {
+namespace {
+
+constexpr char kDisplayFamily[] = "SF Pro Display";
+
+}  // namespace
+
+QFont displayFont(double size, bool bold) {
+  QFont font;
+  font.setFamilies({QString::fromLatin1(kDisplayFamily),
+                    QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()});
+  font.setPixelSize(static_cast<int>(size + 0.5));
+  font.setBold(bold);
+  // The usual sans-serif fallbacks run wider than the display face the fixed column widths
+  // were measured with; narrowed to its proportions, sidebar texts fit as intended.
+  if (QFontInfo(font).family() != QLatin1String(kDisplayFamily)) font.setStretch(85);
+  return font;
+}
+
+QColor resolveColor(const ColorSpec& color, const QPalette& palette) {
+  QColor base;
+  switch (color.role) {
+  case ColorRole::Accent:
+    base = palette.color(QPalette::Highlight);
+    break;
+  case ColorRole::Primary:
+    base = palette.color(QPalette::WindowText);
+    break;
+  case ColorRole::ControlBackground:
+    base = palette.color(QPalette::Base);
+    break;
+  case ColorRole::Gray:
+    base = QColor(Qt::gray);
+    break;
+  case ColorRole::Clear:
+    base = QColor(Qt::transparent);
+    break;
+  case ColorRole::Black:
+    base = QColor(Qt::black);
+    break;
+  case ColorRole::White:
+    base = QColor(Qt::white);
+    break;
+  }
+  base.setAlphaF(static_cast<float>(base.alphaF() * color.opacity));
+  return base;
+}
+
+void setTextColor(QWidget* widget, const ColorSpec& color) {
+  // Resolved against the application's palette: the widget's own may carry an earlier
+  // colour with its opacity already applied.
+  QColor resolved = resolveColor(color, QApplication::palette(widget));
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, resolved);
+  palette.setColor(QPalette::Text, resolved);
+  palette.setColor(QPalette::ButtonText, resolved);
+  widget->setPalette(palette);
+}
+
+QString localized(const char* key) { return QCoreApplication::translate("Vilmo", key); }
+
+QString localized(const std::string& key) { return localized(key.c_str()); }
+
+QPixmap assetImage(const std::string& name) {
+  auto path = platform::Bundle::main().pathForResource("Images/" + name, "png");
+  if (!path) return {};
+  return QPixmap(QString::fromStdString(path->string()));
+}
+
+QLabel* imageLabel(const std::string& name, int size, QWidget* parent) {
+  auto* image = new QLabel(parent);
+  image->setObjectName(QString::fromStdString(name));
+  image->setFixedSize(size, size);
+  image->setScaledContents(true);
+  image->setPixmap(assetImage(name));
+  return image;
+}
+
+}  // namespace look
