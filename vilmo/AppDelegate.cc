@@ -11,6 +11,7 @@
 #include "platform/uuid.h"
 #include "vilmo/AppConfiguration.h"
 #include "vilmo/UsageEvents.h"
+#include "vilmo/settings/SettingsKeys.h"
 
 void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) { launchBody(); }
 
@@ -20,11 +21,11 @@ void AppDelegate::launchBody() {
   VEVEza::configure();
 
   auto defaults = platform::UserDefaults::standard();
-  if (auto userID = defaults->stringForKey(kUserIDKey)) {
+  if (auto userID = defaults->stringForKey(settings::kUserIDKey)) {
     DAVOdazarado::setUserID(*userID);
   } else {
     std::string fresh = platform::UUID::random().string();
-    defaults->setObject(kUserIDKey, platform::Value(fresh));
+    defaults->setObject(settings::kUserIDKey, platform::Value(fresh));
     DAVOdazarado::setUserID(fresh);
   }
 

@@ -17,8 +17,6 @@ class AppDelegate : public platform::ApplicationDelegate,
                     public platform::UserNotificationCenterDelegate,
                     public std::enable_shared_from_this<AppDelegate> {
  public:
-  // The user-defaults key of the per-installation user identifier.
-  static constexpr const char* kUserIDKey = "userID";
   // Options asked for at launch: badge, sound and alert.
   static constexpr platform::UserNotificationAuthorizationOptions kAuthorizationOptions =
       platform::kAuthorizationOptionBadge | platform::kAuthorizationOptionSound |

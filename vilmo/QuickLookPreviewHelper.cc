@@ -1,9 +1,10 @@
 #include "vilmo/QuickLookPreviewHelper.h"
 
 std::shared_ptr<QuickLookPreviewHelper> QuickLookPreviewHelper::shared() {
-  static const std::shared_ptr<QuickLookPreviewHelper> instance =
-      std::make_shared<QuickLookPreviewHelper>();
-  return instance;
+  // Never released: the panel may still hold it as data source while the process exits.
+  static const auto* const instance =
+      new std::shared_ptr<QuickLookPreviewHelper>(std::make_shared<QuickLookPreviewHelper>());
+  return *instance;
 }
 
 void QuickLookPreviewHelper::attachPreviewPanel() {

@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -42,17 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::Value;
-
-// Runs Qt's event loop (not the platform's pump) until the predicate holds.
-bool processQtEventsUntil(const std::function<bool()>& predicate, int timeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!predicate()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using vilmo_test::processQtEventsUntil;
 
 // The Qt application, the bundle and a recording analytics sink in a fresh home; the SDK is
 // configured by the launch under test.

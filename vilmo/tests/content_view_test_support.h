@@ -2,6 +2,7 @@
 // recording sink, and the Qt application the widget tests need.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include "analytics/engine/APMAnalytics.h"
@@ -81,6 +83,18 @@ class AppEnvironmentTest : public ::testing::Test {
 inline std::shared_ptr<VirtualFolder> someFolder() {
   auto owner = std::make_shared<int>(0);
   return std::shared_ptr<VirtualFolder>(owner, reinterpret_cast<VirtualFolder*>(owner.get()));
+}
+
+// Runs Qt's event loop (not the platform's pump) until the predicate holds; false after a
+// generous timeout.
+inline bool processQtEventsUntil(const std::function<bool()>& predicate, int timeoutMs = 10000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!predicate()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
 }
 
 // Widget tests run with a QApplication (offscreen) that lives as long as the test.

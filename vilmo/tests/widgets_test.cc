@@ -1,7 +1,9 @@
 #include <string>
 
 #include <QApplication>
+#include <QGraphicsDropShadowEffect>
 #include <QLabel>
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 #include "vilmo/tests/content_view_test_support.h"
@@ -144,6 +146,44 @@ TEST_F(WidgetsTest, ColorsComeFromThePalette) {
   EXPECT_EQ(look::resolveColor({ColorRole::Clear, 0.8}, palette).alpha(), 0);
 }
 
+// Sends a left-button press or release to the middle of the button.
+void sendMouse(QWidget& widget, QEvent::Type type) {
+  QPointF centre = QRectF(widget.rect()).center();
+  QMouseEvent event(type, centre, widget.mapToGlobal(centre), Qt::LeftButton,
+                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(&widget, &event);
+}
+
+TEST_F(WidgetsTest, APressEasesIntoThePressedLookAndAReleaseBack) {
+  const look::ButtonStyle style = look::BlueButtonStyle{false};
+  StyledButton button("Next", style);
+  button.resize(button.sizeHint());
+  auto* shadow = qobject_cast<QGraphicsDropShadowEffect*>(button.graphicsEffect());
+  ASSERT_NE(shadow, nullptr);
+  EXPECT_DOUBLE_EQ(shadow->blurRadius(), 10);
+  EXPECT_EQ(shadow->offset(), QPointF(0, 5));
+  EXPECT_NEAR(shadow->color().alphaF(), 0.15, 0.01);
+
+  sendMouse(button, QEvent::MouseButtonPress);
+  // Eased, not switched: nothing has moved before the animation runs.
+  EXPECT_DOUBLE_EQ(button.currentLook().scale, 1.0);
+  ASSERT_TRUE(
+      vilmo_test::processQtEventsUntil([&] { return button.currentLook().scale < 0.98 + 1e-9; }));
+  look::ButtonBodyLook pressed = button.currentLook();
+  EXPECT_EQ(pressed.fill.role, look::ColorRole::Accent);
+  EXPECT_DOUBLE_EQ(pressed.fill.opacity, 0.8);
+  EXPECT_DOUBLE_EQ(shadow->blurRadius(), 0);
+  EXPECT_EQ(shadow->color().alpha(), 0);
+
+  sendMouse(button, QEvent::MouseButtonRelease);
+  ASSERT_TRUE(
+      vilmo_test::processQtEventsUntil([&] { return button.currentLook().scale > 1.0 - 1e-9; }));
+  EXPECT_EQ(button.currentLook(), look::buttonBodyLook(style, false));
+  EXPECT_DOUBLE_EQ(shadow->blurRadius(), 10);
+  EXPECT_NEAR(shadow->color().alphaF(), 0.15, 0.01);
+}
+
 TEST_F(WidgetsTest, ADisabledLookingBlueButtonStillFires) {
   int clicks = 0;
   StyledButton next("Next", look::BlueButtonStyle{true});
@@ -186,6 +226,19 @@ TEST_F(WidgetsTest, StepItemRowHasAFixedHeight) {
   EXPECT_EQ(item.numberLabel()->text(), "\u2462");
   EXPECT_EQ(item.numberLabel()->width(), 20);
   EXPECT_TRUE(item.textLabel()->wordWrap());
+}
+
+TEST_F(WidgetsTest, StepItemRowsDrawTheirNumberAndTextInTheirColours) {
+  for (bool active : {true, false}) {
+    SCOPED_TRACE(active);
+    StepItem step{"\u2460", "Drop files", active};
+    StepItemWidget item(step);
+    const QPalette palette = QApplication::palette();
+    EXPECT_EQ(item.numberLabel()->palette().color(QPalette::WindowText),
+              look::resolveColor(step.numberColor(), palette));
+    EXPECT_EQ(item.textLabel()->palette().color(QPalette::WindowText),
+              look::resolveColor(step.textColor(), palette));
+  }
 }
 
 }  // namespace
