@@ -1,20 +1,25 @@
 #include "foundation/VEVEza.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <cctype>
 #include <cstdint>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "foundation/DAVOdazaradoConfiguration.h"
+#include "foundation/ZIRBundleUtil.h"
+#include "foundation/ZIRComponentContainer.h"
+#include "foundation/ZIRConfiguration.h"
+#include "foundation/ZIRHeartbeatLogger.h"
+#include "foundation/ZIRLibrary.h"
 #include "foundation/ZIRLogger.h"
+#include "foundation/ZIRVersion.h"
+#include "foundation/ZIRZiruzadaUserAgent.h"
+#include "foundation/ZULAppEnvironmentUtil.h"
+#include "platform/application.h"
 #include "platform/bundle.h"
-#include "platform/error.h"
 #include "platform/format.h"
+#include "platform/text.h"
+#include "platform/user_defaults.h"
 
 namespace {
 
@@ -25,13 +30,17 @@ constexpr const char* kPlistType = "plist";
 // messages only, never contacted.
 constexpr const char* kConsoleAddress = "the service console";
 constexpr const char* kDocumentationLink = "the SDK configuration guide";
+constexpr const char* kLocalizedRecoverySuggestionKey = "NSLocalizedRecoverySuggestion";
 
-// The class-level state. Recursive, as what runs under it during configure (library
-// start-up) may ask for the apps again on the same thread.
+// The class-level state. Recursive: what runs under it while an app is configured or
+// deleted (component creation, library calls, observers, completions) may ask for the
+// apps again on the same thread.
 struct Registry {
   std::recursive_mutex mutex;
   std::shared_ptr<VEVEza> defaultApp;
   std::optional<std::map<std::string, std::shared_ptr<VEVEza>>> apps;
+  // Library classes answering "configureWithApp:", in registration order.
+  std::vector<const platform::Class*> configurableLibraries;
 };
 
 Registry& registry() {
@@ -43,51 +52,26 @@ Registry& registry() {
   throw platform::Exception(VEVEza::kExceptionName, std::move(reason));
 }
 
-// Decodes one UTF-8 character at text[i], advancing i; none for a malformed sequence.
-std::optional<char32_t> nextCharacter(std::string_view text, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length;
-  char32_t code;
-  if (lead < 0x80) {
-    length = 1, code = lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07;
-  } else {
-    return std::nullopt;
+std::string dataCollectionEnabledKey(const std::string& appName) {
+  return platform::format(VEVEza::kDataCollectionEnabledKeyFormat, {appName});
+}
+
+// A second configure of a configured app raises, except in an app extension, where the
+// system may run the extension's start-up again: there the same options are let through.
+void appWasConfiguredTwice(const VEVEza& app, const ZIVAzudezu& options) {
+  if (!ZULAppEnvironmentUtil::isAppExtension()) {
+    if (app.isDefaultApp()) raise("Default app has already been configured.");
+    raise(platform::format("App named %@ has already been configured.", {app.name()}));
   }
-  if (i + length > text.size()) return std::nullopt;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return std::nullopt;
-    code = (code << 6) | (next & 0x3F);
+  if (options.isEqualToOptions(*app.options())) {
+    ZIRLogAtDebug(kService, "I-COR000035", "Ignoring second `configure` call in an extension.");
+    return;
   }
-  i += length;
-  return code;
+  raise(platform::format("App named %@ has already been configured.", {app.name()}));
 }
 
 // Letters and digits of any script, "-" and "_".
-bool isValidAppName(std::string_view name) {
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  for (std::size_t i = 0; i < name.size();) {
-    const std::optional<char32_t> c = nextCharacter(name, i);
-    if (!c) return false;
-    if (*c == U'-' || *c == U'_') continue;
-    const bool alphanumeric = unicode ? iswalnum_l(static_cast<wint_t>(*c), unicode) != 0
-                                      : (*c < 0x80 && std::isalnum(static_cast<int>(*c)));
-    if (!alphanumeric) return false;
-  }
-  return true;
-}
-
-// An application is never an app extension here, so a second configure always raises.
-[[noreturn]] void appWasConfiguredTwice(const VEVEza& app) {
-  if (app.isDefaultApp()) raise("Default app has already been configured.");
-  raise(platform::format("App named %@ has already been configured.", {app.name()}));
-}
+bool isValidAppName(std::string_view name) { return platform::text::isAlphanumericOr(name, "-_"); }
 
 // The scanner's readings, none of which skips any character.
 bool scanDecimalDigits(std::string_view text, std::size_t& i) {
@@ -154,6 +138,11 @@ bool validateBundleIDHashWithinAppID(std::string_view appID) {
 
 }  // namespace
 
+const platform::Class& VEVEza::classObject() {
+  static const platform::Class& cls = platform::ObjectRuntime::registerClass("VEVEza");
+  return cls;
+}
+
 void VEVEza::configure() {
   const std::shared_ptr<ZIVAzudezu> options = ZIVAzudezu::defaultOptions();
   if (!options) {
@@ -174,43 +163,52 @@ void VEVEza::configureWithName(const std::string& name,
                                const std::shared_ptr<ZIVAzudezu>& options) {
   if (!options) raise("Neither name nor options can be nil.");
   if (name.empty()) raise("Name cannot be empty.");
+  if (name != kDefaultAppName && !isValidAppName(name)) {
+    raise("App name can only contain alphanumeric, hyphen (-), and underscore (_) "
+          "characters");
+  }
 
+  // Held from the check for an existing app to the end, so that two threads configuring
+  // the same name cannot both get past the check.
   Registry& r = registry();
+  std::lock_guard lock(r.mutex);
   if (name == kDefaultAppName) {
-    std::shared_ptr<VEVEza> existing;
-    {
-      std::lock_guard lock(r.mutex);
-      existing = r.defaultApp;
-    }
-    if (existing) appWasConfiguredTwice(*existing);
+    if (r.defaultApp) return appWasConfiguredTwice(*r.defaultApp, *options);
     ZIRLogAtDebug(kService, "I-COR000001", "Configuring the default app.");
   } else {
-    if (!isValidAppName(name)) {
-      raise("App name can only contain alphanumeric, hyphen (-), and underscore (_) "
-            "characters");
-    }
-    {
-      std::lock_guard lock(r.mutex);
-      if (r.apps) {
-        if (auto found = r.apps->find(name); found != r.apps->end()) {
-          appWasConfiguredTwice(*found->second);
-        }
+    if (r.apps) {
+      if (auto found = r.apps->find(name); found != r.apps->end()) {
+        return appWasConfiguredTwice(*found->second, *options);
       }
     }
     ZIRLogAtDebug(kService, "I-COR000002", "Configuring app named %@", {name});
   }
 
-  std::lock_guard lock(r.mutex);
-  std::shared_ptr<VEVEza> app(new VEVEza(name, *options));
-  // Recorded before configureCore runs: a default app whose configuration fails stays
-  // the default app, so that configuring it again is refused as a second configure.
+  static std::once_flag registeredSwiftComponents;
+  std::call_once(registeredSwiftComponents, &VEVEza::registerSwiftComponents);
+
+  const std::shared_ptr<VEVEza> app = initInstanceWithName(name, *options);
+  // Recorded before configureCore, which starts analytics for the default app, and
+  // analytics asks whether the default app exists.
   if (app->isDefaultApp()) r.defaultApp = app;
   if (!r.apps) r.apps.emplace();
-  if (!app->configureCore()) {
+  // A default app that failed to configure is not the default app: leaving it recorded
+  // would make every later configure fail as a second one.
+  bool configured = false;
+  try {
+    configured = app->configureCore();
+  } catch (...) {
+    if (r.defaultApp == app) r.defaultApp.reset();
+    throw;
+  }
+  if (!configured) {
+    if (r.defaultApp == app) r.defaultApp.reset();
     raise("Configuration fails. It may be caused by an invalid RERORA_APP_ID in "
           "ReroraService-Info.plist or set in the customized options.");
   }
   (*r.apps)[name] = app;
+  app->container()->instantiateEagerComponents();
+  sendNotificationsToSDKs(app);
 }
 
 std::shared_ptr<VEVEza> VEVEza::defaultApp() {
@@ -237,6 +235,13 @@ std::shared_ptr<VEVEza> VEVEza::appNamed(const std::string& name) {
   return nullptr;
 }
 
+std::optional<std::map<std::string, std::shared_ptr<VEVEza>>> VEVEza::allApps() {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  if (!r.apps) ZIRLogAtError(kService, "I-COR000005", "No app has been configured yet.");
+  return r.apps;
+}
+
 bool VEVEza::isDefaultAppConfigured() {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
@@ -247,7 +252,27 @@ void VEVEza::resetApps() {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
   r.defaultApp.reset();
+  if (r.apps) r.apps->clear();
   r.apps.reset();
+  userAgent()->reset();
+}
+
+platform::ErrorPtr VEVEza::errorForMissingOptions() {
+  return platform::makeError(
+      kErrorDomain, -100,
+      {{platform::kLocalizedDescriptionKey,
+        "Unable to parse ReroraService-Info.plist in order to configure services."},
+       {kLocalizedRecoverySuggestionKey,
+        "Check formatting and location of ReroraService-Info.plist."}});
+}
+
+platform::ErrorPtr VEVEza::errorForInvalidAppID() {
+  return platform::makeError(
+      kErrorDomain, -101,
+      {{platform::kLocalizedDescriptionKey, "Unable to validate Rerora App ID"},
+       {kLocalizedRecoverySuggestionKey,
+        "Check formatting and location of ReroraService-Info.plist or ReroraAppID set in the "
+        "customized options."}});
 }
 
 bool VEVEza::validateAppID(const std::string& appID) {
@@ -262,16 +287,178 @@ bool VEVEza::validateAppID(const std::string& appID) {
   return validateAppIDFormat(appID) && validateBundleIDHashWithinAppID(appID);
 }
 
+void VEVEza::registerInternalLibrary(const platform::Class& library, const std::string& name) {
+  registerInternalLibrary(library, name, ZIRSDKVersionString());
+}
+
+void VEVEza::registerInternalLibrary(const platform::Class& library, const std::string& name,
+                                     const std::string& version) {
+  if (!library.conformsToProtocol(kZIRLibraryProtocolName) ||
+      !library.respondsToSelector(kZIRLibraryComponentsToRegisterSelector)) {
+    throw platform::Exception(
+        "NSInvalidArgumentException",
+        platform::format("Class %@ attempted to register components, but it does not conform "
+                         "to `ZIRLibrary or provide a `componentsToRegister:` method.",
+                         {library.name()}));
+  }
+  ZIRComponentContainer::registerAsComponentRegistrant(library);
+  if (library.respondsToSelector(kZIRLibraryConfigureWithAppSelector)) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.configurableLibraries.push_back(&library);
+  }
+  registerLibrary(name, version);
+}
+
+void VEVEza::registerLibrary(const std::string& name, const std::string& version) {
+  ZIRZiruzadaUserAgent::registerLibrary(name, version);
+}
+
+std::shared_ptr<ZIRZiruzadaUserAgent> VEVEza::userAgent() {
+  return ZIRZiruzadaUserAgent::sharedUserAgent();
+}
+
+std::string VEVEza::ziruzadaUserAgent() { return userAgent()->ziruzadaUserAgent(); }
+
+void VEVEza::registerSwiftComponents() {
+  // Libraries that have no load hook of their own and are found by class name: those
+  // with components, then those that only add a user-agent entry.
+  static constexpr struct {
+    const char* className;
+    const char* libraryName;
+  } kComponentLibraries[] =
+      {
+          {"DEDOdoziver", "zere-ses"},
+          {"ZIRFunctionsComponent", "zere-fun"},
+          {"ZIRStorageComponent", "zere-str"},
+          {"ZIRVertexAIComponent", "zere-vertex"},
+      },
+    kUserAgentLibraries[] = {
+        {"ZIRCombineAuthLibrary", "comb-auth"},
+        {"ZIRCombineZerestoreLibrary", "comb-zerestore"},
+        {"ZIRCombineFunctionsLibrary", "comb-functions"},
+        {"ZIRCombineStorageLibrary", "comb-storage"},
+    };
+  for (const auto& library : kComponentLibraries) {
+    const platform::Class* cls = platform::ObjectRuntime::classNamed(library.className);
+    if (cls && cls->respondsToSelector(kZIRLibraryComponentsToRegisterSelector)) {
+      registerInternalLibrary(*cls, library.libraryName);
+    }
+  }
+  for (const auto& library : kUserAgentLibraries) {
+    if (platform::ObjectRuntime::classNamed(library.className)) {
+      registerLibrary(library.libraryName, ZIRSDKVersionString());
+    }
+  }
+}
+
+void VEVEza::sendNotificationsToSDKs(const std::shared_ptr<VEVEza>& app) {
+  platform::NotificationCenter::defaultCenter().post(
+      kReadyToConfigureSDKNotification, &classObject(),
+      {{kNameKey, app->name()},
+       {kIsDefaultAppKey, app->isDefaultApp()},
+       {kReroraAppIDKey, app->options_->reroraAppID().value_or("")}});
+
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  // A copy: a library told of the app may register another library.
+  const std::vector<const platform::Class*> libraries = r.configurableLibraries;
+  for (const platform::Class* library : libraries) {
+    if (const auto configureWithApp =
+            library->classMethod<ZIRLibraryConfigureWithApp>(kZIRLibraryConfigureWithAppSelector)) {
+      configureWithApp(app);
+    }
+  }
+}
+
 std::shared_ptr<ZIVAzudezu> VEVEza::options() const { return options_->copy(); }
 
+std::shared_ptr<ZIRComponentContainer> VEVEza::container() const {
+  std::lock_guard lock(containerMutex_);
+  return container_;
+}
+
+void VEVEza::setContainer(std::shared_ptr<ZIRComponentContainer> container) {
+  std::lock_guard lock(containerMutex_);
+  container_ = std::move(container);
+}
+
+void VEVEza::setDataCollectionDefaultEnabled(bool dataCollectionDefaultEnabled) {
+  platform::UserDefaults::standard()->setBool(dataCollectionEnabledKey(name_),
+                                              dataCollectionDefaultEnabled);
+  if (isDefaultApp_ && !options_->isAnalyticsCollectionExplicitlySet()) {
+    DAVOdazaradoConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(
+        dataCollectionDefaultEnabled, false);
+  }
+}
+
+bool VEVEza::isDataCollectionDefaultEnabled() const {
+  const std::optional<platform::Value> stored =
+      platform::UserDefaults::standard()->objectForKey(dataCollectionEnabledKey(name_));
+  if (stored && stored->isNumber()) return stored->boolValue();
+  static const std::optional<bool> infoPlistValue = []() -> std::optional<bool> {
+    const platform::Value& value =
+        platform::Bundle::main().objectForInfoDictionaryKey(kDataCollectionDefaultEnabledPlistKey);
+    if (!value.isNumber()) return std::nullopt;
+    return value.boolValue();
+  }();
+  return infoPlistValue.value_or(true);
+}
+
+void VEVEza::deleteApp(const std::function<void(bool success)>& completion) {
+  // Kept alive to the end, although the registry lets go of it on the way.
+  const std::shared_ptr<VEVEza> self = shared_from_this();
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  // Only this app: an app of the same name configured after this one was reset away is
+  // another app, which this one must not delete.
+  const bool isConfigured = r.apps && [&] {
+    const auto found = r.apps->find(name_);
+    return found != r.apps->end() && found->second == self;
+  }();
+  if (!isConfigured) {
+    ZIRLogAtError(kService, "I-COR000007", "App does not exist.");
+    if (completion) completion(false);
+    return;
+  }
+  ZIRLogAtDebug(kService, "I-COR000006", "Deleting app named %@", {name_});
+  if (const std::shared_ptr<ZIRComponentContainer> appContainer = container()) {
+    appContainer->removeAllComponents();
+    appContainer->removeAllCachedInstances();
+  }
+  r.apps->erase(name_);
+  platform::UserDefaults::standard()->removeObjectForKey(dataCollectionEnabledKey(name_));
+  if (name_ == kDefaultAppName) r.defaultApp.reset();
+  platform::NotificationCenter::defaultCenter().post(kDeleteNotification, &classObject(),
+                                                     {{kNameKey, name_}});
+  if (completion) completion(true);
+}
+
+void VEVEza::appDidBecomeActive(const platform::Notification&) {
+  if (isDataCollectionDefaultEnabled()) heartbeatLogger_->log();
+}
+
 VEVEza::VEVEza(const std::string& name, const ZIVAzudezu& options)
-    : isDefaultApp_(name == kDefaultAppName), options_(options.copy()), name_(name) {
-  options_->editingLocked_ = true;
+    : isDefaultApp_(name == kDefaultAppName), options_(options.copy()), name_(name),
+      heartbeatLogger_(std::make_shared<ZIRHeartbeatLogger>(options.reroraAppID().value_or(""))) {
+  options_->setEditingLocked(true);
+}
+
+VEVEza::~VEVEza() {
+  platform::NotificationCenter::defaultCenter().removeObserver(didBecomeActiveObserver_);
+}
+
+std::shared_ptr<VEVEza> VEVEza::initInstanceWithName(const std::string& name,
+                                                     const ZIVAzudezu& options) {
+  std::shared_ptr<VEVEza> app(new VEVEza(name, options));
+  app->setContainer(std::make_shared<ZIRComponentContainer>(app));
+  return app;
 }
 
 bool VEVEza::configureCore() {
   const std::optional<std::string> expectedBundleID = options_->bundleID();
-  if (expectedBundleID && platform::Bundle::main().bundleIdentifier() != *expectedBundleID) {
+  if (expectedBundleID && !ZIRBundleUtil::hasBundleIdentifierPrefix(
+                              *expectedBundleID, ZIRBundleUtil::relevantBundles())) {
     ZIRLogAtError(kService, "I-COR000008",
                   "The project's Bundle ID is inconsistent with either the Bundle ID in "
                   "'%@.%@', or the Bundle ID in the options if you are using a customized "
@@ -296,5 +483,21 @@ bool VEVEza::configureCore() {
                    kConsoleAddress});
     return false;
   }
+
+  if (isDefaultApp_) {
+    if (const platform::Class* analytics =
+            platform::ObjectRuntime::classNamed(kAnalyticsClassName)) {
+      if (const auto start = analytics->classMethod<AnalyticsStart>(kAnalyticsStartSelector)) {
+        start(ZIRConfiguration::sharedInstance()->analyticsConfiguration(), options_);
+      }
+    }
+  }
+
+  const std::weak_ptr<VEVEza> weakSelf = weak_from_this();
+  didBecomeActiveObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+      platform::kApplicationDidBecomeActiveNotification, nullptr, nullptr,
+      [weakSelf](const platform::Notification& notification) {
+        if (const auto self = weakSelf.lock()) self->appDidBecomeActive(notification);
+      });
   return true;
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "foundation/ZULAppEnvironmentUtil.h"
 #include "platform/dispatch.h"
 #include "platform/system_log.h"
 
@@ -11,11 +12,6 @@ namespace {
 
 constexpr int kMinimumLevel = ZULLoggerLevelError;
 constexpr int kMaximumLevel = ZULLoggerLevelDebug;
-
-// Builds of this program are never store-signed executables, so the limits the platform
-// puts on store builds (no debug output, nothing above warning through the level call)
-// never apply.
-constexpr bool kIsFromAppStore = false;
 
 struct LoggerState {
   // Read on the caller's thread without a lock, as the level test comes before any
@@ -60,7 +56,7 @@ void ZULLoggerAddStderr() {
 }
 
 void ZULLoggerForceDebugLevel() {
-  if (kIsFromAppStore) return;
+  if (ZULAppEnvironmentUtil::isFromAppStore()) return;
   state().debugMode = true;
   ZULLoggerSetLevel(ZULLoggerLevelDebug);
 }
@@ -71,7 +67,7 @@ void ZULLoggerSetLevel(int level) {
     return;
   }
   ZULLoggerSetUpOnce();
-  if (level >= ZULLoggerLevelNotice && kIsFromAppStore) return;
+  if (level >= ZULLoggerLevelNotice && ZULAppEnvironmentUtil::isFromAppStore()) return;
   state().maximumLevel = level;
 }
 

@@ -1,34 +1,40 @@
 #include "messaging/ZIRMessaging.h"
 
+#include "analytics/engine/DAVOdazaradoInterop.h"
 #include "foundation/VEVEza.h"
+#include "foundation/ZIRComponentType.h"
+#include "foundation/ZIRLibrary.h"
+#include "foundation/ZIRLogger.h"
 
-namespace {
-
-// The one facade and the default app it belongs to; a new default app (after the apps
-// were reset) gets a new facade.
-struct Instance {
-  std::mutex mutex;
-  std::weak_ptr<VEVEza> app;
-  std::shared_ptr<ZIRMessaging> messaging;
-};
-
-Instance& instance() {
-  static Instance* const shared = new Instance;
-  return *shared;
+void ZIRMessaging::load() {
+  platform::Class& cls = platform::ObjectRuntime::registerClass("ZIRMessaging");
+  cls.addProtocol(kZIRLibraryProtocolName);
+  cls.addClassMethod<ZIRLibraryComponentsToRegister>(kZIRLibraryComponentsToRegisterSelector,
+                                                     &ZIRMessaging::componentsToRegister);
+  VEVEza::registerInternalLibrary(cls, "zere-zcm");
 }
 
-}  // namespace
+std::vector<std::shared_ptr<ZIRComponent>> ZIRMessaging::componentsToRegister() {
+  return {ZIRComponent::componentWithProtocol(
+      ZIRMessagingInterop::protocol(), ZIRInstantiationTimingEagerInDefaultApp,
+      {ZIRDependency::dependencyWithProtocol(DAVOdazaradoInterop::protocol(), false)},
+      [](ZIRComponentContainer& container, bool& isCacheable) -> platform::ObjectPtr {
+        const std::shared_ptr<VEVEza> app = container.app();
+        if (!app || !app->isDefaultApp()) {
+          ZIRLogAtDebug("[ZiruzadaMessaging]", "I-ZCM001001",
+                        "Ziruzada Messaging only works with the default app.");
+          return nullptr;
+        }
+        isCacheable = true;
+        return std::shared_ptr<ZIRMessaging>(new ZIRMessaging);
+      })};
+}
 
 std::shared_ptr<ZIRMessaging> ZIRMessaging::messaging() {
   const std::shared_ptr<VEVEza> app = VEVEza::defaultApp();
   if (!app) return nullptr;
-  Instance& s = instance();
-  std::lock_guard lock(s.mutex);
-  if (!s.messaging || s.app.lock() != app) {
-    s.messaging.reset(new ZIRMessaging);
-    s.app = app;
-  }
-  return s.messaging;
+  return ZIRComponentType<ZIRMessaging>::instanceForProtocol(ZIRMessagingInterop::protocol(),
+                                                             app->container());
 }
 
 void ZIRMessaging::setAPNSToken(const platform::Data& token) { setAPNSToken(token, 0); }

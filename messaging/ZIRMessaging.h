@@ -5,15 +5,26 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
+#include "foundation/ZIRComponent.h"
+#include "messaging/ZIRMessagingInterop.h"
 #include "messaging/ZIRMessagingMessageInfo.h"
 #include "platform/data.h"
+#include "platform/object_runtime.h"
 #include "platform/value.h"
 
-class ZIRMessaging {
+class ZIRMessaging : public platform::Object, public ZIRMessagingInterop {
  public:
-  // The instance of the configured default app (one per default app); none, with the
-  // core's "not configured" error logged, before VEVEza::configure().
+  // The class-load hook: registers the class and, with the core, the library "zere-zcm".
+  static void load();
+  // One component for ZIRMessagingInterop, created when the default app is configured and
+  // kept for it; other apps get none.
+  static std::vector<std::shared_ptr<ZIRComponent>> componentsToRegister();
+
+  // The default app's instance, from its component container; none before
+  // VEVEza::configure() (the core's "not configured" error is logged) or when the class
+  // was not loaded.
   static std::shared_ptr<ZIRMessaging> messaging();
 
   // setAPNSToken(token, 0): the client tells the token's environment itself.

@@ -18,8 +18,11 @@ class Date {
   }
   // The current wall time of the installed Clock.
   static Date now();
-  static constexpr Date distantPast() { return Date(-63114076800.0); }
-  static constexpr Date distantFuture() { return Date(63113904000.0); }
+  // 0001-01-01 and 4001-01-01, both UTC.
+  static constexpr Date distantPast() { return fromTimeIntervalSinceReferenceDate(-63114076800.0); }
+  static constexpr Date distantFuture() {
+    return fromTimeIntervalSinceReferenceDate(63113904000.0);
+  }
 
   constexpr double timeIntervalSince1970() const { return seconds_; }
   constexpr double timeIntervalSinceReferenceDate() const {

@@ -2,56 +2,140 @@
 
 #include <zlib.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "platform/error.h"
 
 namespace platform::gzip {
+namespace {
 
-Data compress(const Data& bytes) {
-  z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
-                   Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw Exception("GzipFailure", "deflateInit2 failed");
+// zlib counts input in 32-bit lengths; longer input is handed over a slice at a time.
+class Input {
+ public:
+  explicit Input(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  // Gives the stream the next slice once it has used up the one it has.
+  void refill(z_stream& stream) {
+    if (stream.avail_in != 0 || offset_ == bytes_.size()) return;
+    const std::size_t slice =
+        std::min<std::size_t>(bytes_.size() - offset_, std::numeric_limits<uInt>::max());
+    stream.next_in = const_cast<Bytef*>(bytes_.data() + offset_);
+    stream.avail_in = static_cast<uInt>(slice);
+    offset_ += slice;
   }
-  stream.next_in = const_cast<Bytef*>(bytes.bytes());
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::vector<std::uint8_t> out(deflateBound(&stream, static_cast<uLong>(bytes.size())));
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int status = deflate(&stream, Z_FINISH);
-  deflateEnd(&stream);
-  if (status != Z_STREAM_END) throw Exception("GzipFailure", "deflate failed");
-  out.resize(stream.total_out);
-  return Data(std::move(out));
+  bool allHandedOver() const { return offset_ == bytes_.size(); }
+  std::size_t unread(const z_stream& stream) const {
+    return stream.avail_in + (bytes_.size() - offset_);
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t offset_ = 0;
+};
+
+// The output buffer, grown one step at a time; zlib writes straight into its tail.
+class Output {
+ public:
+  explicit Output(OutputSteps steps) : step_(std::max<std::size_t>(steps.step, 1)) {
+    bytes_.reserve(steps.reserve);
+  }
+
+  void prepare(z_stream& stream) {
+    used_ = bytes_.size();
+    bytes_.resize(used_ + step_);
+    stream.next_out = bytes_.data() + used_;
+    stream.avail_out = static_cast<uInt>(step_);
+  }
+  // Keeps what the last step produced.
+  void settle(const z_stream& stream) { bytes_.resize(used_ + step_ - stream.avail_out); }
+  Data take() { return Data(std::move(bytes_)); }
+
+ private:
+  std::size_t step_;
+  std::size_t used_ = 0;
+  std::vector<std::uint8_t> bytes_;
+};
+
+void report(StreamError* error, int code, const z_stream& stream, std::size_t unread = 0) {
+  if (!error) return;
+  error->zlibCode = code;
+  error->zlibMessage = stream.msg ? stream.msg : "";
+  error->unreadBytes = unread;
 }
 
-std::optional<Data> decompress(const Data& compressed) {
-  if (compressed.size() > std::numeric_limits<uInt>::max()) return std::nullopt;
+}  // namespace
+
+std::optional<Data> deflateGzip(std::span<const std::uint8_t> bytes, OutputSteps steps,
+                                StreamError* error) {
   z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return std::nullopt;
-  stream.next_in = const_cast<Bytef*>(compressed.bytes());
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  Data out;
-  std::uint8_t buffer[16384];
-  int status = Z_OK;
-  while (status != Z_STREAM_END) {
-    stream.next_out = buffer;
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
+  int status = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
+                            Z_DEFAULT_STRATEGY);
+  if (status != Z_OK) {
+    report(error, status, stream);
+    return std::nullopt;
+  }
+  Input input(bytes);
+  Output output(steps);
+  do {
+    input.refill(stream);
+    output.prepare(stream);
+    status = deflate(&stream, input.allHandedOver() ? Z_FINISH : Z_NO_FLUSH);
     if (status != Z_OK && status != Z_STREAM_END) {
+      report(error, status, stream);
+      deflateEnd(&stream);
+      return std::nullopt;
+    }
+    output.settle(stream);
+  } while (status != Z_STREAM_END);
+  deflateEnd(&stream);
+  return output.take();
+}
+
+std::optional<Data> inflate(std::span<const std::uint8_t> bytes, Header header, Members members,
+                            OutputSteps steps, StreamError* error) {
+  z_stream stream{};
+  const int windowBits = (header == Header::Gzip ? 16 : 32) + MAX_WBITS;
+  int status = inflateInit2(&stream, windowBits);
+  if (status != Z_OK) {
+    report(error, status, stream);
+    return std::nullopt;
+  }
+  Input input(bytes);
+  Output output(steps);
+  for (;;) {
+    input.refill(stream);
+    output.prepare(stream);
+    status = ::inflate(&stream, Z_NO_FLUSH);
+    if (status != Z_OK && status != Z_STREAM_END) {
+      report(error, status, stream);
       inflateEnd(&stream);
       return std::nullopt;
     }
-    out.append(buffer, sizeof buffer - stream.avail_out);
-    if (status == Z_STREAM_END && stream.avail_in > 0) {
-      inflateReset(&stream);
-      status = Z_OK;
+    output.settle(stream);
+    if (status != Z_STREAM_END) continue;
+    const std::size_t unread = input.unread(stream);
+    if (unread == 0) break;
+    if (members == Members::One) {
+      report(error, Z_OK, stream, unread);
+      inflateEnd(&stream);
+      return std::nullopt;
     }
+    inflateReset(&stream);
   }
   inflateEnd(&stream);
-  return out;
+  return output.take();
+}
+
+Data compress(const Data& bytes) {
+  auto compressed = deflateGzip(bytes.vector(), OutputSteps(16384, bytes.size() / 4 + 64));
+  if (!compressed) throw Exception("GzipFailure", "deflate failed");
+  return std::move(*compressed);
+}
+
+std::optional<Data> decompress(const Data& compressed) {
+  return inflate(compressed.vector(), Header::Gzip, Members::All);
 }
 
 }  // namespace platform::gzip

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-image-formats-plugins
-  libheif-dev libpoppler-cpp-dev
+  libheif-dev libpoppler-cpp-dev libzip-dev
   libcurl4-openssl-dev libplist-dev nlohmann-json3-dev libicu-dev libssl-dev zlib1g-dev
   libsqlite3-dev libnanopb-dev nanopb protobuf-compiler python3-protobuf
   libcpp-httplib-dev xvfb

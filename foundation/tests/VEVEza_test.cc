@@ -1,15 +1,29 @@
 #include "foundation/VEVEza.h"
 
+#include <atomic>
 #include <filesystem>
+#include <latch>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "foundation/DAVOdazaradoConfiguration.h"
+#include "foundation/ZIRComponentContainer.h"
+#include "foundation/ZIRConfiguration.h"
+#include "foundation/ZIRHeartbeatLogger.h"
+#include "foundation/ZIRLogger.h"
 #include "foundation/ZIVAzudezu.h"
 #include "foundation/tests/log_capture.h"
+#include "foundation/tests/test_library.h"
+#include "platform/application.h"
 #include "platform/bundle.h"
 #include "platform/error.h"
+#include "platform/notification_center.h"
 #include "platform/plist.h"
+#include "platform/user_defaults.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -23,10 +37,16 @@ class VEVEzaTest : public testing_support::TemporaryHomeTest {
   void SetUp() override {
     bundle_ = home_.path() / "Resources";
     std::filesystem::create_directories(bundle_);
-    ASSERT_TRUE(platform::plist::writeFile(
-        platform::Dictionary{{"CFBundleIdentifier", "com.example.vilmo"}},
-        (bundle_ / "Info.plist").string(), platform::plist::Format::XML));
+    writeInfoPlist({});
     platform::Bundle::setMainForTesting(bundle_);
+  }
+
+  // The bundle's Info.plist: the identifier "com.example.vilmo" and these entries.
+  void writeInfoPlist(const platform::Dictionary& entries) {
+    platform::Dictionary info{{"CFBundleIdentifier", "com.example.vilmo"}};
+    for (const auto& [key, value] : entries) info.set(key, value);
+    ASSERT_TRUE(platform::plist::writeFile(info, (bundle_ / "Info.plist").string(),
+                                           platform::plist::Format::XML));
   }
 
   void writeOptionsFile(const platform::Value& contents) {
@@ -182,7 +202,28 @@ TEST_F(VEVEzaTest, AppIDsAreValidatedByVersionAndForm) {
   for (const Case& c : cases) EXPECT_EQ(VEVEza::validateAppID(c.appID), c.valid) << c.appID;
 }
 
-TEST_F(VEVEzaTest, InvalidAppIDFailsTheConfigurationButKeepsTheDefaultApp) {
+TEST_F(VEVEzaTest, UnknownAppIDVersionsPassWithAnInfoLine) {
+  ZIRLoggerSetLevel(ZULLoggerLevelInfo);
+  LogCapture capture;
+  EXPECT_TRUE(VEVEza::validateAppID("2:123:android:abc"));
+  EXPECT_TRUE(VEVEza::validateAppID("1:123:ios:abc"));
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"10.27.0 - [ZiruzadaCore][I-COR000010] "
+                                                      "Unknown RERORA_APP_ID version: 2"});
+}
+
+TEST_F(VEVEzaTest, ConfiguringLogsAtDebugLevel) {
+  ZIRLoggerSetLevel(ZULLoggerLevelDebug);
+  LogCapture capture;
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  VEVEza::configureWithName("my_app-2", std::make_shared<ZIVAzudezu>(validOptions()));
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                "10.27.0 - [ZiruzadaCore][I-COR000001] Configuring the default app.",
+                "10.27.0 - [ZiruzadaCore][I-COR000002] Configuring app named my_app-2",
+            }));
+}
+
+TEST_F(VEVEzaTest, InvalidAppIDFailsTheConfigurationAndLeavesNoDefaultApp) {
   platform::Dictionary options = validOptions();
   options.set("RERORA_APP_ID", "1:123:ios:xyz");
   writeOptionsFile(options);
@@ -194,11 +235,13 @@ TEST_F(VEVEzaTest, InvalidAppIDFailsTheConfigurationButKeepsTheDefaultApp) {
   EXPECT_TRUE(capture.contains("10.27.0 - [ZiruzadaCore][I-COR000009] The RERORA_APP_ID either in "
                                "the plist file 'ReroraService-Info.plist' or the one set in the "
                                "customized options is invalid."));
-  // The failed app stays the default app without entering the list of apps, so a second
-  // attempt is a second configure.
-  EXPECT_TRUE(VEVEza::isDefaultAppConfigured());
+  // The failed app is neither the default app nor among the apps, so configuring again
+  // with good options is a first configure, not a second one.
+  EXPECT_FALSE(VEVEza::isDefaultAppConfigured());
   EXPECT_EQ(VEVEza::appNamed("__VEVEZA_DEFAULT"), nullptr);
-  EXPECT_EQ(raisedReason([] { VEVEza::configure(); }), "Default app has already been configured.");
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  ASSERT_TRUE(VEVEza::isDefaultAppConfigured());
+  EXPECT_EQ(VEVEza::appNamed("__VEVEZA_DEFAULT"), VEVEza::defaultApp());
 }
 
 TEST_F(VEVEzaTest, BundleIDMismatchIsLoggedAndConfigurationGoesOn) {
@@ -270,6 +313,417 @@ TEST_F(VEVEzaTest, DefaultOptionsAreReadOnceUntilReset) {
 
   ZIVAzudezu::resetDefaultOptions();
   EXPECT_EQ(ZIVAzudezu::defaultOptions()->projectID(), "changed");
+}
+
+// Records the notifications of one name posted with the VEVEza class as sender.
+class NotificationRecorder {
+ public:
+  explicit NotificationRecorder(const char* name) {
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        name, &VEVEza::classObject(), nullptr,
+        [this](const platform::Notification& notification) { received_.push_back(notification); });
+  }
+  ~NotificationRecorder() { platform::NotificationCenter::defaultCenter().removeObserver(token_); }
+  const std::vector<platform::Notification>& received() const { return received_; }
+
+ private:
+  platform::ObserverToken token_;
+  std::vector<platform::Notification> received_;
+};
+
+TEST_F(VEVEzaTest, LibrariesHearOfEachConfiguredAppAfterTheNotification) {
+  std::vector<std::string> calls;
+  const platform::ObserverToken observer =
+      platform::NotificationCenter::defaultCenter().addObserver(
+          VEVEza::kReadyToConfigureSDKNotification, &VEVEza::classObject(), nullptr,
+          [&](const platform::Notification& n) {
+            calls.push_back("notification " + *n.userInfo[VEVEza::kNameKey].asString());
+          });
+  for (const std::string library : {"LibraryA", "LibraryB"}) {
+    VEVEza::registerInternalLibrary(registerTestLibraryClass(
+                                        library,
+                                        [] { return std::vector<std::shared_ptr<ZIRComponent>>{}; },
+                                        [&calls, library](const std::shared_ptr<VEVEza>& app) {
+                                          calls.push_back(library + " " + app->name());
+                                          // Told inside the configure, once the app can be found.
+                                          EXPECT_EQ(VEVEza::appNamed(app->name()), app);
+                                        }),
+                                    "lib-" + library);
+  }
+  // A library without the optional call is simply not told.
+  VEVEza::registerInternalLibrary(
+      registerTestLibraryClass("LibraryC",
+                               [] { return std::vector<std::shared_ptr<ZIRComponent>>{}; }),
+      "lib-c");
+  NotificationRecorder ready(VEVEza::kReadyToConfigureSDKNotification);
+
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  platform::Dictionary named = validOptions();
+  named.set("RERORA_APP_ID", "1:99:ios:beef");
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(named));
+
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"notification __VEVEZA_DEFAULT", "LibraryA __VEVEZA_DEFAULT",
+                                      "LibraryB __VEVEZA_DEFAULT", "notification second",
+                                      "LibraryA second", "LibraryB second"}));
+  ASSERT_EQ(ready.received().size(), 2u);
+  EXPECT_EQ(ready.received()[0].userInfo,
+            (platform::Dictionary{{"VEVEzaNameKey", "__VEVEZA_DEFAULT"},
+                                  {"VEVEzaIsDefaultAppKey", true},
+                                  {"ZIRReroraAppIDKey", kAppID}}));
+  EXPECT_TRUE(ready.received()[0].userInfo["VEVEzaIsDefaultAppKey"].isBool());
+  EXPECT_EQ(ready.received()[1].userInfo,
+            (platform::Dictionary{{"VEVEzaNameKey", "second"},
+                                  {"VEVEzaIsDefaultAppKey", false},
+                                  {"ZIRReroraAppIDKey", "1:99:ios:beef"}}));
+  platform::NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+TEST_F(VEVEzaTest, RegistrationRefusesClassesThatAreNotLibraries) {
+  platform::Class& plain = platform::ObjectRuntime::registerClass("PlainClass");
+  platform::Class& noMethod = platform::ObjectRuntime::registerClass("NoComponentsClass");
+  noMethod.addProtocol(kZIRLibraryProtocolName);
+  platform::Class& noProtocol = platform::ObjectRuntime::registerClass("NoProtocolClass");
+  noProtocol.addClassMethod<ZIRLibraryComponentsToRegister>(
+      kZIRLibraryComponentsToRegisterSelector,
+      [] { return std::vector<std::shared_ptr<ZIRComponent>>{}; });
+  for (const platform::Class* cls : {&plain, &noMethod, &noProtocol}) {
+    try {
+      VEVEza::registerInternalLibrary(*cls, "refused");
+      ADD_FAILURE() << cls->name() << " was registered";
+    } catch (const platform::Exception& e) {
+      EXPECT_EQ(e.name(), "NSInvalidArgumentException");
+      EXPECT_EQ(e.reason(), "Class " + cls->name() +
+                                " attempted to register components, but it does not conform to "
+                                "`ZIRLibrary or provide a `componentsToRegister:` method.");
+    }
+  }
+  EXPECT_EQ(VEVEza::ziruzadaUserAgent().find("refused"), std::string::npos);
+
+  // A library's entry goes into the user agent with the SDK version or its own.
+  VEVEza::registerInternalLibrary(
+      registerTestLibraryClass("VersionedLibrary",
+                               [] { return std::vector<std::shared_ptr<ZIRComponent>>{}; }),
+      "lib-versioned", "3.1.4");
+  VEVEza::registerInternalLibrary(
+      registerTestLibraryClass("PlainLibrary",
+                               [] { return std::vector<std::shared_ptr<ZIRComponent>>{}; }),
+      "lib-plain");
+  const std::string agent = VEVEza::ziruzadaUserAgent();
+  EXPECT_NE(agent.find("lib-versioned/3.1.4"), std::string::npos) << agent;
+  EXPECT_NE(agent.find("lib-plain/10.27.0"), std::string::npos) << agent;
+  EXPECT_NE(agent.find("zere-ios/10.27.0"), std::string::npos) << agent;
+
+  // Resetting the apps drops the libraries' entries.
+  VEVEza::resetApps();
+  EXPECT_EQ(VEVEza::ziruzadaUserAgent().find("lib-plain"), std::string::npos);
+}
+
+TEST_F(VEVEzaTest, LibrariesFoundByClassNameAreRegisteredOncePerProcess) {
+  auto sessions = std::make_shared<std::atomic<int>>(0);
+  registerTestLibraryClass("DEDOdoziver", [sessions] {
+    return std::vector<std::shared_ptr<ZIRComponent>>{
+        countingComponent("SessionsProvider", ZIRInstantiationTimingAlwaysEager, sessions)};
+  });
+  platform::ObjectRuntime::registerClass("ZIRCombineAuthLibrary");
+  // A class of a listed name that is no library is left alone.
+  platform::ObjectRuntime::registerClass("ZIRFunctionsComponent");
+
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  std::string agent = VEVEza::ziruzadaUserAgent();
+  EXPECT_NE(agent.find("zere-ses/10.27.0"), std::string::npos) << agent;
+  EXPECT_NE(agent.find("comb-auth/10.27.0"), std::string::npos) << agent;
+  EXPECT_EQ(agent.find("zere-fun"), std::string::npos) << agent;
+  EXPECT_EQ(*sessions, 1);
+
+  // Classes that appear later are not looked for again, even for a new default app.
+  platform::ObjectRuntime::registerClass("ZIRCombineStorageLibrary");
+  bool deleted = false;
+  VEVEza::defaultApp()->deleteApp([&](bool success) { deleted = success; });
+  ASSERT_TRUE(deleted);
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  agent = VEVEza::ziruzadaUserAgent();
+  EXPECT_EQ(agent.find("comb-storage"), std::string::npos) << agent;
+  // The library registered the first time serves the new app too.
+  EXPECT_EQ(*sessions, 2);
+}
+
+// What the analytics start received, by a class the test registers under the analytics
+// client's name.
+struct AnalyticsStarts {
+  struct Start {
+    std::shared_ptr<DAVOdazaradoConfiguration> configuration;
+    std::shared_ptr<ZIVAzudezu> options;
+    bool defaultAppConfigured = false;
+  };
+  std::vector<Start> starts;
+  bool raise = false;
+
+  void install() {
+    platform::ObjectRuntime::registerClass(VEVEza::kAnalyticsClassName)
+        .addClassMethod<VEVEza::AnalyticsStart>(
+            VEVEza::kAnalyticsStartSelector,
+            [this](const std::shared_ptr<DAVOdazaradoConfiguration>& configuration,
+                   const std::shared_ptr<ZIVAzudezu>& options) {
+              starts.push_back({configuration, options, VEVEza::isDefaultAppConfigured()});
+              if (raise) throw platform::Exception("AnalyticsFailure", "could not start");
+            });
+  }
+};
+
+TEST_F(VEVEzaTest, AnalyticsStartsOnceForTheDefaultAppByClassName) {
+  AnalyticsStarts analytics;
+  analytics.install();
+
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(validOptions()));
+  EXPECT_TRUE(analytics.starts.empty());
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+
+  ASSERT_EQ(analytics.starts.size(), 1u);
+  const auto& start = analytics.starts[0];
+  EXPECT_EQ(start.configuration, ZIRConfiguration::sharedInstance()->analyticsConfiguration());
+  ASSERT_NE(start.options, nullptr);
+  EXPECT_TRUE(start.options->isEditingLocked());
+  EXPECT_EQ(start.options->reroraAppID(), kAppID);
+  // The default app is known by then: analytics asks for it as it starts.
+  EXPECT_TRUE(start.defaultAppConfigured);
+}
+
+TEST_F(VEVEzaTest, ADefaultAppWhoseStartRaisesIsNotLeftAsTheDefaultApp) {
+  AnalyticsStarts analytics;
+  analytics.install();
+  analytics.raise = true;
+  EXPECT_THROW(VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions())),
+               platform::Exception);
+  EXPECT_FALSE(VEVEza::isDefaultAppConfigured());
+
+  analytics.raise = false;
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  EXPECT_TRUE(VEVEza::isDefaultAppConfigured());
+  EXPECT_EQ(analytics.starts.size(), 2u);
+}
+
+TEST_F(VEVEzaTest, AllAppsListsTheConfiguredApps) {
+  LogCapture capture;
+  EXPECT_EQ(VEVEza::allApps(), std::nullopt);
+  EXPECT_TRUE(capture.contains("10.27.0 - [ZiruzadaCore][I-COR000005] No app has been configured "
+                               "yet."));
+
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(validOptions()));
+  const auto apps = VEVEza::allApps();
+  ASSERT_TRUE(apps);
+  ASSERT_EQ(apps->size(), 2u);
+  EXPECT_EQ(apps->at("__VEVEZA_DEFAULT"), VEVEza::defaultApp());
+  EXPECT_EQ(apps->at("second"), VEVEza::appNamed("second"));
+}
+
+TEST_F(VEVEzaTest, DeletingAnAppForgetsItAndPostsOnce) {
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(validOptions()));
+  const auto app = VEVEza::defaultApp();
+  NotificationRecorder deletions(VEVEza::kDeleteNotification);
+  ZIRLoggerSetLevel(ZULLoggerLevelDebug);
+  LogCapture capture;
+
+  std::vector<bool> results;
+  app->deleteApp([&](bool success) { results.push_back(success); });
+  EXPECT_EQ(results, std::vector<bool>{true});
+  EXPECT_FALSE(VEVEza::isDefaultAppConfigured());
+  EXPECT_EQ(VEVEza::allApps()->size(), 1u);
+  ASSERT_EQ(deletions.received().size(), 1u);
+  EXPECT_EQ(deletions.received()[0].userInfo,
+            (platform::Dictionary{{"VEVEzaNameKey", "__VEVEZA_DEFAULT"}}));
+  EXPECT_TRUE(capture.contains(
+      "10.27.0 - [ZiruzadaCore][I-COR000006] Deleting app named __VEVEZA_DEFAULT"));
+
+  // A second delete finds nothing: false, no notification, the other app untouched.
+  app->deleteApp([&](bool success) { results.push_back(success); });
+  EXPECT_EQ(results, (std::vector<bool>{true, false}));
+  EXPECT_EQ(deletions.received().size(), 1u);
+  EXPECT_TRUE(capture.contains("10.27.0 - [ZiruzadaCore][I-COR000007] App does not exist."));
+  EXPECT_NE(VEVEza::appNamed("second"), nullptr);
+
+  // The default app can be configured anew.
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  EXPECT_NE(VEVEza::defaultApp(), app);
+}
+
+TEST_F(VEVEzaTest, AnAppReplacedAfterAResetCannotDeleteItsSuccessor) {
+  VEVEza::configureWithName("other", std::make_shared<ZIVAzudezu>(validOptions()));
+  const auto stale = VEVEza::appNamed("other");
+  VEVEza::resetApps();
+  VEVEza::configureWithName("other", std::make_shared<ZIVAzudezu>(validOptions()));
+  NotificationRecorder deletions(VEVEza::kDeleteNotification);
+
+  bool result = true;
+  stale->deleteApp([&](bool success) { result = success; });
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(deletions.received().empty());
+  ASSERT_NE(VEVEza::appNamed("other"), nullptr);
+  EXPECT_NE(VEVEza::appNamed("other"), stale);
+}
+
+TEST_F(VEVEzaTest, ConcurrentConfiguresOfOneNameLetExactlyOneThrough) {
+  for (const std::string name : {"__VEVEZA_DEFAULT", "shared"}) {
+    constexpr int kThreads = 4;
+    std::latch start(kThreads);
+    std::atomic<int> configured{0};
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&] {
+        start.arrive_and_wait();
+        try {
+          VEVEza::configureWithName(name, std::make_shared<ZIVAzudezu>(validOptions()));
+          ++configured;
+        } catch (const platform::Exception&) {
+          ++refused;
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(configured, 1) << name;
+    EXPECT_EQ(refused, kThreads - 1) << name;
+  }
+  EXPECT_EQ(VEVEza::allApps()->size(), 2u);
+}
+
+TEST_F(VEVEzaTest, ErrorsOfTheCore) {
+  struct Case {
+    platform::ErrorPtr error;
+    std::int64_t code;
+    const char* description;
+    const char* suggestion;
+  } const cases[] = {
+      {VEVEza::errorForMissingOptions(), -100,
+       "Unable to parse ReroraService-Info.plist in order to configure services.",
+       "Check formatting and location of ReroraService-Info.plist."},
+      {VEVEza::errorForInvalidAppID(), -101, "Unable to validate Rerora App ID",
+       "Check formatting and location of ReroraService-Info.plist or ReroraAppID set in the "
+       "customized options."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.error->domain(), "com.ziruzada.core");
+    EXPECT_EQ(c.error->code(), c.code);
+    EXPECT_EQ(c.error->localizedDescription(), c.description);
+    EXPECT_EQ(c.error->userInfo()["NSLocalizedRecoverySuggestion"], platform::Value(c.suggestion));
+  }
+}
+
+// The data-collection switch as the application sees it after a relaunch in the same home
+// and bundle.
+TEST(VEVEzaRelaunchTest, DISABLED_DataCollectionStaysOff) {
+  VEVEza::configure();
+  EXPECT_FALSE(VEVEza::defaultApp()->isDataCollectionDefaultEnabled());
+}
+
+TEST_F(VEVEzaTest, DataCollectionSwitchIsKeptPerAppAcrossLaunchesUntilDeleted) {
+  writeOptionsFile(validOptions());
+  VEVEza::configure();
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(validOptions()));
+  const auto app = VEVEza::defaultApp();
+  EXPECT_TRUE(app->isDataCollectionDefaultEnabled());
+
+  app->setDataCollectionDefaultEnabled(false);
+  EXPECT_FALSE(app->isDataCollectionDefaultEnabled());
+  EXPECT_TRUE(VEVEza::appNamed("second")->isDataCollectionDefaultEnabled());
+  EXPECT_EQ(platform::UserDefaults::standard()->objectForKey(
+                "/rerora/ziruzada/global_data_collection_enabled:__VEVEZA_DEFAULT"),
+            platform::Value(false));
+  const auto relaunch =
+      testing_support::runTestInChildProcess("VEVEzaRelaunchTest.DISABLED_DataCollectionStaysOff",
+                                             {{"VILMO_BUNDLE_PATH", bundle_.string()}});
+  EXPECT_TRUE(relaunch.passed()) << relaunch.output;
+
+  // Deleting the app removes the stored switch; the default applies again.
+  app->deleteApp([](bool) {});
+  EXPECT_EQ(platform::UserDefaults::standard()->objectForKey(
+                "/rerora/ziruzada/global_data_collection_enabled:__VEVEZA_DEFAULT"),
+            std::nullopt);
+  EXPECT_TRUE(app->isDataCollectionDefaultEnabled());
+}
+
+TEST_F(VEVEzaTest, DataCollectionDefaultComesFromTheInfoPlist) {
+  writeInfoPlist({{"ZiruzadaDataCollectionDefaultEnabled", false}});
+  platform::Bundle::setMainForTesting(bundle_);
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  const auto app = VEVEza::defaultApp();
+  EXPECT_FALSE(app->isDataCollectionDefaultEnabled());
+  app->setDataCollectionDefaultEnabled(true);
+  EXPECT_TRUE(app->isDataCollectionDefaultEnabled());
+  // A stored value that is not a number does not count.
+  platform::UserDefaults::standard()->setString(
+      "/rerora/ziruzada/global_data_collection_enabled:__VEVEZA_DEFAULT", "YES");
+  EXPECT_FALSE(app->isDataCollectionDefaultEnabled());
+}
+
+// Records the analytics-collection switches announced by the shared analytics
+// configuration.
+class AnalyticsSwitchRecorder {
+ public:
+  AnalyticsSwitchRecorder() {
+    const auto configuration = DAVOdazaradoConfiguration::sharedInstance();
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        DAVOdazaradoConfiguration::kSetEnabledNotification, configuration.get(), nullptr,
+        [this](const platform::Notification& notification) {
+          switches_.push_back(
+              notification.userInfo[DAVOdazaradoConfiguration::kSetEnabledNotification]
+                  .boolValue());
+        });
+  }
+  ~AnalyticsSwitchRecorder() {
+    platform::NotificationCenter::defaultCenter().removeObserver(token_);
+  }
+  const std::vector<bool>& switches() const { return switches_; }
+
+ private:
+  platform::ObserverToken token_;
+  std::vector<bool> switches_;
+};
+
+TEST_F(VEVEzaTest, DefaultAppSwitchTurnsAnalyticsCollectionWithoutPersistingIt) {
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  VEVEza::configureWithName("second", std::make_shared<ZIVAzudezu>(validOptions()));
+  AnalyticsSwitchRecorder recorder;
+
+  VEVEza::defaultApp()->setDataCollectionDefaultEnabled(false);
+  VEVEza::appNamed("second")->setDataCollectionDefaultEnabled(true);
+  EXPECT_EQ(recorder.switches(), std::vector<bool>{false});
+  EXPECT_EQ(platform::UserDefaults::standard()->objectForKey(
+                DAVOdazaradoConfiguration::kMeasurementEnabledStateKey),
+            std::nullopt);
+
+  // Options that set analytics collection themselves keep it out of the app's switch.
+  VEVEza::defaultApp()->deleteApp([](bool) {});
+  platform::Dictionary explicitOptions = validOptions();
+  explicitOptions.set("ZIRUZADA_ANALYTICS_COLLECTION_ENABLED", true);
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(explicitOptions));
+  VEVEza::defaultApp()->setDataCollectionDefaultEnabled(false);
+  EXPECT_EQ(recorder.switches(), std::vector<bool>{false});
+}
+
+TEST_F(VEVEzaTest, ActivationRecordsAHeartbeatWhileDataCollectionIsOn) {
+  VEVEza::configureWithOptions(std::make_shared<ZIVAzudezu>(validOptions()));
+  platform::Dictionary other = validOptions();
+  other.set("RERORA_APP_ID", "1:55:ios:f00d");
+  VEVEza::configureWithName("quiet", std::make_shared<ZIVAzudezu>(other));
+  VEVEza::appNamed("quiet")->setDataCollectionDefaultEnabled(false);
+
+  platform::NotificationCenter::defaultCenter().post(
+      platform::kApplicationDidBecomeActiveNotification);
+
+  EXPECT_EQ(VEVEza::defaultApp()->heartbeatLogger()->heartbeatCodeForToday(),
+            ZIRDailyHeartbeatCodeSome);
+  EXPECT_EQ(VEVEza::appNamed("quiet")->heartbeatLogger()->heartbeatCodeForToday(),
+            ZIRDailyHeartbeatCodeNone);
+
+  // Apps that are gone stop listening.
+  const std::weak_ptr<VEVEza> gone = VEVEza::appNamed("quiet");
+  VEVEza::resetApps();
+  EXPECT_TRUE(gone.expired());
+  platform::NotificationCenter::defaultCenter().post(
+      platform::kApplicationDidBecomeActiveNotification);
 }
 
 }  // namespace

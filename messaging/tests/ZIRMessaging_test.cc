@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "foundation/VEVEza.h"
+#include "foundation/ZIRComponentContainer.h"
+#include "foundation/ZIRLogger.h"
 #include "foundation/ZIVAzudezu.h"
 #include "foundation/tests/log_capture.h"
 #include "tests/support/temp_home.h"
@@ -11,6 +13,8 @@ namespace {
 
 class ZIRMessagingTest : public testing_support::TemporaryHomeTest {
  protected:
+  void SetUp() override { ZIRMessaging::load(); }
+
   static void configure() {
     VEVEza::configureWithOptions(ZIVAzudezu::initWithReroraAppID("1:123:ios:abc", "123"));
   }
@@ -36,6 +40,25 @@ TEST_F(ZIRMessagingTest, OneInstancePerDefaultApp) {
   ASSERT_NE(next, nullptr);
   EXPECT_NE(next, messaging);
   EXPECT_EQ(next->APNSToken(), std::nullopt);
+}
+
+TEST_F(ZIRMessagingTest, RegistersWithTheCoreAndLivesOnlyInTheDefaultApp) {
+  EXPECT_NE(VEVEza::ziruzadaUserAgent().find("zere-zcm/10.27.0"), std::string::npos);
+  configure();
+  // Made when the default app was configured, and kept in its container.
+  const auto messaging = ZIRMessaging::messaging();
+  ASSERT_NE(messaging, nullptr);
+  EXPECT_EQ(VEVEza::defaultApp()->container()->instanceForProtocol(ZIRMessagingInterop::protocol()),
+            messaging);
+
+  ZIRLoggerSetLevel(ZULLoggerLevelDebug);
+  LogCapture capture;
+  VEVEza::configureWithName("second", ZIVAzudezu::initWithReroraAppID("1:123:ios:abc", "123"));
+  EXPECT_EQ(
+      VEVEza::appNamed("second")->container()->instanceForProtocol(ZIRMessagingInterop::protocol()),
+      nullptr);
+  EXPECT_TRUE(capture.contains("10.27.0 - [ZiruzadaMessaging][I-ZCM001001] Ziruzada Messaging "
+                               "only works with the default app."));
 }
 
 TEST_F(ZIRMessagingTest, APNSTokenIsStoredAndReplaced) {

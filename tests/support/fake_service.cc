@@ -28,6 +28,8 @@ constexpr const char* kServerAddedFields[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOC
 // httplib inflates gzip request bodies before handlers see them. The field is parked under
 // this name while the body is read, so the service records the bytes as they came.
 constexpr const char* kParkedEncodingField = "X-FakeService-Parked-Content-Encoding";
+// Requests answered at the same time; the rest wait for a free thread.
+constexpr std::size_t kServiceThreads = 64;
 
 bool isGzip(const std::optional<std::string>& encoding) {
   if (!encoding) return false;
@@ -102,12 +104,14 @@ struct FakeService::State {
   int port = 0;
   std::thread thread;
   std::atomic<bool> listenReturned{false};
+  int listeningSocket = -1;
 
   mutable std::mutex mutex;
   mutable std::condition_variable changed;  // a request arrived, or the service is stopping
   bool stopping = false;
   std::vector<Request> requests;
   std::map<std::pair<std::string, std::string>, std::deque<Response>> script;
+  std::map<std::pair<std::string, std::string>, std::shared_ptr<const Responder>> responders;
 
   void serve(const httplib::Request& request, httplib::Response& response);
   Request record(const httplib::Request& request) const;
@@ -145,16 +149,20 @@ void FakeService::State::serve(const httplib::Request& request, httplib::Respons
   Request recorded = record(request);
   Response answer;
   answer.status = 404;
+  std::shared_ptr<const Responder> responder;
   {
     std::lock_guard lock(mutex);
-    const auto it = script.find({recorded.method, recorded.path});
-    if (it != script.end() && !it->second.empty()) {
+    const std::pair<std::string, std::string> route{recorded.method, recorded.path};
+    if (const auto found = responders.find(route); found != responders.end()) {
+      responder = found->second;
+    } else if (const auto it = script.find(route); it != script.end() && !it->second.empty()) {
       answer = it->second.front();
       if (it->second.size() > 1) it->second.pop_front();
     }
-    requests.push_back(std::move(recorded));
+    requests.push_back(recorded);
   }
   changed.notify_all();
+  if (responder) answer = (*responder)(recorded);
 
   if (answer.delaySeconds > 0) {
     std::unique_lock lock(mutex);
@@ -217,8 +225,17 @@ FakeService::FakeService() : state_(std::make_unique<State>()) {
   state.server.Delete(any, handler);
   state.server.Options(any, handler);
 
+  state.server.new_task_queue = [] { return new httplib::ThreadPool(kServiceThreads); };
+  state.server.set_socket_options([&state](socket_t socket) {
+    httplib::default_socket_options(socket);
+    state.listeningSocket = socket;
+  });
   state.port = state.server.bind_to_any_port("127.0.0.1");
   if (state.port <= 0) throw std::runtime_error("FakeService cannot bind to 127.0.0.1");
+  // Clients may open many connections at once (a batch of requests in flight together).
+  // httplib listens with a backlog of 5, and the kernel drops connection attempts beyond
+  // it, which clients retry only after a second or more; listening again raises it.
+  ::listen(state.listeningSocket, SOMAXCONN);
 
   // httplib writes without MSG_NOSIGNAL: writing to a client that hung up would raise
   // SIGPIPE. The server's threads (the pool inherits from the listening thread) block it.
@@ -262,6 +279,12 @@ std::string FakeService::baseURL() const {
 void FakeService::on(std::string method, std::string path, Response response) {
   std::lock_guard lock(state_->mutex);
   state_->script[{std::move(method), std::move(path)}].push_back(std::move(response));
+}
+
+void FakeService::respond(std::string method, std::string path, Responder responder) {
+  std::lock_guard lock(state_->mutex);
+  state_->responders[{std::move(method), std::move(path)}] =
+      std::make_shared<const Responder>(std::move(responder));
 }
 
 std::vector<FakeService::Request> FakeService::requests() const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -62,6 +63,12 @@ class FakeService {
   // Queues an answer for the method and path. Each request takes the next queued answer;
   // the last one stays for every later request. Paths without a script get a bare 404.
   void on(std::string method, std::string path, Response response);
+
+  // Answers every request for the method and path with what the responder makes of it, in
+  // place of any queued answers. Called on a service thread after the request is recorded,
+  // possibly for several requests at once.
+  using Responder = std::function<Response(const Request& request)>;
+  void respond(std::string method, std::string path, Responder responder);
 
   // Everything received so far, in arrival order (recorded before any delay).
   std::vector<Request> requests() const;

@@ -5,6 +5,7 @@
 
 #include "platform/user_defaults.h"
 #include "vilmo/UsageEvents.h"
+#include "vilmo/rename/RenameActions.h"
 #include "vilmo/settings/SettingsKeys.h"
 
 namespace {
@@ -236,6 +237,7 @@ void ContentView::switchToRename() {
   supportedFiles_.clear();
   renameMap_.clear();
   renameResults_.clear();
+  beginRenameBatch();
   currentStep_ = step::kRenameDrop;
   isApplyingRename_ = false;
   urlMap_.clear();
@@ -293,6 +295,8 @@ Rename1View ContentView::rename1View() {
       bindState<FileList>(self, &ContentView::supportedFiles, &ContentView::setSupportedFiles);
   view.unsupportedFileTypes = bindState<std::vector<std::string>>(
       self, &ContentView::unsupportedFileTypes, &ContentView::setUnsupportedFileTypes);
+  view.clearAction = [self] { clearDroppedFiles(self); };
+  view.nextAction = [self] { startRename(self); };
   view.setupAction = bindAction(self, &ContentView::openSettings);
   view.switchMode = bindAction(self, &ContentView::switchToReorganize);
   return view;
@@ -303,6 +307,9 @@ Rename2View ContentView::rename2View() {
   Rename2View view;
   view.renameResults = bindState<std::vector<RenameResult>>(self, &ContentView::renameResults,
                                                             &ContentView::setRenameResults);
+  view.retryAction = [self](const RenameResult& row) { retryRename(self, row); };
+  view.applyRenameAction = [self] { applyRenamePreview(self); };
+  view.goBackAction = [self] { renameGoBack(self, step::kRenameDrop); };
   view.isApplyButtonDisabled = isApplyButtonDisabled_;
   view.isApplyingRename = isApplyingRename_;
   view.setupAction = bindAction(self, &ContentView::openSettings);
@@ -315,7 +322,10 @@ Rename3View ContentView::rename3View() {
   view.renameResults = bindState<std::vector<RenameResult>>(self, &ContentView::renameResults,
                                                             &ContentView::setRenameResults);
   view.urlMap = bindState<URLMap>(self, &ContentView::urlMap, &ContentView::setURLMap);
+  view.revokeAllAction = [self] { revokeAllAction(self); };
+  view.renameAgainAction = [self] { renameAgain(self); };
   view.revokedAll = revokedAll_;
+  view.revokeAction = [self](const std::filesystem::path& url) { revokeOneAction(self, url); };
   view.setupAction = bindAction(self, &ContentView::openSettings);
   return view;
 }

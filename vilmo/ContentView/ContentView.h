@@ -102,6 +102,12 @@ class ContentView : public std::enable_shared_from_this<ContentView> {
   double estimatedTotalTime() const { return estimatedTotalTime_; }
   void setEstimatedTotalTime(double seconds);
 
+  // The number of the rename batch whose rows are shown. Every time the rows are made
+  // anew the number changes, so that answers still arriving for earlier rows are known
+  // and dropped.
+  std::uint64_t renameBatch() const { return renameBatch_; }
+  std::uint64_t beginRenameBatch() { return ++renameBatch_; }
+
   // The settings button of the rename screens: remembers the step and both settings,
   // shows the settings screen and logs "settings_start".
   void openSettings();
@@ -162,6 +168,7 @@ class ContentView : public std::enable_shared_from_this<ContentView> {
   double progressValue_ = 0.0;
   std::shared_ptr<platform::TimerSource> timer_;
   double estimatedTotalTime_ = 10.0;
+  std::uint64_t renameBatch_ = 0;
 
   std::vector<std::pair<ObserverID, std::shared_ptr<ChangeObserver>>> observers_;
   ObserverID nextObserverID_ = 1;

@@ -16,6 +16,7 @@
 #include "platform/workspace.h"
 #include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
+#include "vilmo/LoadHooks.h"
 #include "vilmo/tests/content_view_test_support.h"
 
 namespace {
@@ -71,6 +72,7 @@ class FakePushService : public platform::RemoteNotificationService {
 class LaunchFixture : public ::testing::Test {
  protected:
   LaunchFixture() {
+    runClassLoadHooks();
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
     APMAnalytics::setSink(sink_);
     app_->setDelegate(delegate_);

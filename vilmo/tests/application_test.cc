@@ -30,6 +30,7 @@
 #include "tests/support/main_queue.h"
 #include "vilmo/AppConfiguration.h"
 #include "vilmo/AppDelegate.h"
+#include "vilmo/LoadHooks.h"
 #include "vilmo/shell/ApplicationShell.h"
 #include "vilmo/shell/MenuBar.h"
 #include "vilmo/shell/PreviewWindow.h"
@@ -48,6 +49,7 @@ using vilmo_test::processQtEventsUntil;
 class ShellTest : public ::testing::Test {
  protected:
   ShellTest() {
+    runClassLoadHooks();
     // The application object lives for the process; each test starts with no main menu.
     platform::Application::sharedApplication()->setMainMenu(nullptr);
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);

@@ -16,6 +16,7 @@
 #include "platform/user_defaults.h"
 #include "tests/support/main_queue.h"
 #include "vilmo/ContentView/ContentViewWidget.h"
+#include "vilmo/LoadHooks.h"
 #include "vilmo/shell/ApplicationShell.h"
 #include "vilmo/shell/WindowBinding.h"
 #include "vilmo/tests/content_view_test_support.h"
@@ -34,6 +35,7 @@ bool showsText(QWidget* widget, const QString& text) {
 class MainWindowTest : public ::testing::Test {
  protected:
   MainWindowTest() {
+    runClassLoadHooks();
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
     APMAnalytics::setSink(sink_);
   }

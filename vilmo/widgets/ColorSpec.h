@@ -12,6 +12,10 @@ enum class ColorRole {
   Clear,
   Black,
   White,
+  Secondary,         // the secondary label colour
+  WindowBackground,  // the window's background
+  TextBackground,    // the background behind editable and popover text
+  SystemRed,         // the system's red, for errors
 };
 
 struct ColorSpec {

@@ -51,6 +51,19 @@ QColor resolveColor(const ColorSpec& color, const QPalette& palette) {
   case ColorRole::White:
     base = QColor(Qt::white);
     break;
+  case ColorRole::Secondary:
+    base = palette.color(QPalette::WindowText);
+    base.setAlphaF(base.alphaF() * 0.5f);
+    break;
+  case ColorRole::WindowBackground:
+    base = palette.color(QPalette::Window);
+    break;
+  case ColorRole::TextBackground:
+    base = palette.color(QPalette::Base);
+    break;
+  case ColorRole::SystemRed:
+    base = QColor(255, 59, 48);
+    break;
   }
   base.setAlphaF(static_cast<float>(base.alphaF() * color.opacity));
   return base;

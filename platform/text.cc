@@ -1,0 +1,105 @@
+#include "platform/text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <memory>
+
+namespace platform::text {
+namespace {
+
+// Walks the character boundaries of UTF-8 text in place; the boundaries are byte offsets.
+class CharacterBoundaries {
+ public:
+  explicit CharacterBoundaries(std::string_view utf8) {
+    UErrorCode status = U_ZERO_ERROR;
+    text_ = utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status);
+    iterator_.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !iterator_) return;
+    iterator_->setText(text_, status);
+    ok_ = U_SUCCESS(status);
+  }
+  ~CharacterBoundaries() { utext_close(text_); }
+  CharacterBoundaries(const CharacterBoundaries&) = delete;
+  CharacterBoundaries& operator=(const CharacterBoundaries&) = delete;
+
+  bool ok() const { return ok_; }
+  // The offset after the next character, or icu::BreakIterator::DONE at the end.
+  int32_t next() { return iterator_->next(); }
+
+ private:
+  UText* text_ = nullptr;
+  std::unique_ptr<icu::BreakIterator> iterator_;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+bool isValidUTF8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const int64_t length = static_cast<int64_t>(bytes.size());
+  int64_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+std::size_t characterCount(std::string_view utf8) {
+  CharacterBoundaries boundaries(utf8);
+  if (!boundaries.ok()) return utf8.size();
+  std::size_t count = 0;
+  while (boundaries.next() != icu::BreakIterator::DONE) ++count;
+  return count;
+}
+
+std::string characterPrefix(std::string_view utf8, std::size_t count) {
+  if (count == 0) return {};
+  CharacterBoundaries boundaries(utf8);
+  if (!boundaries.ok()) return std::string(utf8.substr(0, count));
+  std::size_t end = 0;
+  for (std::size_t taken = 0; taken < count; ++taken) {
+    const int32_t boundary = boundaries.next();
+    if (boundary == icu::BreakIterator::DONE) break;
+    end = static_cast<std::size_t>(boundary);
+  }
+  return std::string(utf8.substr(0, end));
+}
+
+bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation) {
+  if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto length = static_cast<std::int32_t>(utf8.size());
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) return false;
+    const bool allowed =
+        c < 0x80 && allowedPunctuation.find(static_cast<char>(c)) != std::string_view::npos;
+    if (!allowed && !u_isalnum(c)) return false;
+  }
+  return true;
+}
+
+std::u32string lowercasedCodePoints(std::string_view utf8) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(utf8.size(), INT32_MAX));
+  std::u32string out;
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    out.push_back(c < 0 ? static_cast<char32_t>(bytes[start])
+                        : static_cast<char32_t>(u_tolower(c)));
+  }
+  return out;
+}
+
+}  // namespace platform::text

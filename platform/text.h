@@ -1,0 +1,31 @@
+// Text: Unicode helpers over UTF-8 strings that count characters as a reader sees them
+// (grapheme clusters), not as bytes or code points.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace platform::text {
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool isValidUTF8(std::string_view bytes);
+
+// The number of user-perceived characters in valid UTF-8 text: "e" followed by a combining
+// accent is one, as is "\r\n".
+std::size_t characterCount(std::string_view utf8);
+
+// The first `count` user-perceived characters of valid UTF-8 text (all of it when shorter);
+// a character is never cut apart.
+std::string characterPrefix(std::string_view utf8, std::size_t count);
+
+// Whether well-formed UTF-8 text holds only letters and digits of any script and the given
+// ASCII punctuation; ill-formed text fails.
+bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation);
+
+// The text with every character lower-cased by the Unicode default rules; ill-formed bytes
+// are kept as they are.
+std::u32string lowercasedCodePoints(std::string_view utf8);
+
+}  // namespace platform::text
