@@ -70,6 +70,16 @@ TEST_F(ZIRLoggerTest, SetLevelMovesTheLimitAndRejectsLevelsOutsideThreeToSeven) 
                              }));
 }
 
+// Each level lets through itself and everything more severe, nothing less severe.
+TEST_F(ZIRLoggerTest, EachLevelPassesExactlyTheLevelsUpToIt) {
+  for (int limit = ZULLoggerLevelError; limit <= ZULLoggerLevelDebug; ++limit) {
+    ZIRLoggerSetLevel(limit);
+    for (int level = ZULLoggerLevelError; level <= ZULLoggerLevelDebug; ++level) {
+      EXPECT_EQ(ZULLoggerLevelPasses(level), level <= limit) << "limit " << limit;
+    }
+  }
+}
+
 TEST_F(ZIRLoggerTest, MessageWithoutArgumentsIsWrittenUnchanged) {
   LogCapture capture;
   ZIRLogMessage(5, kService, "I-COR000001", "keeps %@ and 100%% as they are", std::nullopt);
@@ -138,6 +148,10 @@ TEST(ZIRLoggerLaunch, DISABLED_Launch) {
   ZIRLogAtDebug(kService, "I-COR000001", "debug probe");
   ZIRLogAtError(kService, "I-COR000002", "stderr probe");
   EXPECT_EQ(capture.contains("debug probe"), expectDebug);
+  // Debug mode outranks a level lowered afterwards.
+  ZIRLoggerSetLevel(ZULLoggerLevelError);
+  ZIRLogAtDebug(kService, "I-COR000001", "debug after lowering");
+  EXPECT_EQ(capture.contains("debug after lowering"), expectDebug);
   EXPECT_EQ(platform::UserDefaults::standard()->objectForKey(kZIRLoggerDebugModeKey),
             expectDebug ? std::optional<platform::Value>(true) : std::nullopt);
 }

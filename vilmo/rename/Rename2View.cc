@@ -34,8 +34,9 @@ bool Rename2View::hasPendingRow() const {
 bool Rename2View::applyDisabled() const {
   if (isApplyButtonDisabled || isApplyingRename) return true;
   std::vector<RenameResult> rows = renameResults.get();
+  // A row still waiting for its name keeps Apply off too, whatever the flag says.
   return std::any_of(rows.begin(), rows.end(),
-                     [](const RenameResult& row) { return rowState(row) == RowState::Failed; });
+                     [](const RenameResult& row) { return rowState(row) != RowState::Named; });
 }
 
 Rename2View::RatingBlock Rename2View::ratingBlock() const {

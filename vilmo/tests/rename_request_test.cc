@@ -149,6 +149,10 @@ TEST_F(RenameRequestTest, TextBodyCarriesTheLanguageAndFormatAsGiven) {
     EXPECT_EQ(request.header("Authorization"), std::nullopt);
     EXPECT_EQ(request.body, c.body);
   }
+  const auto request = makeRenameRequest(url, "Content", "English");
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->timeoutInterval, 60);
+  EXPECT_EQ(request->httpMethod, "POST");
 }
 
 TEST_F(RenameRequestTest, ImageBodyCarriesTheBytesAndThePath) {

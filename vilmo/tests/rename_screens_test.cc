@@ -386,7 +386,7 @@ TEST_F(RenameScreensTest, ApplyWaitsForAnswersForTheWalkAndForFailedRows) {
       {false, false, {"A", kError}, true, Rename2View::RatingBlock::Asking},
       {false, true, {"A", "B"}, true, Rename2View::RatingBlock::Asking},
       // The batch has finished while a retried row is still pending.
-      {false, false, {kPending, "B"}, false, Rename2View::RatingBlock::Waiting},
+      {false, false, {kPending, "B"}, true, Rename2View::RatingBlock::Waiting},
       {false, false, {}, false, Rename2View::RatingBlock::Asking},
   };
   for (const Case& c : cases) {
