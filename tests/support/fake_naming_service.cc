@@ -1,9 +1,11 @@
 #include "tests/support/fake_naming_service.h"
 
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "platform/json.h"
@@ -19,6 +21,20 @@ platform::Dictionary bodyOf(const FakeService::Request& request) {
   const std::optional<platform::Value> body = platform::json::parse(request.inflatedBody);
   const platform::Dictionary* fields = body ? body->asDictionary() : nullptr;
   return fields ? *fields : platform::Dictionary();
+}
+
+// The strings of a JSON array body; empty for any other body.
+std::vector<std::string> pathsOf(const FakeService::Request& request) {
+  std::vector<std::string> paths;
+  const std::optional<platform::Value> body = platform::json::parse(request.inflatedBody);
+  const platform::Array* items = body ? body->asArray() : nullptr;
+  if (!items) return paths;
+  for (const platform::Value& item : *items) {
+    const std::string* path = item.asString();
+    if (!path) return {};
+    paths.push_back(*path);
+  }
+  return paths;
 }
 
 std::string stringField(const platform::Dictionary& body, const char* key) {
@@ -61,6 +77,7 @@ std::string joined(std::string first, const std::vector<std::string>& words) {
 
 struct FakeNamingService::State {
   struct Script {
+    std::string path;
     BodyMatcher matcher;
     Response response;
     std::optional<std::size_t> remaining;
@@ -78,6 +95,8 @@ struct FakeNamingService::State {
 FakeNamingService::FakeNamingService() : state_(std::make_unique<State>()) {
   service_.respond("POST", kRenamePath,
                    [this](const Request& request) { return answerRename(request); });
+  service_.respond("POST", kReorgPath,
+                   [this](const Request& request) { return answerReorg(request); });
 }
 
 FakeNamingService::~FakeNamingService() {
@@ -92,13 +111,23 @@ FakeNamingService::~FakeNamingService() {
 void FakeNamingService::scriptRename(BodyMatcher matcher, Response response,
                                      std::optional<std::size_t> times) {
   std::lock_guard lock(state_->mutex);
-  state_->scripts.push_back({std::move(matcher), std::move(response), times});
+  state_->scripts.push_back({kRenamePath, std::move(matcher), std::move(response), times});
 }
 
 void FakeNamingService::holdRename(BodyMatcher matcher, Response response,
                                    std::optional<std::size_t> times) {
   std::lock_guard lock(state_->mutex);
-  state_->scripts.push_back({std::move(matcher), std::move(response), times, true});
+  state_->scripts.push_back({kRenamePath, std::move(matcher), std::move(response), times, true});
+}
+
+void FakeNamingService::scriptReorg(Response response, std::optional<std::size_t> times) {
+  std::lock_guard lock(state_->mutex);
+  state_->scripts.push_back({kReorgPath, anyRequest(), std::move(response), times});
+}
+
+void FakeNamingService::holdReorg(Response response, std::optional<std::size_t> times) {
+  std::lock_guard lock(state_->mutex);
+  state_->scripts.push_back({kReorgPath, anyRequest(), std::move(response), times, true});
 }
 
 void FakeNamingService::release() {
@@ -162,25 +191,83 @@ std::vector<platform::Dictionary> FakeNamingService::renameBodies() const {
   return bodies;
 }
 
+std::vector<std::vector<std::string>> FakeNamingService::reorgBodies() const {
+  std::vector<std::vector<std::string>> bodies;
+  for (const Request& request : service_.requests()) {
+    if (request.path == kReorgPath) bodies.push_back(pathsOf(request));
+  }
+  return bodies;
+}
+
+std::string FakeNamingService::ruleTree(const std::vector<std::string>& paths) {
+  struct Group {
+    std::string extension;
+    platform::Array files;
+    std::set<std::string> names;
+  };
+  std::vector<Group> groups;
+  for (const std::string& path : paths) {
+    const std::filesystem::path file(path);
+    std::string extension = file.extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension.empty()) extension = "no extension";
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const Group& g) { return g.extension == extension; });
+    if (group == groups.end()) group = groups.insert(groups.end(), Group{extension, {}, {}});
+    std::string name = file.filename().string();
+    for (int counter = 2; !group->names.insert(name).second; ++counter) {
+      name =
+          file.stem().string() + " (" + std::to_string(counter) + ")" + file.extension().string();
+    }
+    group->files.push_back(platform::Dictionary{
+        {"type", "file"}, {"sourcePath", path}, {"newPath", extension + "/" + name}});
+  }
+  platform::Array contents;
+  for (Group& group : groups) {
+    contents.push_back(platform::Dictionary{
+        {"type", "folder"}, {"folderName", group.extension}, {"contents", std::move(group.files)}});
+  }
+  return *platform::json::write(platform::Dictionary{
+      {"folderName", "root"}, {"type", "folder"}, {"contents", std::move(contents)}});
+}
+
+std::optional<FakeNamingService::Response>
+FakeNamingService::scriptedAnswer(const std::string& path, const platform::Dictionary& body,
+                                  double* ruleDelay) {
+  std::unique_lock lock(state_->mutex);
+  for (auto it = state_->scripts.rbegin(); it != state_->scripts.rend(); ++it) {
+    if (it->path != path || it->remaining == std::size_t{0} || !it->matcher(body)) continue;
+    if (it->remaining) --*it->remaining;
+    Response response = it->response;
+    if (it->held) {
+      state_->releasedOrStopping.wait(lock,
+                                      [this] { return state_->released || state_->stopping; });
+      if (state_->stopping) response.dropConnection = true;
+    }
+    return response;
+  }
+  *ruleDelay = state_->ruleDelay;
+  return std::nullopt;
+}
+
 FakeNamingService::Response FakeNamingService::answerRename(const Request& request) {
   const platform::Dictionary body = bodyOf(request);
   double delay = 0;
-  {
-    std::unique_lock lock(state_->mutex);
-    for (auto it = state_->scripts.rbegin(); it != state_->scripts.rend(); ++it) {
-      if (it->remaining == std::size_t{0} || !it->matcher(body)) continue;
-      if (it->remaining) --*it->remaining;
-      Response response = it->response;
-      if (it->held) {
-        state_->releasedOrStopping.wait(lock,
-                                        [this] { return state_->released || state_->stopping; });
-        if (state_->stopping) response.dropConnection = true;
-      }
-      return response;
-    }
-    delay = state_->ruleDelay;
+  if (std::optional<Response> scripted = scriptedAnswer(kRenamePath, body, &delay)) {
+    return *scripted;
   }
   Response response = filename(ruleName(body));
+  response.delaySeconds = delay;
+  return response;
+}
+
+FakeNamingService::Response FakeNamingService::answerReorg(const Request& request) {
+  double delay = 0;
+  if (std::optional<Response> scripted = scriptedAnswer(kReorgPath, {}, &delay)) {
+    return *scripted;
+  }
+  Response response = json(ruleTree(pathsOf(request)));
   response.delaySeconds = delay;
   return response;
 }

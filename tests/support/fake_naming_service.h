@@ -1,5 +1,6 @@
-// FakeNamingService: a loopback stand-in for the naming service. "/rename" proposes a name by
-// simple rules unless a test scripted the answer; every request is recorded.
+// FakeNamingService: a loopback stand-in for the naming service. "/rename" proposes a name and
+// "/Vilmo_Reorg" a folder tree by simple rules unless a test scripted the answer; every
+// request is recorded.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,7 @@ class FakeNamingService {
   using BodyMatcher = std::function<bool(const platform::Dictionary& body)>;
 
   static constexpr const char* kRenamePath = "/rename";
+  static constexpr const char* kReorgPath = "/Vilmo_Reorg";
 
   // Listening on 127.0.0.1 once constructed.
   FakeNamingService();
@@ -49,6 +51,13 @@ class FakeNamingService {
   // Every rule answer waits this long first (real seconds), like a service that thinks.
   void setRuleDelay(double seconds);
 
+  // Answers the next "/Vilmo_Reorg" requests with the response (with `times`, only that many;
+  // the latest script added answers first); requests no script takes get the rule tree.
+  void scriptReorg(Response response, std::optional<std::size_t> times = std::nullopt);
+  // Like scriptReorg, but each answer waits until release() (or the service's end, which
+  // drops the connection).
+  void holdReorg(Response response, std::optional<std::size_t> times = std::nullopt);
+
   // Matchers: a text request whose text contains the fragment; an image request for the file.
   static BodyMatcher textContains(std::string fragment);
   static BodyMatcher imagePathIs(std::string path);
@@ -65,10 +74,20 @@ class FakeNamingService {
   // counts as a letter), at most 20 characters each. "Text" or "Image" when there is no word.
   static std::string ruleName(const platform::Dictionary& body);
 
+  // The rule tree for the relative paths of a "/Vilmo_Reorg" request: one top-level folder per
+  // file extension (lower-cased, without the dot; "no extension" for files without one), in
+  // the order the extensions first occur, each holding its files under their own names. A
+  // name already given in that folder gets " (2)", " (3)", ... before its extension, so no
+  // two files are sent to the same place.
+  static std::string ruleTree(const std::vector<std::string>& paths);
+
   // Everything received, in arrival order.
   std::vector<Request> requests() const { return service_.requests(); }
   // The JSON bodies of the "/rename" requests, in arrival order.
   std::vector<platform::Dictionary> renameBodies() const;
+  // The relative paths each "/Vilmo_Reorg" request sent, in arrival order (empty for a body
+  // that is not a JSON array of strings).
+  std::vector<std::vector<std::string>> reorgBodies() const;
   bool waitForRequests(std::size_t count, double timeoutSeconds = 5) const {
     return service_.waitForRequests(count, timeoutSeconds);
   }
@@ -79,6 +98,12 @@ class FakeNamingService {
  private:
   struct State;
   Response answerRename(const Request& request);
+  Response answerReorg(const Request& request);
+  // The answer of the newest script for the path that takes the body and still has uses,
+  // waiting first when the script holds its answers; none when no script takes it. Also
+  // gives the rule answers' delay.
+  std::optional<Response> scriptedAnswer(const std::string& path, const platform::Dictionary& body,
+                                         double* ruleDelay);
 
   // Declared before the service, so the service (and its threads) stop first.
   std::unique_ptr<State> state_;

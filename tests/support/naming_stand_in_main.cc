@@ -1,5 +1,6 @@
 // vilmo-naming-stand-in: the fake naming service as a program of its own, for running the
-// application by hand without the real service. It proposes names by simple rules only.
+// application by hand without the real service. It proposes names and folder trees by
+// simple rules only.
 // Prints its base address as the first line of standard output, then serves until it gets
 // SIGTERM, SIGINT or SIGHUP, or its parent process ends.
 #include <signal.h>

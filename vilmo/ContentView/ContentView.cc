@@ -6,6 +6,7 @@
 #include "platform/user_defaults.h"
 #include "vilmo/UsageEvents.h"
 #include "vilmo/rename/RenameActions.h"
+#include "vilmo/reorg/ReorgActions.h"
 #include "vilmo/settings/SettingsKeys.h"
 
 namespace {
@@ -216,24 +217,16 @@ void ContentView::switchToReorganize() {
   logUsageEvent(usage_event::kSidebarAutoFolderClick,
                 {{usage_event::kScreenName, renameScreenName(currentStep_)}});
   defaults()->setInteger(settings::kDefaultStepTypeKey, 1);
-  std::weak_ptr<ContentView> weakView = weak_from_this();
-  platform::Queue::main()->async([weakView] {
-    std::shared_ptr<ContentView> view = weakView.lock();
-    if (!view) return;
-    view->currentStep_ = step::kReorgDrop;
-    view->aiFolder_ = nullptr;
-    view->selectedFolder_ = nullptr;
-    view->appliedFolder_ = nullptr;
-    view->folderBookmark_ = std::nullopt;
-    view->isProcessing_ = false;
-    view->changed();
-  });
+  runOnMainQueue(shared_from_this(), resetReorganizeFlow);
 }
 
 void ContentView::switchToRename() {
   logUsageEvent(usage_event::kFileRenameEntranceClick,
                 {{usage_event::kScreenName, reorgScreenName(currentStep_)}});
   defaults()->setInteger(settings::kDefaultStepTypeKey, 0);
+  // A reorganise answer still on its way must not bring the reorganise screens back.
+  beginReorgRun();
+  invalidateProgressTimer(*this);
   supportedFiles_.clear();
   renameMap_.clear();
   renameResults_.clear();
@@ -341,7 +334,10 @@ Reorg1View ContentView::reorg1View() {
       bindState<bool>(self, &ContentView::isProcessing, &ContentView::setProcessing);
   view.progressValue =
       bindState<double>(self, &ContentView::progressValue, &ContentView::setProgressValue);
+  view.clearAction = [self] { reselectFolder(self); };
+  view.nextAction = [self] { startReorganize(self); };
   view.switchMode = bindAction(self, &ContentView::switchToRename);
+  view.cancelReorg = [self] { cancelReorganize(self); };
   return view;
 }
 
@@ -350,6 +346,9 @@ Reorg2View ContentView::reorg2View() {
   Reorg2View view;
   view.aiFolder = bindState<std::shared_ptr<VirtualFolder>>(self, &ContentView::aiFolder,
                                                             &ContentView::setAiFolder);
+  view.retryAction = [self] { retryReorganize(self); };
+  view.applyAction = [self] { applyReorganization(self); };
+  view.cancelReorg = [self] { cancelReorganize(self); };
   return view;
 }
 
@@ -358,5 +357,7 @@ Reorg3View ContentView::reorg3View() {
   Reorg3View view;
   view.appliedFolder = bindState<std::shared_ptr<VirtualFolder>>(self, &ContentView::appliedFolder,
                                                                  &ContentView::setAppliedFolder);
+  view.retryAction = [self] { retryReorganize(self); };
+  view.restartAction = [self] { organizeAgain(self); };
   return view;
 }

@@ -107,6 +107,11 @@ class ContentView : public std::enable_shared_from_this<ContentView> {
   // and dropped.
   std::uint64_t renameBatch() const { return renameBatch_; }
   std::uint64_t beginRenameBatch() { return ++renameBatch_; }
+  // The number of the reorganise run under way. Starting, cancelling or leaving a run
+  // changes it, so that an answer (or a delayed step) of an earlier run is known and
+  // dropped.
+  std::uint64_t reorgRun() const { return reorgRun_; }
+  std::uint64_t beginReorgRun() { return ++reorgRun_; }
 
   // The settings button of the rename screens: remembers the step and both settings,
   // shows the settings screen and logs "settings_start".
@@ -169,6 +174,7 @@ class ContentView : public std::enable_shared_from_this<ContentView> {
   std::shared_ptr<platform::TimerSource> timer_;
   double estimatedTotalTime_ = 10.0;
   std::uint64_t renameBatch_ = 0;
+  std::uint64_t reorgRun_ = 0;
 
   std::vector<std::pair<ObserverID, std::shared_ptr<ChangeObserver>>> observers_;
   ObserverID nextObserverID_ = 1;

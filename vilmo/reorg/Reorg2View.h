@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "vilmo/ContentView/Binding.h"
 #include "vilmo/widgets/Sidebar.h"
@@ -20,6 +21,14 @@ struct Reorg2View {
   static constexpr char kTitle[] = "Previews";
   // Shown below the title when the service gave no tree.
   static constexpr char kErrorText[] = "Error occurs, please retry";
+  static constexpr char kBack[] = "Back";
+  static constexpr char kReorganize[] = "Reorganize";
+  static constexpr char kApply[] = "Apply";
+  static constexpr char kRetry[] = "Retry";
 
   Sidebar sidebar() const;
+
+  // The banner, tree and "Back" / "Reorganize" / "Apply"; else the error text and "Retry".
+  bool showsTree() const;
+  std::string bannerText(const std::string& localizedFormat) const;
 };

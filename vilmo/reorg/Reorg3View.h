@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "vilmo/ContentView/Binding.h"
 #include "vilmo/widgets/Sidebar.h"
@@ -18,6 +19,12 @@ struct Reorg3View {
   // Shown only over an applied tree; without one the error text stands alone.
   static constexpr char kTitle[] = "Folder organized";
   static constexpr char kErrorText[] = "Error occurs, please retry";
+  static constexpr char kStartOver[] = "Start Over";
+  static constexpr char kRetry[] = "Retry";
 
   Sidebar sidebar() const;
+
+  // The title, banner, tree and "Start Over"; else the error text and "Retry" alone.
+  bool showsTree() const;
+  std::string bannerText(const std::string& localizedFormat) const;
 };

@@ -19,8 +19,7 @@
 #include "platform/bundle.h"
 #include "platform/value.h"
 #include "tests/support/temp_home.h"
-
-class VirtualFolder;
+#include "vilmo/reorg/VirtualFolder.h"
 
 namespace platform {
 // Values in failure messages as their description.
@@ -79,10 +78,9 @@ class AppEnvironmentTest : public ::testing::Test {
   std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
 };
 
-// A folder tree for state that only asks whether there is one; never looked into.
+// An empty folder tree, for state that only asks whether there is one.
 inline std::shared_ptr<VirtualFolder> someFolder() {
-  auto owner = std::make_shared<int>(0);
-  return std::shared_ptr<VirtualFolder>(owner, reinterpret_cast<VirtualFolder*>(owner.get()));
+  return std::make_shared<VirtualFolder>("folder", "/folder");
 }
 
 // Runs Qt's event loop (not the platform's pump) until the predicate holds; false after a

@@ -200,9 +200,15 @@ TEST_F(WidgetsTest, ADisabledLookingBlueButtonStillFires) {
 TEST_F(WidgetsTest, StyledButtonPadsItsLabel) {
   StyledButton button("Apply", look::WhiteButtonStyle{});
   QFontMetrics metrics(button.font());
-  EXPECT_EQ(button.sizeHint().width(), metrics.horizontalAdvance("Apply") + 14);
-  EXPECT_EQ(button.sizeHint().height(),
-            metrics.boundingRect(QRect(0, 0, 1000, 1000), Qt::TextWordWrap, "Apply").height() + 6);
+  EXPECT_EQ(button.sizeHint().width(),
+            std::max(metrics.horizontalAdvance("Apply"), metrics.boundingRect("Apply").width()) +
+                14);
+  const int oneLine =
+      metrics.boundingRect(QRect(0, 0, 1000, 1000), Qt::TextWordWrap, "Apply").height();
+  EXPECT_EQ(button.sizeHint().height(), oneLine + 6);
+  // A two-word label stays on one line at the width it asks for.
+  StyledButton twoWords("Start Over", look::WhiteButtonStyle{});
+  EXPECT_EQ(twoWords.sizeHint().height(), oneLine + 6);
 }
 
 TEST_F(WidgetsTest, CustomButtonRunsItsActionAndKeepsItsHeight) {

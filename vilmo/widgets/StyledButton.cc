@@ -92,7 +92,9 @@ QSize StyledButton::labelSize(int availableWidth) const {
   QFontMetrics metrics(font());
   int iconWidth = icon_.isNull() && iconSize_.isEmpty() ? 0 : iconSize_.width() + kIconTextSpacing;
   int margins = labelLeftMargin_ + labelRightMargin_;
-  int textWidth = metrics.horizontalAdvance(text());
+  // The advance is rounded and can fall short of the drawn width, which would wrap a
+  // two-word label onto a second line.
+  int textWidth = std::max(metrics.horizontalAdvance(text()), metrics.boundingRect(text()).width());
   if (availableWidth > 0) textWidth = std::min(textWidth, availableWidth - margins - iconWidth);
   QRect textBounds =
       metrics.boundingRect(QRect(0, 0, std::max(textWidth, 1), 10000), Qt::TextWordWrap, text());
