@@ -23,22 +23,7 @@ namespace {
 
 using platform::Value;
 
-// Events as the content view's tests record them, plus the user identifiers set.
-class Sink : public vilmo_test::RecordingSink {
- public:
-  void setUserID(const std::optional<std::string>& userID) override {
-    std::lock_guard lock(mutex_);
-    userIDs_.push_back(userID);
-  }
-  std::vector<std::optional<std::string>> userIDs() const {
-    std::lock_guard lock(mutex_);
-    return userIDs_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::optional<std::string>> userIDs_;
-};
+using Sink = vilmo_test::RecordingSink;
 
 // Tells when the permission answer has been handled (it comes on a background queue).
 class TestDelegate : public AppDelegate {

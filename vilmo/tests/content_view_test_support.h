@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/engine/APMAnalytics.h"
+#include "analytics/engine/tests/recording_sink.h"
 #include "foundation/VEVEza.h"
 #include "platform/bundle.h"
 #include "platform/value.h"
@@ -29,39 +30,7 @@ inline void PrintTo(const Value& value, std::ostream* os) { *os << value.descrip
 namespace vilmo_test {
 
 // Everything that reaches the analytics entry.
-class RecordingSink : public APMAnalytics::Sink {
- public:
-  struct Event {
-    std::string origin;
-    std::string name;
-    platform::Dictionary parameters;
-  };
-
-  void logEventWithOrigin(const std::string& origin, const std::string& name,
-                          const platform::Dictionary& parameters) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back({origin, name, parameters});
-  }
-  void setUserID(const std::optional<std::string>&) override {}
-
-  std::vector<Event> events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  std::vector<std::string> names() const {
-    std::vector<std::string> names;
-    for (const Event& event : events()) names.push_back(event.name);
-    return names;
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    events_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Event> events_;
-};
+using RecordingSink = analytics_test::RecordingSink;
 
 // A fresh home, the application's bundle as the main bundle, the SDK configured and the
 // events recorded.

@@ -8,6 +8,7 @@
 
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/tests/recording_sink.h"
 #include "foundation/VEVEza.h"
 #include "foundation/ZIRLogger.h"
 #include "foundation/ZIVAzudezu.h"
@@ -16,39 +17,7 @@
 
 namespace {
 
-// Records what reaches the internal entry.
-class RecordingSink : public APMAnalytics::Sink {
- public:
-  struct Event {
-    std::string origin;
-    std::string name;
-    platform::Dictionary parameters;
-  };
-
-  void logEventWithOrigin(const std::string& origin, const std::string& name,
-                          const platform::Dictionary& parameters) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back({origin, name, parameters});
-  }
-  void setUserID(const std::optional<std::string>& userID) override {
-    std::lock_guard lock(mutex_);
-    userIDs_.push_back(userID);
-  }
-
-  std::vector<Event> events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  std::vector<std::optional<std::string>> userIDs() {
-    std::lock_guard lock(mutex_);
-    return userIDs_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Event> events_;
-  std::vector<std::optional<std::string>> userIDs_;
-};
+using analytics_test::RecordingSink;
 
 class DAVOdazaradoTest : public testing_support::TemporaryHomeTest {
  protected:
