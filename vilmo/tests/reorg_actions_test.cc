@@ -193,6 +193,40 @@ TEST_F(ReorgActionsTest, AFailureClosesThePanelAtOnceAndKeepsTheFolderAndTheBar)
   EXPECT_EQ(service_.reorgBodies(), (std::vector<std::vector<std::string>>{{"a.txt"}, {"a.txt"}}));
 }
 
+// A 200 answer that does not decode: no preview and no event, yet the bar completes and the
+// panel closes half a second later, leaving the user on the drop screen with the folder.
+TEST_F(ReorgActionsTest, AnAnswerThatDoesNotDecodeCompletesTheBarOnTheDropScreen) {
+  struct Case {
+    const char* name;
+    const char* body;
+  } cases[] = {
+      {"not JSON", "<html>"},
+      {"contents missing", R"({"folderName":"r","type":"folder"})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto scanned = drop({"a.txt"});
+    view_->setCurrentStep(step::kReorgDrop);
+    service_.scriptReorg(FakeNamingService::json(c.body), 1);
+    testing::internal::CaptureStdout();
+    next();
+    const bool completed = pumpMainQueueUntil([&] { return view_->progressValue() == 1.0; });
+    const std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(completed);
+    EXPECT_EQ(console.rfind("9 bytes\nsuccess\n", 0), 0u) << console;
+    EXPECT_NE(console.find("\nFailed to decode JSON response: "), std::string::npos) << console;
+    EXPECT_EQ(view_->currentStep(), step::kReorgDrop);
+    EXPECT_FALSE(view_->aiFolder());
+    EXPECT_EQ(view_->selectedFolder(), scanned);
+    EXPECT_FALSE(view_->timer());
+    EXPECT_TRUE(view_->isProcessing());
+    EXPECT_EQ(sink_->names(), std::vector<std::string>{"organize_start"});
+    clock_.advance(0.5);
+    ASSERT_TRUE(pumpMainQueueUntil([&] { return !view_->isProcessing(); }));
+    EXPECT_EQ(view_->currentStep(), step::kReorgDrop);
+  }
+}
+
 TEST_F(ReorgActionsTest, RetryGoesBackToTheDropScreenAndSendsTheSameFolderAgain) {
   drop({"a.txt", "b/c.md"});
   testing::internal::CaptureStdout();
@@ -214,6 +248,18 @@ TEST_F(ReorgActionsTest, RetryGoesBackToTheDropScreenAndSendsTheSameFolderAgain)
   service_.release();
   ASSERT_TRUE(previewShown());
   testing::internal::GetCapturedStdout();
+
+  // The finished screen's Retry is the same action, sent from its own screen.
+  view_->setCurrentStep(step::kReorgFinished);
+  testing::internal::CaptureStdout();
+  view_->reorg3View().retryAction();
+  expectEvent("reorganize_click", {{"screen_name", "reorg_step_3"}});
+  const bool answered =
+      pumpMainQueueUntil([&] { return view_->currentStep() == step::kReorgDrop; }) &&
+      service_.waitForRequests(3) && previewShown();
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(service_.reorgBodies()[2], bodies[0]);
 }
 
 TEST_F(ReorgActionsTest, ReselectCancelAndStartOverClearTheirState) {

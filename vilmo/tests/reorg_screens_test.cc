@@ -500,6 +500,7 @@ TEST_F(ReorgScreensTest, FinishedScreenShowsTheAppliedTreeOrTheErrorAlone) {
   EXPECT_FALSE(screen.banner()->isVisible());
   EXPECT_FALSE(screen.startOverButton()->isVisible());
   EXPECT_TRUE(screen.errorLabel()->isVisible());
+  EXPECT_EQ(screen.errorLabel()->text(), "Error occurs, please retry");
   screen.retryButton()->click();
   EXPECT_EQ(retries, 1);
 }
