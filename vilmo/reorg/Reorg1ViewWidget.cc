@@ -13,8 +13,6 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QMimeData>
-#include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -67,24 +65,7 @@ class FolderDropZone : public QWidget {
     }
   }
 
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    constexpr double kRadius = 6;
-    QPainterPath fill;
-    fill.addRoundedRect(QRectF(rect()), kRadius, kRadius);
-    painter.fillPath(fill, look::resolveColor({look::ColorRole::WindowBackground}, palette()));
-    // The border lies inside the bounds.
-    QPen pen(look::resolveColor({look::ColorRole::Primary}, palette()), 1, Qt::CustomDashLine,
-             Qt::FlatCap, Qt::MiterJoin);
-    pen.setDashPattern({5, 5});
-    pen.setDashOffset(0);
-    pen.setMiterLimit(10);
-    painter.setPen(pen);
-    QPainterPath border;
-    border.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-    painter.drawPath(border);
-  }
+  void paintEvent(QPaintEvent*) override { look::paintDropZone(*this); }
 
  private:
   static bool isOneFolder(const QMimeData& data) {

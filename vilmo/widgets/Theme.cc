@@ -4,6 +4,8 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QWidget>
 
 #include "platform/bundle.h"
@@ -97,6 +99,26 @@ QLabel* imageLabel(const std::string& name, int size, QWidget* parent) {
   image->setScaledContents(true);
   image->setPixmap(assetImage(name));
   return image;
+}
+
+void paintDropZone(QWidget& widget) {
+  QPainter painter(&widget);
+  painter.setRenderHint(QPainter::Antialiasing);
+  constexpr double kRadius = 6;
+  const QRectF bounds(widget.rect());
+  QPainterPath fill;
+  fill.addRoundedRect(bounds, kRadius, kRadius);
+  painter.fillPath(fill, resolveColor({ColorRole::WindowBackground}, widget.palette()));
+  // The border lies inside the bounds.
+  QPen pen(resolveColor({ColorRole::Primary}, widget.palette()), 1, Qt::CustomDashLine, Qt::FlatCap,
+           Qt::MiterJoin);
+  pen.setDashPattern({5, 5});
+  pen.setDashOffset(0);
+  pen.setMiterLimit(10);
+  painter.setPen(pen);
+  QPainterPath border;
+  border.addRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+  painter.drawPath(border);
 }
 
 }  // namespace look

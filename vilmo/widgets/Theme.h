@@ -37,4 +37,8 @@ QPixmap assetImage(const std::string& name);
 // A label showing that image stretched to size × size, named after the image.
 QLabel* imageLabel(const std::string& name, int size, QWidget* parent);
 
+// Paints a drop zone over the whole widget: the window background in a rounded rectangle
+// with a dashed border in the primary colour.
+void paintDropZone(QWidget& widget);
+
 }  // namespace look
