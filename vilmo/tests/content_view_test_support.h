@@ -2,6 +2,8 @@
 // recording sink, and the Qt application the widget tests need.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,7 @@
 #include "analytics/engine/tests/recording_sink.h"
 #include "foundation/VEVEza.h"
 #include "platform/bundle.h"
+#include "platform/preview_panel.h"
 #include "platform/value.h"
 #include "tests/support/temp_home.h"
 #include "vilmo/reorg/VirtualFolder.h"
@@ -43,9 +46,39 @@ class AppEnvironmentTest : public ::testing::Test {
   }
   void TearDown() override { APMAnalytics::setSink(nullptr); }
 
+  // The last event of that name carries these parameters, of these kinds.
+  void expectEvent(const std::string& name, const platform::Dictionary& own) {
+    const auto events = sink_->events();
+    auto it = std::find_if(events.rbegin(), events.rend(),
+                           [&](const RecordingSink::Event& e) { return e.name == name; });
+    ASSERT_NE(it, events.rend()) << name;
+    for (const auto& [key, value] : own) {
+      EXPECT_EQ(it->parameters[key], value) << name << " " << key;
+      EXPECT_EQ(it->parameters[key].type(), value.type()) << name << " " << key;
+    }
+  }
+
   testing_support::TemporaryHome home_;
   std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
 };
+
+// Records what the shared preview panel is asked to show.
+struct PanelRecorder {
+  std::vector<std::pair<bool, std::optional<std::filesystem::path>>> calls;
+};
+
+// Installs a recording presenter and starts from a hidden panel.
+inline std::shared_ptr<PanelRecorder> installPanel() {
+  auto recorder = std::make_shared<PanelRecorder>();
+  platform::PreviewPanel::installPresenter(
+      [recorder](bool visible, const std::optional<std::filesystem::path>& item) {
+        recorder->calls.emplace_back(visible, item);
+      });
+  auto panel = platform::PreviewPanel::sharedPreviewPanel();
+  if (panel->isVisible()) panel->orderOut();
+  recorder->calls.clear();
+  return recorder;
+}
 
 // An empty folder tree, for state that only asks whether there is one.
 inline std::shared_ptr<VirtualFolder> someFolder() {

@@ -83,19 +83,6 @@ class RenameActionsTest : public vilmo_test::AppEnvironmentTest {
     return names;
   }
 
-  // The last event of that name carries the screen and the other parameters given.
-  void expectEvent(const std::string& name, const platform::Dictionary& own) {
-    const auto events = sink_->events();
-    auto it =
-        std::find_if(events.rbegin(), events.rend(),
-                     [&](const vilmo_test::RecordingSink::Event& e) { return e.name == name; });
-    ASSERT_NE(it, events.rend()) << name;
-    for (const auto& [key, value] : own) {
-      EXPECT_EQ(it->parameters[key], value) << name << " " << key;
-      EXPECT_EQ(it->parameters[key].type(), value.type()) << name << " " << key;
-    }
-  }
-
   FakeNamingService service_;
   Path folder_ = home_.path() / "files";
   std::shared_ptr<ContentView> view_;

@@ -60,19 +60,6 @@ class ReorgActionsTest : public vilmo_test::AppEnvironmentTest {
     return pumpMainQueueUntil([&] { return view_->currentStep() == step::kReorgPreview; });
   }
 
-  // The last event of that name, with exactly these parameters besides the common ones.
-  void expectEvent(const std::string& name, const platform::Dictionary& own) {
-    const auto events = sink_->events();
-    auto it =
-        std::find_if(events.rbegin(), events.rend(),
-                     [&](const vilmo_test::RecordingSink::Event& e) { return e.name == name; });
-    ASSERT_NE(it, events.rend()) << name;
-    for (const auto& [key, value] : own) {
-      EXPECT_EQ(it->parameters[key], value) << name << " " << key;
-      EXPECT_EQ(it->parameters[key].type(), value.type()) << name << " " << key;
-    }
-  }
-
   // The cases of a table reach these.
  public:
   testing_support::ManualClockScope clock_;

@@ -100,22 +100,7 @@ std::vector<bool> activeSteps(SidebarWidget* sidebar) {
   return active;
 }
 
-// Records what the shared preview panel is asked to show.
-struct PanelRecorder {
-  std::vector<std::pair<bool, std::optional<fs::path>>> calls;
-};
-
-std::shared_ptr<PanelRecorder> installPanel() {
-  auto recorder = std::make_shared<PanelRecorder>();
-  platform::PreviewPanel::installPresenter(
-      [recorder](bool visible, const std::optional<fs::path>& item) {
-        recorder->calls.emplace_back(visible, item);
-      });
-  auto panel = platform::PreviewPanel::sharedPreviewPanel();
-  if (panel->isVisible()) panel->orderOut();
-  recorder->calls.clear();
-  return recorder;
-}
+using vilmo_test::installPanel;
 
 class ReorgScreensTest : public vilmo_test::WidgetTest {
  protected:
