@@ -8,10 +8,6 @@ cd "$(dirname "$0")"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVILMO_SANITIZE=OFF >/dev/null
 cmake --build build/release -j"$(nproc)"
 app=build/release/vilmo/vilmo
-if [ ! -x "$app" ]; then
-  echo "The application is not built yet: only the libraries and their tests exist so far."
-  exit 0
-fi
 
 # The address in Info.plist counts as configured unless it is the shipped placeholder
 # (a host under .invalid, which never resolves).
