@@ -88,6 +88,30 @@ bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation
   return true;
 }
 
+std::size_t utf16Length(std::string_view utf8) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(utf8.size(), INT32_MAX));
+  std::size_t units = 0;
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    units += c > 0xFFFF ? 2 : 1;
+  }
+  return units;
+}
+
+bool isDecimalDigits(std::string_view utf8) {
+  if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto length = static_cast<std::int32_t>(utf8.size());
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0 || u_charType(c) != U_DECIMAL_DIGIT_NUMBER) return false;
+  }
+  return true;
+}
+
 std::u32string lowercasedCodePoints(std::string_view utf8) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
   const auto length = static_cast<std::int32_t>(std::min<std::size_t>(utf8.size(), INT32_MAX));

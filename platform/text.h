@@ -24,6 +24,14 @@ std::string characterPrefix(std::string_view utf8, std::size_t count);
 // ASCII punctuation; ill-formed text fails.
 bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation);
 
+// The length of valid UTF-8 text in UTF-16 code units, as the platform's strings count it;
+// ill-formed bytes count one unit each.
+std::size_t utf16Length(std::string_view utf8);
+
+// Whether well-formed UTF-8 text holds only decimal digits of any script (Unicode category
+// Nd, so full-width digits count); ill-formed text fails. Empty text passes.
+bool isDecimalDigits(std::string_view utf8);
+
 // The text with every character lower-cased by the Unicode default rules; ill-formed bytes
 // are kept as they are.
 std::u32string lowercasedCodePoints(std::string_view utf8);
