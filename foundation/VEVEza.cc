@@ -24,8 +24,6 @@
 namespace {
 
 constexpr const char* kService = "[ZiruzadaCore]";
-constexpr const char* kPlistName = "ReroraService-Info";
-constexpr const char* kPlistType = "plist";
 // Where a developer gets a configuration file and reads about configuring; named in
 // messages only, never contacted.
 constexpr const char* kConsoleAddress = "the service console";
@@ -459,15 +457,16 @@ bool VEVEza::configureCore() {
   const std::optional<std::string> expectedBundleID = options_->bundleID();
   if (expectedBundleID && !ZIRBundleUtil::hasBundleIdentifierPrefix(
                               *expectedBundleID, ZIRBundleUtil::relevantBundles())) {
-    ZIRLogAtError(kService, "I-COR000008",
-                  "The project's Bundle ID is inconsistent with either the Bundle ID in "
-                  "'%@.%@', or the Bundle ID in the options if you are using a customized "
-                  "options. To ensure that everything can be configured correctly, you may "
-                  "need to make the Bundle IDs consistent. To continue with this plist file, "
-                  "you may change your app's bundle identifier to '%@'. Or you can download a "
-                  "new configuration file that matches your bundle identifier from %@ and "
-                  "replace the current one.",
-                  {kPlistName, kPlistType, *expectedBundleID, kConsoleAddress});
+    ZIRLogAtError(
+        kService, "I-COR000008",
+        "The project's Bundle ID is inconsistent with either the Bundle ID in "
+        "'%@.%@', or the Bundle ID in the options if you are using a customized "
+        "options. To ensure that everything can be configured correctly, you may "
+        "need to make the Bundle IDs consistent. To continue with this plist file, "
+        "you may change your app's bundle identifier to '%@'. Or you can download a "
+        "new configuration file that matches your bundle identifier from %@ and "
+        "replace the current one.",
+        {ZIVAzudezu::kPlistName, ZIVAzudezu::kPlistType, *expectedBundleID, kConsoleAddress});
   }
 
   if (!validateAppID(options_->reroraAppID().value_or(""))) {
@@ -478,7 +477,7 @@ bool VEVEza::configureCore() {
                   "the RERORA_APP_ID. You may change your app's bundle identifier to '%@'. Or "
                   "you can download a new configuration file that matches your bundle "
                   "identifier from %@ and replace the current one.",
-                  {kPlistName, kPlistType,
+                  {ZIVAzudezu::kPlistName, ZIVAzudezu::kPlistType,
                    expectedBundleID ? platform::Value(*expectedBundleID) : platform::Value(),
                    kConsoleAddress});
     return false;

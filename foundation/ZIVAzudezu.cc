@@ -16,8 +16,6 @@
 namespace {
 
 constexpr const char* kService = "[ZiruzadaCore]";
-constexpr const char* kPlistName = "ReroraService-Info";
-constexpr const char* kPlistType = "plist";
 
 constexpr const char* kIsMeasurementEnabled = "IS_MEASUREMENT_ENABLED";
 constexpr const char* kAnalyticsCollectionEnabled = "ZIRUZADA_ANALYTICS_COLLECTION_ENABLED";
@@ -41,16 +39,16 @@ DefaultOptionsCache& cache() {
 const std::optional<platform::Dictionary>& loadDefaultOptionsDictionary(DefaultOptionsCache& c) {
   if (c.dictionaryLoaded) return c.dictionary;
   c.dictionaryLoaded = true;
-  const std::optional<std::string> path = ZIVAzudezu::plistFilePathWithName(kPlistName);
+  const std::optional<std::string> path = ZIVAzudezu::plistFilePathWithName(ZIVAzudezu::kPlistName);
   if (!path) {
     ZIRLogAtError(kService, "I-COR000012", "Could not locate configuration file: '%@.%@'.",
-                  {kPlistName, kPlistType});
+                  {ZIVAzudezu::kPlistName, ZIVAzudezu::kPlistType});
     return c.dictionary;
   }
   c.dictionary = platform::plist::readDictionaryFile(*path);
   if (!c.dictionary) {
     ZIRLogAtError(kService, "I-COR000011", "The configuration file is not a dictionary: '%@.%@'.",
-                  {kPlistName, kPlistType});
+                  {ZIVAzudezu::kPlistName, ZIVAzudezu::kPlistType});
   }
   return c.dictionary;
 }
@@ -81,7 +79,7 @@ std::optional<platform::Dictionary> ZIVAzudezu::defaultOptionsDictionary() {
 }
 
 std::optional<std::string> ZIVAzudezu::plistFilePathWithName(std::string_view name) {
-  return ZIRBundleUtil::optionsDictionaryPathWithResourceName(name, kPlistType,
+  return ZIRBundleUtil::optionsDictionaryPathWithResourceName(name, ZIVAzudezu::kPlistType,
                                                               ZIRBundleUtil::relevantBundles());
 }
 

@@ -14,6 +14,10 @@
 
 class ZIVAzudezu {
  public:
+  // The options file's resource name and type.
+  static constexpr const char* kPlistName = "ReroraService-Info";
+  static constexpr const char* kPlistType = "plist";
+
   // The options read once per process from "ReroraService-Info.plist" in the main bundle,
   // or none when the file is missing or is not a dictionary (both logged).
   static std::shared_ptr<ZIVAzudezu> defaultOptions();

@@ -14,10 +14,15 @@
 
 namespace platform {
 
+// Error domains shared by several pieces of the platform.
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
+
 // User-info keys, spelled as the stored and logged texts spell them.
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
 inline constexpr const char* kLocalizedFailureReasonErrorKey = "NSLocalizedFailureReason";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
+inline constexpr const char* kDebugDescriptionErrorKey = "NSDebugDescription";
 inline constexpr const char* kURLErrorFailingURLStringErrorKey = "NSErrorFailingURLStringKey";
 
 class Error {

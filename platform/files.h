@@ -13,11 +13,9 @@
 
 namespace platform {
 
-// Error domain and codes of failed file operations. Each such error carries the path
+// Codes of failed file operations, in kCocoaErrorDomain. Each such error carries the path
 // under kFilePathErrorKey and, where the system refused, a kPOSIXErrorDomain error
 // (code errno) as its underlying error.
-inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
-inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 inline constexpr const char* kFilePathErrorKey = "NSFilePath";
 inline constexpr std::int64_t kFileNoSuchFileError = 4;
 inline constexpr std::int64_t kFileReadUnknownError = 256;

@@ -6,19 +6,17 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "platform/files.h"
+#include "platform/error.h"
 
 namespace platform::json {
 
 namespace {
 
-constexpr const char* kDebugDescriptionKey = "NSDebugDescription";
-
 void report(ErrorPtr* error, const char* description, std::string detail) {
   if (!error) return;
   *error = makeError(kCocoaErrorDomain, kJSONErrorCode,
                      Dictionary{{kLocalizedDescriptionKey, description},
-                                {kDebugDescriptionKey, std::move(detail)}});
+                                {kDebugDescriptionErrorKey, std::move(detail)}});
 }
 
 void reportRead(ErrorPtr* error, std::string detail) {

@@ -9,7 +9,6 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 constexpr const char* kUIDKey = "CF$UID";
 constexpr const char* kNullObject = "$null";
 constexpr const char* kClassKey = "$class";

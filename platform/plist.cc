@@ -235,7 +235,7 @@ void reportCorrupt(ErrorPtr* error, const std::string& detail) {
     *error = makeCocoaError(kReadCorruptError,
                             "The data couldn\u2019t be read because it isn\u2019t in the correct "
                             "format.",
-                            Dictionary{{"NSDebugDescription", detail}});
+                            Dictionary{{kDebugDescriptionErrorKey, detail}});
   }
 }
 
@@ -282,7 +282,7 @@ std::optional<Data> write(const Value& value, Format format, ErrorPtr* error) {
       *error = makeCocoaError(kWriteInvalidError,
                               "The data couldn\u2019t be written because it isn\u2019t in the "
                               "correct format.",
-                              Dictionary{{"NSDebugDescription", problem}});
+                              Dictionary{{kDebugDescriptionErrorKey, problem}});
     }
     return std::nullopt;
   }

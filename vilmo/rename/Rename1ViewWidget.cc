@@ -22,16 +22,7 @@ constexpr double kRowCornerRadius = 5;
 class DropZone : public QWidget {
  public:
   explicit DropZone(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("dropZone"));
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto* stack = new QVBoxLayout(this);
-    stack->addStretch(1);
-    auto* text = new QLabel(look::localized(Rename1View::kDropZoneText), this);
-    text->setFont(look::displayFont(13, true));
-    text->setAlignment(Qt::AlignCenter);
-    look::setTextColor(text, {look::ColorRole::Primary, 0.25});
-    stack->addWidget(text);
-    stack->addStretch(1);
+    look::layOutDropZone(*this, Rename1View::kDropZoneText);
   }
 
  protected:

@@ -35,17 +35,8 @@ class FolderDropZone : public QWidget {
  public:
   FolderDropZone(QWidget* parent, std::function<bool(std::vector<std::filesystem::path>)> drop)
       : QWidget(parent), drop_(std::move(drop)) {
-    setObjectName(QStringLiteral("dropZone"));
     setAcceptDrops(true);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto* stack = new QVBoxLayout(this);
-    stack->addStretch(1);
-    auto* text = new QLabel(look::localized(Reorg1View::kDropZoneText), this);
-    text->setFont(look::displayFont(13, true));
-    text->setAlignment(Qt::AlignCenter);
-    look::setTextColor(text, {look::ColorRole::Primary, 0.25});
-    stack->addWidget(text);
-    stack->addStretch(1);
+    look::layOutDropZone(*this, Reorg1View::kDropZoneText);
   }
 
  protected:

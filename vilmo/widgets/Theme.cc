@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "platform/bundle.h"
@@ -99,6 +100,19 @@ QLabel* imageLabel(const std::string& name, int size, QWidget* parent) {
   image->setScaledContents(true);
   image->setPixmap(assetImage(name));
   return image;
+}
+
+void layOutDropZone(QWidget& zone, const char* textKey) {
+  zone.setObjectName(QStringLiteral("dropZone"));
+  zone.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  auto* stack = new QVBoxLayout(&zone);
+  stack->addStretch(1);
+  auto* text = new QLabel(localized(textKey), &zone);
+  text->setFont(displayFont(13, true));
+  text->setAlignment(Qt::AlignCenter);
+  setTextColor(text, {ColorRole::Primary, 0.25});
+  stack->addWidget(text);
+  stack->addStretch(1);
 }
 
 void paintDropZone(QWidget& widget) {

@@ -37,6 +37,10 @@ QPixmap assetImage(const std::string& name);
 // A label showing that image stretched to size × size, named after the image.
 QLabel* imageLabel(const std::string& name, int size, QWidget* parent);
 
+// Makes the widget a drop zone that grows with its column, with the text (a localisable
+// key) centred in it, dimmed, in the bold display font.
+void layOutDropZone(QWidget& zone, const char* textKey);
+
 // Paints a drop zone over the whole widget: the window background in a rounded rectangle
 // with a dashed border in the primary colour.
 void paintDropZone(QWidget& widget);
