@@ -1,7 +1,9 @@
 #include "foundation/ZULNetwork.h"
 
+#include <string_view>
 #include <utility>
 
+#include "foundation/ZIRServiceHosts.h"
 #include "foundation/ZULGzip.h"
 #include "foundation/ZULLogger.h"
 #include "platform/format.h"
@@ -43,6 +45,10 @@ std::shared_ptr<ZULNetwork> ZULNetwork::initWithReachabilityHost(const std::stri
   return network;
 }
 
+std::shared_ptr<ZULNetwork> ZULNetwork::init() {
+  return initWithReachabilityHost(ZIRServiceHosts::analyticsServiceHost());
+}
+
 ZULNetwork::ZULNetwork(ConstructionKey) {}
 
 ZULNetwork::~ZULNetwork() {
@@ -78,7 +84,13 @@ ZULNetwork::requestFor(const platform::URL& url, const platform::HTTPHeaderField
   const double timeout = timeoutInterval_ == 0 ? 60 : timeoutInterval_.load();
   platform::URLRequest request(url);
   request.timeoutInterval = timeout;
-  for (const auto& [field, value] : headers) request.setValue(value, field);
+  for (const auto& [field, value] : headers) {
+    // What goes out as one header line stays one line with the caller's name on it.
+    if (!request.setValue(value, field)) {
+      handleErrorWithCode(ZULErrorCodeNetworkInvalidResponse, queue, handler);
+      return std::nullopt;
+    }
+  }
   return request;
 }
 
@@ -89,8 +101,14 @@ ZULNetwork::postURL(const platform::URL& url, const platform::HTTPHeaderFields& 
   auto request = requestFor(url, headers, queue, handler);
   if (!request) return std::nullopt;
 
+  PayloadCompressor compressor;
+  {
+    std::lock_guard guard(compressorMutex_);
+    compressor = compressor_;
+  }
   platform::ErrorPtr compressionError;
-  auto compressed = zul_dataByGzippingData(payload, &compressionError);
+  auto compressed = compressor ? compressor(payload, &compressionError)
+                               : zul_dataByGzippingData(payload, &compressionError);
   if (compressionError || (!compressed && payload.length() > 0)) {
     handleErrorWithCode(ZULErrorCodeNetworkPayloadCompression, queue, handler);
     return std::nullopt;
@@ -174,6 +192,11 @@ void ZULNetwork::handleErrorWithCode(std::int64_t code, const platform::QueuePtr
 }
 
 bool ZULNetwork::hasUploadInProgress() const { return requests_.count() > 0; }
+
+void ZULNetwork::setPayloadCompressorForTesting(PayloadCompressor compressor) {
+  std::lock_guard guard(compressorMutex_);
+  compressor_ = std::move(compressor);
+}
 
 void ZULNetwork::reachability(const std::shared_ptr<ZULReachabilityChecker>&,
                               ZULReachabilityStatus statusChanged) {

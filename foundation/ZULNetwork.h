@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,13 +33,20 @@ class ZULNetwork : public ZULReachabilityDelegate,
   using CompletionHandler =
       std::function<void(std::optional<platform::HTTPURLResponse> response,
                          std::optional<platform::Data> data, platform::ErrorPtr error)>;
+  // Turns a POST's payload into its gzip body, as zul_dataByGzippingData does.
+  using PayloadCompressor = std::function<std::optional<platform::Data>(
+      const platform::Data& payload, platform::ErrorPtr* error)>;
 
   // Null when the reachability checker for the host cannot start. On the main thread.
   static std::shared_ptr<ZULNetwork> initWithReachabilityHost(const std::string& reachabilityHost);
+  // Watches the analytics service host (ZIRServiceHosts).
+  static std::shared_ptr<ZULNetwork> init();
   explicit ZULNetwork(ConstructionKey);
   ~ZULNetwork() override;
 
-  // The session ID, or none when the request failed (the handler then gets the error).
+  // The session ID, or none when the request failed (the handler then gets the error, once).
+  // A header whose name is not an HTTP token, or whose value holds CR, LF or NUL, makes no
+  // request (error 4): sent on, it would split into fields the caller never set.
   std::optional<std::string> postURL(const platform::URL& url, const platform::Data& payload,
                                      platform::QueuePtr queue, bool usingBackgroundSession,
                                      CompletionHandler handler);
@@ -52,6 +60,10 @@ class ZULNetwork : public ZULReachabilityDelegate,
                                     CompletionHandler handler);
 
   bool hasUploadInProgress() const;
+
+  // Gzip itself cannot be made to fail from outside; tests put a failing compressor in its
+  // place. None restores gzip.
+  void setPayloadCompressorForTesting(PayloadCompressor compressor);
 
   static void handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                     std::function<void()> completionHandler) {
@@ -108,4 +120,6 @@ class ZULNetwork : public ZULReachabilityDelegate,
   std::weak_ptr<ZULNetworkReachabilityDelegate> reachabilityDelegate_;
   std::weak_ptr<ZULNetworkLoggerDelegate> loggerDelegate_;
   std::atomic<double> timeoutInterval_{60};
+  std::mutex compressorMutex_;
+  PayloadCompressor compressor_;  // guarded; none means gzip
 };

@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/plist.h"
+#include "platform/process_info.h"
 
 namespace platform {
 namespace {
@@ -85,6 +86,17 @@ std::optional<fs::path> Bundle::pathForResource(std::string_view name,
 }
 
 const Value& Bundle::objectForInfoDictionaryKey(std::string_view key) const { return info_[key]; }
+
+std::optional<std::string> Bundle::configurationValue(std::string_view infoKey,
+                                                      const char* environmentName) const {
+  if (auto value = ProcessInfo::processInfo().environmentValue(environmentName);
+      value && !value->empty()) {
+    return value;
+  }
+  const std::string* value = objectForInfoDictionaryKey(infoKey).asString();
+  if (!value || value->empty()) return std::nullopt;
+  return *value;
+}
 
 std::optional<std::string> Bundle::infoString(std::string_view key) const {
   if (const std::string* text = info_[key].asString()) {

@@ -34,6 +34,11 @@ class Bundle {
   const Dictionary& infoDictionary() const { return info_; }
   // A null Value when the key is absent.
   const Value& objectForInfoDictionaryKey(std::string_view key) const;
+  // A configured address or setting, read at every call: the environment variable when set
+  // and not empty (tests and local services point things elsewhere with it), else the
+  // Info.plist string; none when neither gives a non-empty value.
+  std::optional<std::string> configurationValue(std::string_view infoKey,
+                                                const char* environmentName) const;
 
   // CFBundleIdentifier; without one, the executable's file name, so that every program
   // (tests included) still gets a folder of its own under the per-user places.

@@ -180,12 +180,25 @@ bool HeaderNameLess::operator()(std::string_view a, std::string_view b) const {
                                       [](char x, char y) { return lowerASCII(x) < lowerASCII(y); });
 }
 
-void URLRequest::setValue(std::optional<std::string> value, const std::string& field) {
+bool isValidHTTPHeaderField(std::string_view name, std::string_view value) {
+  static constexpr std::string_view kTokenPunctuation = "!#$%&'*+-.^_`|~";
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const bool alphanumeric =
+        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alphanumeric && kTokenPunctuation.find(c) == std::string_view::npos) return false;
+  }
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool URLRequest::setValue(std::optional<std::string> value, const std::string& field) {
+  if (!isValidHTTPHeaderField(field, value.value_or(""))) return false;
   if (!value) {
     headers.erase(field);
-    return;
+    return true;
   }
   headers.insert_or_assign(field, std::move(*value));
+  return true;
 }
 
 std::optional<std::string> URLRequest::valueForHeader(std::string_view field) const {
@@ -479,6 +492,7 @@ std::optional<std::int64_t> URLSessionWorker::launch(Transfer& transfer) {
     fields.emplace(name, value);
   }
   for (const auto& [name, value] : fields) {
+    if (!isValidHTTPHeaderField(name, value)) continue;
     // curl reads "Name:" as "remove the field"; "Name;" sends it empty.
     const std::string line = value.empty() ? name + ";" : name + ": " + value;
     transfer.headerList = curl_slist_append(transfer.headerList, line.c_str());

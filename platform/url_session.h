@@ -47,6 +47,10 @@ struct HeaderNameLess {
 
 using HTTPHeaderFields = std::map<std::string, std::string, HeaderNameLess>;
 
+// Whether the field can go out as the one header line it claims to be: the name a token,
+// the value free of CR, LF and NUL (which would start a field or request of its own).
+bool isValidHTTPHeaderField(std::string_view name, std::string_view value);
+
 // What to fetch and how. A body is sent exactly as given (also with GET, if set).
 struct URLRequest {
   static constexpr double kDefaultTimeoutInterval = 60;
@@ -62,8 +66,10 @@ struct URLRequest {
   // Left at the default, the session configuration's timeoutIntervalForRequest applies.
   double timeoutInterval = kDefaultTimeoutInterval;
 
-  // No value removes the field.
-  void setValue(std::optional<std::string> value, const std::string& field);
+  // No value removes the field. A field that is not valid (isValidHTTPHeaderField) is
+  // refused: false, and the request is unchanged. Fields put into `headers` directly that
+  // are not valid are left out when the request is sent.
+  bool setValue(std::optional<std::string> value, const std::string& field);
   std::optional<std::string> valueForHeader(std::string_view field) const;
 };
 

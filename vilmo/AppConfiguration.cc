@@ -1,19 +1,11 @@
 #include "vilmo/AppConfiguration.h"
 
 #include "platform/bundle.h"
-#include "platform/process_info.h"
 
 namespace {
 
 std::optional<std::string> configurationValue(const char* environmentName, const char* infoKey) {
-  if (auto value = platform::ProcessInfo::processInfo().environmentValue(environmentName);
-      value && !value->empty()) {
-    return value;
-  }
-  const std::string* value =
-      platform::Bundle::main().objectForInfoDictionaryKey(infoKey).asString();
-  if (!value || value->empty()) return std::nullopt;
-  return *value;
+  return platform::Bundle::main().configurationValue(infoKey, environmentName);
 }
 
 }  // namespace

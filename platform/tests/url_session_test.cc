@@ -210,6 +210,39 @@ TEST_F(URLSessionTest, RequestsArriveExactlyAsGiven) {
   EXPECT_EQ(service_.requests().front().queryItems.at("name"), "a b");
 }
 
+TEST_F(URLSessionTest, HeaderFieldsThatWouldSplitTheRequestNeverGoOut) {
+  struct Case {
+    std::string name;
+    std::string value;
+  } refused[] = {
+      {"X-Note", "a\r\nX-Injected: yes"},
+      {"X-Note", "a\nX-Injected: yes"},
+      {"X-Note", std::string("a\0b", 3)},
+      {"X-Injected: yes\r\nX-Note", "a"},
+      {"X Note", "a"},
+      {"", "a"},
+  };
+  URLRequest r = request("/checked", "GET");
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(isValidHTTPHeaderField(c.name, c.value));
+    EXPECT_FALSE(r.setValue(c.value, c.name));
+  }
+  EXPECT_TRUE(r.headers.empty());
+  EXPECT_TRUE(r.setValue("tab\tand spaces are fine", "X-Note"));
+  // Put in directly, past the check: left out when the request is sent.
+  r.headers.emplace("X-Bad", "a\r\nX-Injected: yes");
+  service_.on("GET", "/checked", {.status = 200});
+  auto outcome = run(makeSession({}), r);
+  EXPECT_EQ(outcome->error, nullptr);
+  const auto requests = service_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& got = requests.front();
+  EXPECT_EQ(got.header("X-Note"), "tab\tand spaces are fine");
+  EXPECT_EQ(got.header("X-Bad"), std::nullopt);
+  EXPECT_EQ(got.header("X-Injected"), std::nullopt);
+}
+
 TEST_F(URLSessionTest, StatusAndHeadersComeBackWithCaseInsensitiveLookUp) {
   service_.on("GET", "/thing",
               {.status = 201,

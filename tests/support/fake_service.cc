@@ -16,6 +16,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "platform/gzip.h"
 
@@ -25,9 +26,14 @@ namespace {
 // httplib adds these to a request's fields; no client sent them.
 constexpr const char* kServerAddedFields[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR",
                                               "LOCAL_PORT"};
-// httplib inflates gzip request bodies before handlers see them. The field is parked under
-// this name while the body is read, so the service records the bytes as they came.
-constexpr const char* kParkedEncodingField = "X-FakeService-Parked-Content-Encoding";
+// httplib acts on these fields while it reads a body: it inflates gzip, and it refuses
+// form-encoded bodies above 8 KB (a limit compiled into Debian's library, which no macro on
+// our side reaches) or parses them into the query items. Each field is parked under another
+// name while the body is read, so the service records the bytes as they came.
+constexpr std::pair<const char*, const char*> kParkedFields[] = {
+    {"Content-Encoding", "X-FakeService-Parked-Content-Encoding"},
+    {"Content-Type", "X-FakeService-Parked-Content-Type"},
+};
 // Requests answered at the same time; the rest wait for a free thread.
 constexpr std::size_t kServiceThreads = 64;
 
@@ -130,7 +136,10 @@ FakeService::Request FakeService::State::record(const httplib::Request& request)
         std::end(kServerAddedFields)) {
       continue;
     }
-    const std::string& field = name == kParkedEncodingField ? "Content-Encoding" : name;
+    std::string field = name;
+    for (const auto& [original, parked] : kParkedFields) {
+      if (name == parked) field = original;
+    }
     const auto [it, inserted] = recorded.headers.emplace(field, value);
     if (!inserted) it->second += ", " + value;
   }
@@ -207,10 +216,11 @@ FakeService::FakeService() : state_(std::make_unique<State>()) {
   state.server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
     // The request object httplib passes is its own mutable one.
     auto& headers = const_cast<httplib::Request&>(request).headers;
-    for (auto it = headers.find("Content-Encoding"); it != headers.end();
-         it = headers.find("Content-Encoding")) {
-      headers.emplace(kParkedEncodingField, it->second);
-      headers.erase(it);
+    for (const auto& [original, parked] : kParkedFields) {
+      for (auto it = headers.find(original); it != headers.end(); it = headers.find(original)) {
+        headers.emplace(parked, it->second);
+        headers.erase(it);
+      }
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });

@@ -1,0 +1,52 @@
+#include "foundation/ZIRServiceHosts.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "foundation/ZULNetwork.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+
+class ZIRServiceHostsTest : public testing_support::TemporaryHomeTest {
+ protected:
+  void TearDown() override { unsetenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment); }
+};
+
+TEST_F(ZIRServiceHostsTest, TheEnvironmentWinsOverTheInfoPlistWhichWinsOverThePlaceholder) {
+  struct Case {
+    std::optional<std::string> info;
+    std::optional<std::string> environment;
+    std::string expected;
+  } cases[] = {
+      {std::nullopt, std::nullopt, ZIRServiceHosts::kDefaultAnalyticsServiceHost},
+      {"", "", ZIRServiceHosts::kDefaultAnalyticsServiceHost},
+      {"analytics.example.test", std::nullopt, "analytics.example.test"},
+      {"analytics.example.test", "", "analytics.example.test"},
+      {"analytics.example.test", "127.0.0.1", "127.0.0.1"},
+      {std::nullopt, "127.0.0.1", "127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    platform::Dictionary info;
+    if (c.info) info.set(ZIRServiceHosts::kAnalyticsServiceHostKey, *c.info);
+    home_.useBundle(info);
+    if (c.environment) {
+      setenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment, c.environment->c_str(), 1);
+    } else {
+      unsetenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment);
+    }
+    EXPECT_EQ(ZIRServiceHosts::analyticsServiceHost(), c.expected)
+        << c.info.value_or("(none)") << " / " << c.environment.value_or("(none)");
+  }
+}
+
+TEST_F(ZIRServiceHostsTest, TheNetworkClientWatchesTheConfiguredHost) {
+  home_.useBundle({{ZIRServiceHosts::kAnalyticsServiceHostKey, "127.0.0.1"}});
+  // Watching never probes the host, so a client comes up even without a network.
+  EXPECT_NE(ZULNetwork::init(), nullptr);
+}
+
+}  // namespace
