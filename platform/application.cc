@@ -148,6 +148,11 @@ void LocalRemoteNotificationService::registerDevice(Completion completion) {
 
 // ---- Application
 
+void Application::load() {
+  Class& cls = ObjectRuntime::registerClass<Application>("NSApplication");
+  cls.addClassMethod<std::shared_ptr<Application>()>("sharedApplication", &sharedApplication);
+}
+
 std::shared_ptr<Application> Application::sharedApplication() {
   // Never destroyed: observers and queued tasks may still reach it while the process exits.
   static auto* const shared = new std::shared_ptr<Application>(new Application);
@@ -158,23 +163,24 @@ void Application::setDelegate(const std::shared_ptr<ApplicationDelegate>& delega
   NotificationCenter& center = NotificationCenter::defaultCenter();
   for (const ObserverToken& token : delegateObservers_) center.removeObserver(token);
   delegateObservers_.clear();
+  const std::shared_ptr<ApplicationDelegate> previous = delegate_.lock();
   delegate_ = delegate;
-  if (!delegate) return;
-
-  std::weak_ptr<ApplicationDelegate> weak = delegate;
-  auto observe = [&](const char* name, void (ApplicationDelegate::*method)(const Notification&)) {
-    delegateObservers_.push_back(
-        center.addObserver(name, this, nullptr, [weak, method](const Notification& note) {
-          if (auto strong = weak.lock()) ((*strong).*method)(note);
-        }));
-  };
-  observe(kApplicationDidFinishLaunchingNotification,
-          &ApplicationDelegate::applicationDidFinishLaunching);
-  observe(kApplicationWillTerminateNotification, &ApplicationDelegate::applicationWillTerminate);
-  observe(kApplicationDidBecomeActiveNotification,
-          &ApplicationDelegate::applicationDidBecomeActive);
-  observe(kApplicationDidResignActiveNotification,
-          &ApplicationDelegate::applicationDidResignActive);
+  if (delegate) {
+    std::weak_ptr<ApplicationDelegate> weak = delegate;
+    const auto observe = [&](const char* name,
+                             const Selector<void(const Notification&)>& selector) {
+      if (!ObjectRuntime::respondsToSelector(*delegate, selector.name)) return;
+      delegateObservers_.push_back(
+          center.addObserver(name, this, nullptr, [weak, selector](const Notification& note) {
+            if (auto strong = weak.lock()) ObjectRuntime::send(*strong, selector, note);
+          }));
+    };
+    observe(kApplicationDidFinishLaunchingNotification, kApplicationDidFinishLaunchingSelector);
+    observe(kApplicationWillTerminateNotification, kApplicationWillTerminateSelector);
+    observe(kApplicationDidBecomeActiveNotification, kApplicationDidBecomeActiveSelector);
+    observe(kApplicationDidResignActiveNotification, kApplicationDidResignActiveSelector);
+  }
+  didChangeValueForKey("delegate", previous, delegate);
 }
 
 void Application::addWindow(const std::shared_ptr<Window>& window) {
@@ -224,13 +230,28 @@ void Application::registerForRemoteNotifications() {
       auto delegate = self->delegate();
       if (!delegate) return;
       if (token) {
-        delegate->didRegisterForRemoteNotificationsWithDeviceToken(*token);
-      } else {
-        delegate->didFailToRegisterForRemoteNotificationsWithError(
+        if (ObjectRuntime::respondsToSelector(
+                *delegate, kApplicationDidRegisterForRemoteNotificationsSelector.name)) {
+          ObjectRuntime::send(*delegate, kApplicationDidRegisterForRemoteNotificationsSelector,
+                              *self, *token);
+        }
+      } else if (ObjectRuntime::respondsToSelector(
+                     *delegate, kApplicationDidFailToRegisterForRemoteNotificationsSelector.name)) {
+        ObjectRuntime::send(
+            *delegate, kApplicationDidFailToRegisterForRemoteNotificationsSelector, *self,
             error ? *error : Error(kCocoaErrorDomain, kRemoteNotificationRegistrationError));
       }
     });
   });
+}
+
+void Application::receiveRemoteNotification(const Dictionary& userInfo) {
+  const auto delegate = this->delegate();
+  if (delegate && ObjectRuntime::respondsToSelector(
+                      *delegate, kApplicationDidReceiveRemoteNotificationSelector.name)) {
+    ObjectRuntime::send(*delegate, kApplicationDidReceiveRemoteNotificationSelector, *this,
+                        userInfo);
+  }
 }
 
 void Application::post(const char* name) { NotificationCenter::defaultCenter().post(name, this); }

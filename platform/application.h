@@ -8,11 +8,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/data.h"
 #include "platform/error.h"
 #include "platform/notification_center.h"
+#include "platform/object_runtime.h"
+#include "platform/value.h"
 
 namespace platform {
 
@@ -155,18 +158,128 @@ class Menu : public std::enable_shared_from_this<Menu> {
   ChangeHook hook_;
 };
 
-// The receiver of the application's life-cycle calls. Every method has an empty default,
-// so a delegate implements only what it needs.
-class ApplicationDelegate {
+class Application;
+
+// What the user was doing elsewhere that the application is asked to carry on with.
+struct UserActivity {
+  std::string activityType;
+  std::optional<std::string> webpageURL;
+  Dictionary userInfo;
+};
+// Hands back the objects that take the activity over.
+using UserActivityRestorationHandler = std::function<void(std::vector<ObjectPtr>)>;
+
+// The messages the application sends its delegate, by selector. A delegate gets each one
+// only when its class answers the selector, and every message goes through the object
+// runtime, so that code replacing a delegate's methods or class sees them.
+inline constexpr Selector<void(const Notification&)> kApplicationDidFinishLaunchingSelector{
+    "applicationDidFinishLaunching:"};
+inline constexpr Selector<void(const Notification&)> kApplicationWillTerminateSelector{
+    "applicationWillTerminate:"};
+inline constexpr Selector<void(const Notification&)> kApplicationDidBecomeActiveSelector{
+    "applicationDidBecomeActive:"};
+inline constexpr Selector<void(const Notification&)> kApplicationDidResignActiveSelector{
+    "applicationDidResignActive:"};
+inline constexpr Selector<void(Application&, const Data&)>
+    kApplicationDidRegisterForRemoteNotificationsSelector{
+        "application:didRegisterForRemoteNotificationsWithDeviceToken:"};
+inline constexpr Selector<void(Application&, const Error&)>
+    kApplicationDidFailToRegisterForRemoteNotificationsSelector{
+        "application:didFailToRegisterForRemoteNotificationsWithError:"};
+inline constexpr Selector<void(Application&, const Dictionary&)>
+    kApplicationDidReceiveRemoteNotificationSelector{"application:didReceiveRemoteNotification:"};
+inline constexpr Selector<bool(Application&, const UserActivity&, UserActivityRestorationHandler)>
+    kApplicationContinueUserActivitySelector{
+        "application:continueUserActivity:restorationHandler:"};
+
+// The protocol every application delegate (and every interceptor of one) conforms to.
+inline constexpr const char* kApplicationDelegateProtocolName = "NSApplicationDelegate";
+
+// The receiver of the application's calls. Every method has an empty default; a delegate
+// overrides what it needs, and its class (see addApplicationDelegateMethods) answers
+// exactly the selectors of the methods it overrides.
+class ApplicationDelegate : public virtual Object {
  public:
-  virtual ~ApplicationDelegate() = default;
+  static Protocol protocol() {
+    return Protocol::of<ApplicationDelegate>(kApplicationDelegateProtocolName);
+  }
+
   virtual void applicationDidFinishLaunching(const Notification&) {}
   virtual void applicationWillTerminate(const Notification&) {}
   virtual void applicationDidBecomeActive(const Notification&) {}
   virtual void applicationDidResignActive(const Notification&) {}
   virtual void didRegisterForRemoteNotificationsWithDeviceToken(const Data&) {}
   virtual void didFailToRegisterForRemoteNotificationsWithError(const Error&) {}
+  virtual void didReceiveRemoteNotification(const Dictionary&) {}
+  virtual bool continueUserActivity(const UserActivity&, UserActivityRestorationHandler) {
+    return false;
+  }
 };
+
+namespace application_delegate_detail {
+
+// Whether a type's member is not the base's own: the type, or one between, overrides it.
+template <typename Member, typename BaseMember>
+inline constexpr bool overrides = !std::is_same_v<Member, BaseMember>;
+
+// A method for a message that passes the application first, running a member that does
+// not take it.
+template <typename R, typename... Args>
+void addMethodWithoutApplication(Class& cls, const Selector<R(Application&, Args...)>& selector,
+                                 R (ApplicationDelegate::*member)(Args...)) {
+  cls.addMethod(selector, std::function<R(Object&, Application&, Args...)>(
+                              [member](Object& self, Application&, Args... arguments) -> R {
+                                return (dynamic_cast<ApplicationDelegate&>(self).*
+                                        member)(std::forward<Args>(arguments)...);
+                              }));
+}
+
+}  // namespace application_delegate_detail
+
+// Gives the class of the delegate type T a method for each ApplicationDelegate method T
+// overrides (or inherits overridden from a type between the two), running T's own code;
+// and the application-delegate protocol.
+template <typename T> void addApplicationDelegateMethods(Class& cls) {
+  using D = ApplicationDelegate;
+  using application_delegate_detail::addMethodWithoutApplication;
+  using application_delegate_detail::overrides;
+  cls.addProtocol(kApplicationDelegateProtocolName);
+  if constexpr (overrides<decltype(&T::applicationDidFinishLaunching),
+                          decltype(&D::applicationDidFinishLaunching)>) {
+    cls.addMethod(kApplicationDidFinishLaunchingSelector, &D::applicationDidFinishLaunching);
+  }
+  if constexpr (overrides<decltype(&T::applicationWillTerminate),
+                          decltype(&D::applicationWillTerminate)>) {
+    cls.addMethod(kApplicationWillTerminateSelector, &D::applicationWillTerminate);
+  }
+  if constexpr (overrides<decltype(&T::applicationDidBecomeActive),
+                          decltype(&D::applicationDidBecomeActive)>) {
+    cls.addMethod(kApplicationDidBecomeActiveSelector, &D::applicationDidBecomeActive);
+  }
+  if constexpr (overrides<decltype(&T::applicationDidResignActive),
+                          decltype(&D::applicationDidResignActive)>) {
+    cls.addMethod(kApplicationDidResignActiveSelector, &D::applicationDidResignActive);
+  }
+  if constexpr (overrides<decltype(&T::didRegisterForRemoteNotificationsWithDeviceToken),
+                          decltype(&D::didRegisterForRemoteNotificationsWithDeviceToken)>) {
+    addMethodWithoutApplication(cls, kApplicationDidRegisterForRemoteNotificationsSelector,
+                                &D::didRegisterForRemoteNotificationsWithDeviceToken);
+  }
+  if constexpr (overrides<decltype(&T::didFailToRegisterForRemoteNotificationsWithError),
+                          decltype(&D::didFailToRegisterForRemoteNotificationsWithError)>) {
+    addMethodWithoutApplication(cls, kApplicationDidFailToRegisterForRemoteNotificationsSelector,
+                                &D::didFailToRegisterForRemoteNotificationsWithError);
+  }
+  if constexpr (overrides<decltype(&T::didReceiveRemoteNotification),
+                          decltype(&D::didReceiveRemoteNotification)>) {
+    addMethodWithoutApplication(cls, kApplicationDidReceiveRemoteNotificationSelector,
+                                &D::didReceiveRemoteNotification);
+  }
+  if constexpr (overrides<decltype(&T::continueUserActivity), decltype(&D::continueUserActivity)>) {
+    addMethodWithoutApplication(cls, kApplicationContinueUserActivitySelector,
+                                &D::continueUserActivity);
+  }
+}
 
 // Code (domain "NSCocoaErrorDomain") of a registration that failed without saying why.
 inline constexpr std::int64_t kRemoteNotificationRegistrationError = 3000;
@@ -190,13 +303,18 @@ class LocalRemoteNotificationService : public RemoteNotificationService {
   void registerDevice(Completion completion) override;
 };
 
-class Application {
+// The one application object, of class "NSApplication" (whose class method
+// "sharedApplication" hands it out once the platform's load hook ran).
+class Application : public Object {
  public:
+  // The platform's class-load hook: registers "NSApplication".
+  static void load();
   static std::shared_ptr<Application> sharedApplication();
 
   // The delegate is held weakly: whoever makes it keeps it alive. It receives the
-  // life-cycle notifications as an observer added here, so observers added before it
-  // hear them first.
+  // life-cycle notifications it answers as an observer added here, so observers added
+  // before it hear them first; which ones it answers is read when it is set. Setting the
+  // delegate tells observers of the key "delegate".
   std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(const std::shared_ptr<ApplicationDelegate>& delegate);
 
@@ -217,6 +335,9 @@ class Application {
   void registerForRemoteNotifications();
   // nullptr restores the local stand-in.
   void setRemoteNotificationService(std::shared_ptr<RemoteNotificationService> service);
+  // Where a push message arriving for this installation enters: the delegate hears of it
+  // on the calling thread (the main thread).
+  void receiveRemoteNotification(const Dictionary& userInfo);
 
   bool isActive() const { return active_; }
 

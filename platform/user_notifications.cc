@@ -18,6 +18,12 @@ void UserNotificationCenterDelegate::didReceiveNotificationResponse(
   completion();
 }
 
+void UserNotificationCenter::load() {
+  Class& cls = ObjectRuntime::registerClass<UserNotificationCenter>("UNUserNotificationCenter");
+  cls.addClassMethod<std::shared_ptr<UserNotificationCenter>()>("currentNotificationCenter",
+                                                                &currentNotificationCenter);
+}
+
 std::shared_ptr<UserNotificationCenter> UserNotificationCenter::currentNotificationCenter() {
   // Never destroyed: a completion may still be on its way while the process exits.
   static auto* const shared =
@@ -32,8 +38,37 @@ std::shared_ptr<UserNotificationCenterDelegate> UserNotificationCenter::delegate
 
 void UserNotificationCenter::setDelegate(
     const std::shared_ptr<UserNotificationCenterDelegate>& delegate) {
-  std::lock_guard lock(mutex_);
-  delegate_ = delegate;
+  std::shared_ptr<UserNotificationCenterDelegate> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = delegate_.lock();
+    delegate_ = delegate;
+  }
+  didChangeValueForKey("delegate", previous, delegate);
+}
+
+void UserNotificationCenter::presentNotification(const UserNotification& notification,
+                                                 UserNotificationPresentationHandler completion) {
+  const auto delegate = this->delegate();
+  if (delegate && ObjectRuntime::respondsToSelector(
+                      *delegate, kUserNotificationCenterWillPresentSelector.name)) {
+    ObjectRuntime::send(*delegate, kUserNotificationCenterWillPresentSelector, *this, notification,
+                        std::move(completion));
+  } else if (completion) {
+    completion(0);
+  }
+}
+
+void UserNotificationCenter::receiveResponse(const UserNotificationResponse& response,
+                                             std::function<void()> completion) {
+  const auto delegate = this->delegate();
+  if (delegate && ObjectRuntime::respondsToSelector(
+                      *delegate, kUserNotificationCenterDidReceiveResponseSelector.name)) {
+    ObjectRuntime::send(*delegate, kUserNotificationCenterDidReceiveResponseSelector, *this,
+                        response, std::move(completion));
+  } else if (completion) {
+    completion();
+  }
 }
 
 void UserNotificationCenter::setAuthorizationDecision(std::optional<bool> granted) {

@@ -9,9 +9,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "platform/date.h"
 #include "platform/error.h"
+#include "platform/object_runtime.h"
 #include "platform/value.h"
 
 namespace platform {
@@ -53,26 +55,70 @@ struct UserNotificationResponse {
 
 class UserNotificationCenter;
 
+using UserNotificationPresentationHandler =
+    std::function<void(UserNotificationPresentationOptions)>;
+
+// The messages the center sends its delegate, by selector, through the object runtime (so
+// that code replacing a delegate's methods sees them); only those the delegate's class
+// answers are sent.
+inline constexpr Selector<void(UserNotificationCenter&, const UserNotification&,
+                               UserNotificationPresentationHandler)>
+    kUserNotificationCenterWillPresentSelector{
+        "userNotificationCenter:willPresentNotification:withCompletionHandler:"};
+inline constexpr Selector<void(UserNotificationCenter&, const UserNotificationResponse&,
+                               std::function<void()>)>
+    kUserNotificationCenterDidReceiveResponseSelector{
+        "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:"};
+
+inline constexpr const char* kUserNotificationCenterDelegateProtocolName =
+    "UNUserNotificationCenterDelegate";
+
 // Both callbacks must call their completion once. The defaults show nothing and handle
-// nothing.
-class UserNotificationCenterDelegate {
+// nothing. A delegate type's class answers the methods it overrides (see
+// addUserNotificationCenterDelegateMethods).
+class UserNotificationCenterDelegate : public virtual Object {
  public:
-  virtual ~UserNotificationCenterDelegate() = default;
-  virtual void
-  willPresentNotification(UserNotificationCenter& center, const UserNotification& notification,
-                          std::function<void(UserNotificationPresentationOptions)> completion);
+  static Protocol protocol() {
+    return Protocol::of<UserNotificationCenterDelegate>(
+        kUserNotificationCenterDelegateProtocolName);
+  }
+
+  virtual void willPresentNotification(UserNotificationCenter& center,
+                                       const UserNotification& notification,
+                                       UserNotificationPresentationHandler completion);
   virtual void didReceiveNotificationResponse(UserNotificationCenter& center,
                                               const UserNotificationResponse& response,
                                               std::function<void()> completion);
 };
 
-class UserNotificationCenter {
+// Gives the class of the delegate type T a method for each UserNotificationCenterDelegate
+// method T overrides, running T's own code; and the delegate protocol.
+template <typename T> void addUserNotificationCenterDelegateMethods(Class& cls) {
+  using D = UserNotificationCenterDelegate;
+  cls.addProtocol(kUserNotificationCenterDelegateProtocolName);
+  if constexpr (!std::is_same_v<decltype(&T::willPresentNotification),
+                                decltype(&D::willPresentNotification)>) {
+    cls.addMethod(kUserNotificationCenterWillPresentSelector, &D::willPresentNotification);
+  }
+  if constexpr (!std::is_same_v<decltype(&T::didReceiveNotificationResponse),
+                                decltype(&D::didReceiveNotificationResponse)>) {
+    cls.addMethod(kUserNotificationCenterDidReceiveResponseSelector,
+                  &D::didReceiveNotificationResponse);
+  }
+}
+
+// The center, of class "UNUserNotificationCenter" (whose class method
+// "currentNotificationCenter" hands it out once the platform's load hook ran).
+class UserNotificationCenter : public Object {
  public:
   using AuthorizationCompletion = std::function<void(bool granted, ErrorPtr error)>;
 
+  // The platform's class-load hook: registers "UNUserNotificationCenter".
+  static void load();
   static std::shared_ptr<UserNotificationCenter> currentNotificationCenter();
 
-  // Held weakly: whoever makes the delegate keeps it alive.
+  // Held weakly: whoever makes the delegate keeps it alive. Setting it tells observers of
+  // the key "delegate".
   std::shared_ptr<UserNotificationCenterDelegate> delegate() const;
   void setDelegate(const std::shared_ptr<UserNotificationCenterDelegate>& delegate);
 
@@ -83,6 +129,14 @@ class UserNotificationCenter {
                                        AuthorizationCompletion completion);
   // None returns to the default answer.
   void setAuthorizationDecision(std::optional<bool> granted);
+
+  // Where a notification arriving while the application is in front, and the user's
+  // response to one, enter: the delegate decides, on the calling thread (the main thread).
+  // Without a delegate that answers, the notification is not shown (options 0) and the
+  // response is not handled; the completion runs either way.
+  void presentNotification(const UserNotification& notification,
+                           UserNotificationPresentationHandler completion);
+  void receiveResponse(const UserNotificationResponse& response, std::function<void()> completion);
 
   UserNotificationCenter(const UserNotificationCenter&) = delete;
   UserNotificationCenter& operator=(const UserNotificationCenter&) = delete;

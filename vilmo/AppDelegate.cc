@@ -13,6 +13,19 @@
 #include "vilmo/UsageEvents.h"
 #include "vilmo/settings/SettingsKeys.h"
 
+namespace {
+constexpr platform::Selector<void()> kCheckForUpdatesSelector{AppDelegate::kCheckForUpdatesAction};
+constexpr platform::Selector<void()> kInstallUpdateMenuItemSelector{"installUpdateMenuItem"};
+}  // namespace
+
+void AppDelegate::load() {
+  platform::Class& cls = platform::ObjectRuntime::registerClass<AppDelegate>("AppDelegate");
+  platform::addApplicationDelegateMethods<AppDelegate>(cls);
+  platform::addUserNotificationCenterDelegateMethods<AppDelegate>(cls);
+  cls.addMethod(kCheckForUpdatesSelector, &AppDelegate::checkForUpdates);
+  cls.addMethod(kInstallUpdateMenuItemSelector, &AppDelegate::installUpdateMenuItem);
+}
+
 void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) { launchBody(); }
 
 void AppDelegate::applicationWillTerminate(const platform::Notification&) { terminateBody(); }
@@ -47,7 +60,8 @@ void AppDelegate::launchBody() {
   updaterController_->updater()->setReleasePageURL(AppConfiguration::releasePageURL());
 
   platform::Queue::main()->async([weak] {
-    if (auto self = weak.lock()) self->installUpdateMenuItem();
+    if (auto self = weak.lock())
+      platform::ObjectRuntime::send(*self, kInstallUpdateMenuItemSelector);
   });
 }
 
@@ -90,7 +104,7 @@ void AppDelegate::installUpdateMenuItem() {
   auto checkItem = platform::MenuItem::create(kCheckForUpdatesTitle, kCheckForUpdatesAction, "");
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   checkItem->setTarget([weak] {
-    if (auto self = weak.lock()) self->checkForUpdates();
+    if (auto self = weak.lock()) platform::ObjectRuntime::send(*self, kCheckForUpdatesSelector);
   });
   newMenu->addItem(checkItem);
 

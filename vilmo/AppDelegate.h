@@ -28,6 +28,10 @@ class AppDelegate : public platform::ApplicationDelegate,
   static constexpr const char* kCheckForUpdatesTitle = "Check for Updates";
   static constexpr const char* kCheckForUpdatesAction = "checkForUpdates";
 
+  // The class-load hook: registers the class "AppDelegate", whose methods the application,
+  // the notification center and the menu item reach by selector.
+  static void load();
+
   AppDelegate() = default;
   ~AppDelegate() override = default;
 

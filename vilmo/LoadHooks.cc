@@ -2,14 +2,18 @@
 
 #include "analytics/engine/DAVOdazaradoConnector.h"
 #include "messaging/ZIRMessaging.h"
+#include "platform/application.h"
 #include "platform/object_runtime.h"
+#include "platform/user_notifications.h"
+#include "vilmo/AppDelegate.h"
 
 void runClassLoadHooks() {
   // The one place that names the libraries' hooks: static initialisers in static libraries
   // are dropped by the linker, so nothing may register itself.
   static constexpr platform::ObjectRuntime::LoadHook kStartUpList[] = {
-      &DAVOdazaradoConnector::load,
-      &ZIRMessaging::load,
+      &platform::Application::load, &platform::UserNotificationCenter::load,
+      &DAVOdazaradoConnector::load, &ZIRMessaging::load,
+      &AppDelegate::load,
   };
   platform::ObjectRuntime::runLoadHooks(kStartUpList);
 }

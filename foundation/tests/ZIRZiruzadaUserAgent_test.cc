@@ -20,19 +20,12 @@ class ZIRZiruzadaUserAgentTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override { useInfoPlist({{"CFBundleIdentifier", "com.example.vilmo"}}); }
 
-  void useInfoPlist(const platform::Dictionary& info) {
-    const std::filesystem::path bundle = home_.path() / ("Resources" + std::to_string(++bundles_));
-    std::filesystem::create_directories(bundle);
-    ASSERT_TRUE(platform::plist::writeFile(info, (bundle / "Info.plist").string(),
-                                           platform::plist::Format::XML));
-    platform::Bundle::setMainForTesting(bundle);
-  }
+  void useInfoPlist(const platform::Dictionary& info) { home_.useBundle(info); }
 
   // The entries this machine contributes, in their sorted places.
   static std::string device() { return "device/" + ZULAppEnvironmentUtil::deviceModel(); }
   static std::string osVersion() { return "os-version/" + ZULAppEnvironmentUtil::systemVersion(); }
 
-  int bundles_ = 0;
 };
 
 TEST_F(ZIRZiruzadaUserAgentTest, SharedUserAgentListsLibrariesAndEnvironmentSorted) {

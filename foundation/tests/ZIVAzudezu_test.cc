@@ -38,14 +38,7 @@ class ZIVAzudezuTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override { useBundle({}); }
 
-  void useBundle(platform::Dictionary info) {
-    bundle_ = home_.path() / ("Resources" + std::to_string(++bundles_));
-    std::filesystem::create_directories(bundle_);
-    info.set("CFBundleIdentifier", "com.example.vilmo");
-    ASSERT_TRUE(platform::plist::writeFile(info, (bundle_ / "Info.plist").string(),
-                                           platform::plist::Format::XML));
-    platform::Bundle::setMainForTesting(bundle_);
-  }
+  void useBundle(platform::Dictionary info) { bundle_ = home_.useBundle(std::move(info)); }
 
   std::string writeFile(const std::string& name, const platform::Value& contents,
                         platform::plist::Format format = platform::plist::Format::XML) {
@@ -55,7 +48,6 @@ class ZIVAzudezuTest : public testing_support::TemporaryHomeTest {
   }
 
   std::filesystem::path bundle_;
-  int bundles_ = 0;
 };
 
 // One string option: its key and its accessors.

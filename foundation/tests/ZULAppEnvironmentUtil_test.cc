@@ -23,15 +23,8 @@ class ZULAppEnvironmentUtilTest : public testing_support::TemporaryHomeTest {
  protected:
   void TearDown() override { ZULAppEnvironmentUtil::setStoreBuildFactsForTesting(std::nullopt); }
 
-  void useInfoPlist(const platform::Dictionary& info) {
-    const std::filesystem::path bundle = home_.path() / ("Resources" + std::to_string(++bundles_));
-    std::filesystem::create_directories(bundle);
-    ASSERT_TRUE(platform::plist::writeFile(info, (bundle / "Info.plist").string(),
-                                           platform::plist::Format::XML));
-    platform::Bundle::setMainForTesting(bundle);
-  }
+  void useInfoPlist(const platform::Dictionary& info) { home_.useBundle(info); }
 
-  int bundles_ = 0;
 };
 
 TEST_F(ZULAppEnvironmentUtilTest, ThisPlatformIsNeitherStoreBuildNorSimulatorNorExtension) {

@@ -1,10 +1,14 @@
 #include "platform/application.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/dispatch.h"
 #include "platform/files.h"
 #include "platform/run_loop.h"
 #include "tests/support/main_queue.h"
@@ -146,6 +150,9 @@ class RecordingDelegate : public ApplicationDelegate {
   void didFailToRegisterForRemoteNotificationsWithError(const Error& error) override {
     errors.push_back(error);
   }
+  void didReceiveRemoteNotification(const Dictionary& userInfo) override {
+    pushes.push_back(userInfo);
+  }
 
   void record(const std::string& what, const Notification& note) {
     calls.push_back("delegate:" + what);
@@ -155,11 +162,15 @@ class RecordingDelegate : public ApplicationDelegate {
   std::vector<std::string> calls;
   std::vector<Data> tokens;
   std::vector<Error> errors;
+  std::vector<Dictionary> pushes;
 };
 
 class ApplicationTest : public testing_support::TemporaryHomeTest {
  protected:
   ApplicationTest() {
+    // The delegate answers only what its class does, so the type needs its class first.
+    addApplicationDelegateMethods<RecordingDelegate>(
+        ObjectRuntime::registerClass<RecordingDelegate>("RecordingDelegate"));
     app_->setDelegate(delegate_);
     for (const char* name :
          {kApplicationDidFinishLaunchingNotification, kApplicationWillBecomeActiveNotification,
@@ -313,6 +324,214 @@ TEST_F(ApplicationTest, ALocalTokenThatCannotBeStoredIsAFailure) {
   ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return !delegate_->errors.empty(); }));
   EXPECT_TRUE(delegate_->tokens.empty());
   EXPECT_EQ(delegate_->errors[0].domain(), kCocoaErrorDomain);
+}
+
+// Answers only the launch and push messages.
+class LaunchDelegate : public ApplicationDelegate {
+ public:
+  void applicationDidFinishLaunching(const Notification&) override { calls.push_back("launch"); }
+  void didReceiveRemoteNotification(const Dictionary&) override { calls.push_back("push"); }
+  std::vector<std::string> calls;
+};
+
+// Inherits the launch and push handling and adds activation.
+class ActivatingDelegate : public LaunchDelegate {
+ public:
+  void applicationDidBecomeActive(const Notification&) override { calls.push_back("active"); }
+};
+
+// Overrides nothing.
+class SilentDelegate : public ApplicationDelegate {};
+
+// Runs every block queued on the main queue before the call.
+void drainMainQueue() {
+  bool drained = false;
+  Queue::main()->async([&] { drained = true; });
+  ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return drained; }));
+}
+
+TEST_F(ApplicationTest, ADelegateAnswersAndHearsOnlyTheMethodsItsTypeOverrides) {
+  addApplicationDelegateMethods<LaunchDelegate>(
+      ObjectRuntime::registerClass<LaunchDelegate>("LaunchDelegate"));
+  addApplicationDelegateMethods<ActivatingDelegate>(
+      ObjectRuntime::registerClass<ActivatingDelegate>("ActivatingDelegate"));
+  addApplicationDelegateMethods<SilentDelegate>(
+      ObjectRuntime::registerClass<SilentDelegate>("SilentDelegate"));
+
+  const std::string_view launch = kApplicationDidFinishLaunchingSelector.name;
+  const std::string_view active = kApplicationDidBecomeActiveSelector.name;
+  const std::string_view push = kApplicationDidReceiveRemoteNotificationSelector.name;
+  const std::vector<std::string_view> every = {
+      launch,
+      kApplicationWillTerminateSelector.name,
+      active,
+      kApplicationDidResignActiveSelector.name,
+      kApplicationDidRegisterForRemoteNotificationsSelector.name,
+      kApplicationDidFailToRegisterForRemoteNotificationsSelector.name,
+      push,
+      kApplicationContinueUserActivitySelector.name,
+  };
+  const struct {
+    const char* what;
+    std::shared_ptr<ApplicationDelegate> delegate;
+    std::vector<std::string_view> answered;
+    std::vector<std::string> heard;
+  } cases[] = {
+      {"overrides two", std::make_shared<LaunchDelegate>(), {launch, push}, {"launch", "push"}},
+      {"inherits two, overrides one",
+       std::make_shared<ActivatingDelegate>(),
+       {launch, active, push},
+       {"launch", "active", "push"}},
+      {"overrides none", std::make_shared<SilentDelegate>(), {}, {}},
+  };
+  const Data token = Data::fromString("0123456789abcdef0123456789abcdef");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string_view selector : every) {
+      const bool expected =
+          std::find(c.answered.begin(), c.answered.end(), selector) != c.answered.end();
+      EXPECT_EQ(ObjectRuntime::respondsToSelector(*c.delegate, selector), expected) << selector;
+    }
+    EXPECT_TRUE(
+        ObjectRuntime::classOf(*c.delegate).conformsToProtocol(kApplicationDelegateProtocolName));
+
+    // Everything the application can tell a delegate, answered or not.
+    app_->setDelegate(c.delegate);
+    app_->finishLaunching();
+    app_->setActive(true);
+    app_->setActive(false);
+    app_->receiveRemoteNotification(Dictionary{{"aps", Dictionary{{"alert", "hi"}}}});
+    app_->setRemoteNotificationService(std::make_shared<FakeService>(token));
+    app_->registerForRemoteNotifications();
+    app_->setRemoteNotificationService(
+        std::make_shared<FakeService>(std::nullopt, makeError("push", 7)));
+    app_->registerForRemoteNotifications();
+    drainMainQueue();
+    if (auto recording = std::dynamic_pointer_cast<LaunchDelegate>(c.delegate)) {
+      EXPECT_EQ(recording->calls, c.heard);
+    }
+  }
+  app_->setRemoteNotificationService(nullptr);
+}
+
+TEST_F(ApplicationTest, RemoteNotificationMessagesRunWhatTheDelegatesClassHolds) {
+  Class& cls = ObjectRuntime::classOf(*delegate_);
+  ASSERT_EQ(cls.name(), "RecordingDelegate");
+  std::vector<std::string> intercepted;
+
+  // The token and push replacements pass on to the original; the failure one swallows it.
+  IMP originalToken;
+  IMP originalPush;
+  const IMP tokenReplacement = makeImplementation<void(Object&, Application&, const Data&)>(
+      [&](Object& self, Application& app, const Data& token) {
+        intercepted.push_back("token:" + std::to_string(token.length()));
+        ObjectRuntime::call(originalToken, self,
+                            kApplicationDidRegisterForRemoteNotificationsSelector, app, token);
+      });
+  const IMP failureReplacement = makeImplementation<void(Object&, Application&, const Error&)>(
+      [&](Object&, Application&, const Error& error) {
+        intercepted.push_back("failure:" + std::to_string(error.code()));
+      });
+  const IMP pushReplacement = makeImplementation<void(Object&, Application&, const Dictionary&)>(
+      [&](Object& self, Application& app, const Dictionary& userInfo) {
+        intercepted.push_back("push");
+        ObjectRuntime::call(originalPush, self, kApplicationDidReceiveRemoteNotificationSelector,
+                            app, userInfo);
+      });
+  originalToken = cls.replaceMethod(kApplicationDidRegisterForRemoteNotificationsSelector.name,
+                                    tokenReplacement);
+  const IMP originalFailure = cls.replaceMethod(
+      kApplicationDidFailToRegisterForRemoteNotificationsSelector.name, failureReplacement);
+  originalPush =
+      cls.replaceMethod(kApplicationDidReceiveRemoteNotificationSelector.name, pushReplacement);
+  ASSERT_TRUE(originalToken && originalFailure && originalPush);
+
+  const Data token = Data::fromString("0123456789abcdef0123456789abcdef");
+  app_->setRemoteNotificationService(std::make_shared<FakeService>(token));
+  app_->registerForRemoteNotifications();
+  app_->setRemoteNotificationService(
+      std::make_shared<FakeService>(std::nullopt, makeError("push", 7)));
+  app_->registerForRemoteNotifications();
+  drainMainQueue();
+  const Dictionary userInfo{{"aps", Dictionary{{"alert", "hi"}}}};
+  app_->receiveRemoteNotification(userInfo);
+  EXPECT_EQ(intercepted, (std::vector<std::string>{"token:32", "failure:7", "push"}));
+  EXPECT_EQ(delegate_->tokens, std::vector<Data>{token});
+  EXPECT_TRUE(delegate_->errors.empty());
+  EXPECT_EQ(delegate_->pushes, std::vector<Dictionary>{userInfo});
+
+  // Restored, the delegate's own code runs again.
+  EXPECT_EQ(
+      cls.replaceMethod(kApplicationDidRegisterForRemoteNotificationsSelector.name, originalToken),
+      tokenReplacement);
+  EXPECT_EQ(cls.replaceMethod(kApplicationDidFailToRegisterForRemoteNotificationsSelector.name,
+                              originalFailure),
+            failureReplacement);
+  EXPECT_EQ(cls.replaceMethod(kApplicationDidReceiveRemoteNotificationSelector.name, originalPush),
+            pushReplacement);
+  app_->registerForRemoteNotifications();
+  drainMainQueue();
+  app_->receiveRemoteNotification(userInfo);
+  EXPECT_EQ(intercepted.size(), 3u);
+  EXPECT_EQ(delegate_->errors.size(), 1u);
+  EXPECT_EQ(delegate_->pushes.size(), 2u);
+  app_->setRemoteNotificationService(nullptr);
+}
+
+// Records, for each change, the objects it carried (not keeping them alive).
+class DelegateObserver : public KeyValueObserver {
+ public:
+  struct Seen {
+    const Object* object;
+    std::optional<const Object*> oldValue;
+    std::optional<const Object*> newValue;
+    void* context;
+  };
+  void observeValueForKeyPath(std::string_view keyPath, Object& object,
+                              const KeyValueChange& change, void* context) override {
+    EXPECT_EQ(keyPath, "delegate");
+    Seen seen{&object, std::nullopt, std::nullopt, context};
+    if (change.oldValue) seen.oldValue = change.oldValue->get();
+    if (change.newValue) seen.newValue = change.newValue->get();
+    changes.push_back(seen);
+  }
+  std::vector<Seen> changes;
+};
+
+TEST_F(ApplicationTest, SettingTheDelegateTellsItsObserversTheOldAndNewOne) {
+  const auto observer = std::make_shared<DelegateObserver>();
+  int context = 0;
+  app_->addObserver(observer, "delegate", kKeyValueObservingOptionOld | kKeyValueObservingOptionNew,
+                    &context);
+  auto second = std::make_shared<RecordingDelegate>();
+  const Object* const secondAddress = second.get();
+  const Object* const firstAddress = delegate_.get();
+  app_->setDelegate(second);
+  app_->setDelegate(nullptr);
+  app_->setDelegate(second);
+  second.reset();  // held weakly: the next change has no old value to tell
+  app_->setDelegate(delegate_);
+  app_->removeObserver(observer.get(), "delegate", &context);
+  app_->setDelegate(nullptr);
+
+  const struct {
+    const Object* oldValue;
+    const Object* newValue;
+  } expected[] = {
+      {firstAddress, secondAddress},
+      {secondAddress, nullptr},
+      {nullptr, secondAddress},
+      {nullptr, firstAddress},
+  };
+  ASSERT_EQ(observer->changes.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    const auto& seen = observer->changes[i];
+    EXPECT_EQ(seen.object, app_.get());
+    EXPECT_EQ(seen.context, &context);
+    EXPECT_EQ(seen.oldValue, std::optional<const Object*>(expected[i].oldValue));
+    EXPECT_EQ(seen.newValue, std::optional<const Object*>(expected[i].newValue));
+  }
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <system_error>
+
+#include "platform/bundle.h"
+#include "platform/plist.h"
 
 namespace testing_support {
 namespace {
@@ -40,6 +44,18 @@ TemporaryHome::~TemporaryHome() {
   }
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
+}
+
+std::filesystem::path TemporaryHome::useBundle(platform::Dictionary info) {
+  const std::filesystem::path bundle = root_ / ("Resources" + std::to_string(++bundles_));
+  std::filesystem::create_directories(bundle);
+  if (!info.contains("CFBundleIdentifier")) info.set("CFBundleIdentifier", "com.example.vilmo");
+  if (!platform::plist::writeFile(info, (bundle / "Info.plist").string(),
+                                  platform::plist::Format::XML)) {
+    throw std::runtime_error("cannot write the bundle's Info.plist");
+  }
+  platform::Bundle::setMainForTesting(bundle);
+  return bundle;
 }
 
 }  // namespace testing_support

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/value.h"
+
 namespace testing_support {
 
 class TemporaryHome {
@@ -23,8 +25,14 @@ class TemporaryHome {
   std::filesystem::path cacheHome() const { return root_ / ".cache"; }
   std::filesystem::path configHome() const { return root_ / ".config"; }
 
+  // Makes a fresh bundle folder inside the home, whose Info.plist holds these entries (and
+  // the identifier "com.example.vilmo" unless they give one), the main bundle from now on.
+  // Returns the folder, where a test may put further resources.
+  std::filesystem::path useBundle(platform::Dictionary info = {});
+
  private:
   std::filesystem::path root_;
+  int bundles_ = 0;
   std::map<std::string, std::optional<std::string>> saved_;
 };
 

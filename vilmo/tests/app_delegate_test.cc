@@ -8,11 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/ZULAppDelegateSwizzler.h"
+#include "foundation/ZULSwizzler.h"
 #include "messaging/ZIRMessaging.h"
 #include "platform/application.h"
 #include "platform/files.h"
+#include "platform/object_runtime.h"
 #include "platform/run_loop.h"
 #include "platform/user_defaults.h"
+#include "platform/user_notifications.h"
 #include "platform/workspace.h"
 #include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
@@ -205,15 +209,89 @@ TEST_F(AppDelegateTest, NotificationsAreHandedToMessagingAndShownWithBadgeSoundA
     SCOPED_TRACE(userInfo.size());
     platform::UserNotification notification;
     notification.request.content.userInfo = userInfo;
+    // Through the center, as the system delivers them: by selector to the delegate.
     std::optional<platform::UserNotificationPresentationOptions> options;
-    delegate_->willPresentNotification(*center, notification,
-                                       [&](auto presentation) { options = presentation; });
+    center->presentNotification(notification, [&](auto presentation) { options = presentation; });
     EXPECT_EQ(options, 19u);
     bool completed = false;
-    delegate_->didReceiveNotificationResponse(*center, {notification, ""},
-                                              [&] { completed = true; });
+    center->receiveResponse({notification, ""}, [&] { completed = true; });
     EXPECT_TRUE(completed);
   }
+}
+
+// Hears the delegate callbacks an SDK library intercepts, noting whether the application's
+// own delegate had handled each already.
+class RecordingInterceptor : public platform::ApplicationDelegate {
+ public:
+  void didRegisterForRemoteNotificationsWithDeviceToken(const platform::Data& token) override {
+    tokens.push_back(token);
+    tokenReachedMessagingFirst = ZIRMessaging::messaging()->APNSToken().has_value();
+  }
+  void didReceiveRemoteNotification(const platform::Dictionary& userInfo) override {
+    pushes.push_back(userInfo);
+  }
+  std::vector<platform::Data> tokens;
+  std::vector<platform::Dictionary> pushes;
+  bool tokenReachedMessagingFirst = true;
+};
+
+TEST_F(AppDelegateTest, DelegateCallbacksReachRegisteredInterceptorsFirst) {
+  platform::Class& interceptorClass =
+      platform::ObjectRuntime::registerClass<RecordingInterceptor>("RecordingInterceptor");
+  platform::addApplicationDelegateMethods<RecordingInterceptor>(interceptorClass);
+
+  // What an SDK library does when it starts: proxy the delegate, then register.
+  ZULAppDelegateSwizzler::proxyOriginalDelegateIncludingAPNSMethods();
+  auto interceptor = std::make_shared<RecordingInterceptor>();
+  const auto interceptorID = ZULAppDelegateSwizzler::registerAppDelegateInterceptor(interceptor);
+  ASSERT_TRUE(interceptorID);
+  EXPECT_EQ(platform::ObjectRuntime::classOf(*delegate_).name().rfind("ZUL_AppDelegate-", 0), 0u);
+  EXPECT_EQ(platform::ObjectRuntime::describe(*delegate_).rfind("<AppDelegate: 0x", 0), 0u);
+
+  // Launch registers for pushes; the token reaches the interceptor, then messaging.
+  launch();
+  ASSERT_TRUE(testing_support::pumpMainQueueUntil(
+      [&] { return ZIRMessaging::messaging()->APNSToken().has_value(); }));
+  EXPECT_EQ(interceptor->tokens, std::vector<platform::Data>{service_->token});
+  EXPECT_FALSE(interceptor->tokenReachedMessagingFirst);
+  EXPECT_EQ(ZIRMessaging::messaging()->APNSToken(), service_->token);
+
+  // A push message arriving: the delegate has no handling of its own, the interceptor hears it.
+  const platform::Dictionary push{{"rcm.message_id", "7"}};
+  app_->receiveRemoteNotification(push);
+  EXPECT_EQ(interceptor->pushes, std::vector<platform::Dictionary>{push});
+
+  // The user's response to a notification goes to the delegate by selector, so a method
+  // replaced on the delegate's class sees it before the delegate's own code.
+  platform::Class& delegateClass = platform::ObjectRuntime::classOf(*delegate_);
+  const auto& selector = platform::kUserNotificationCenterDidReceiveResponseSelector;
+  const platform::IMP own =
+      ZULSwizzler::currentImplementationForClass(&delegateClass, selector.name.data(), false);
+  std::vector<std::string> seen;
+  ZULSwizzler::swizzleClass(
+      &delegateClass, selector.name.data(), false,
+      platform::makeImplementation(
+          std::function<void(platform::Object&, platform::UserNotificationCenter&,
+                             const platform::UserNotificationResponse&, std::function<void()>)>(
+              [&](platform::Object& self, platform::UserNotificationCenter& center,
+                  const platform::UserNotificationResponse& response, std::function<void()> done) {
+                seen.push_back("replacement");
+                platform::ObjectRuntime::call(own, self, selector, center, response, [&, done] {
+                  seen.push_back("delegate");
+                  done();
+                });
+              })));
+  platform::UserNotificationResponse response;
+  response.notification.request.content.userInfo = push;
+  bool completed = false;
+  platform::UserNotificationCenter::currentNotificationCenter()->receiveResponse(
+      response, [&] { completed = true; });
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(seen, (std::vector<std::string>{"replacement", "delegate"}));
+
+  ZULAppDelegateSwizzler::unregisterAppDelegateInterceptorWithID(interceptorID);
+  app_->receiveRemoteNotification(push);
+  EXPECT_EQ(interceptor->pushes.size(), 1u);
 }
 
 // An application menu as the shell makes it, with two items.

@@ -1,0 +1,7 @@
+#include "foundation/ZULSceneDelegateSwizzler.h"
+
+#include "foundation/ZULAppDelegateSwizzler.h"
+
+bool ZULSceneDelegateSwizzler::isSceneDelegateProxyEnabled() {
+  return ZULAppDelegateSwizzler::isAppDelegateProxyEnabled();
+}
