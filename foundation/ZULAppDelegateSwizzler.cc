@@ -120,7 +120,8 @@ template <typename Call> void notifyInterceptors(std::string_view selector, Call
                       "AppDelegateProxy cannot find interceptor with ID %@. Removing the "
                       "interceptor.",
                       {interceptorID});
-      registry.removeObjectForKey(interceptorID);
+      // An interceptor registered since at the same address keeps its entry.
+      registry.removeObjectForKeyIfIdentical(interceptorID, container);
       continue;
     }
     if (ObjectRuntime::respondsToSelector(*interceptor, selector)) call(*interceptor);
@@ -306,6 +307,18 @@ void proxyAppDelegate(const ObjectPtr& delegate) {
     return;
   }
   ProxyState& state = proxyState();
+  // Proxied before (the once-token was re-armed since): a subclass of the subclass would
+  // record the donors as the delegate's own code and call them without end.
+  if (Class* realClass = attachedRealClass(*delegate);
+      realClass && &ObjectRuntime::classOf(*delegate) != realClass) {
+    {
+      std::lock_guard lock(state.mutex);
+      state.realClass = realClass;
+      state.subclass = &ObjectRuntime::classOf(*delegate);
+    }
+    reassignAppDelegate();
+    return;
+  }
   {
     std::lock_guard lock(state.mutex);
     state.realClass = &ObjectRuntime::classOf(*delegate);
@@ -412,7 +425,7 @@ void ZULAppDelegateSwizzler::unregisterAppDelegateInterceptorWithID(
                   {*interceptorID});
     return;
   }
-  interceptors().removeObjectForKey(*interceptorID);
+  interceptors().removeObjectForKeyIfIdentical(*interceptorID, container);
 }
 
 void ZULAppDelegateSwizzler::proxyOriginalDelegate() {

@@ -38,7 +38,8 @@ class ZULAppDelegateSwizzler {
   // not a number counts as on.
   static bool isAppDelegateProxyEnabled();
 
-  // Keeps the interceptor (weakly) so that it hears the delegate's callbacks it answers.
+  // Keeps the interceptor (weakly) so that it hears the delegate's callbacks it answers:
+  // those its runtime class has methods for (platform::addApplicationDelegateMethods).
   // A null one, or one that is not an application delegate, is reported to the assertion
   // handler and logged, and gets no ID.
   static std::optional<ZULAppDelegateInterceptorID>

@@ -100,6 +100,15 @@ class ZULMutableDictionary {
     queue_->async([state = state_, key = std::move(key)] { state->objects.erase(key); });
   }
 
+  // Removes the entry only while it still holds that object, so that a removal decided on an
+  // earlier look never takes out what was set under the key since.
+  void removeObjectForKeyIfIdentical(Key key, Object expected) {
+    queue_->async([state = state_, key = std::move(key), expected = std::move(expected)] {
+      const auto found = state->objects.find(key);
+      if (found != state->objects.end() && found->second == expected) state->objects.erase(found);
+    });
+  }
+
   void removeAllObjects() {
     queue_->async([state = state_] { state->objects.clear(); });
   }

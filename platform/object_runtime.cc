@@ -219,7 +219,10 @@ IMP Class::methodImplementation(std::string_view selector) const {
 }
 
 bool Class::instancesRespondToSelector(std::string_view selector) const {
-  return methodImplementation(selector) != nullptr;
+  // A method set to the forwarding implementation has no code of its own: answering it
+  // would only invite a message that then fails.
+  const IMP implementation = methodImplementation(selector);
+  return implementation && implementation != ObjectRuntime::forwardingImplementation();
 }
 
 std::vector<std::string> Class::methodNames() const {

@@ -342,8 +342,10 @@ class ObjectRuntime {
     if (!typed) unrecognizedSelector(receiver, selector.name, implementation != nullptr);
     return typed->block()(receiver, std::forward<Passed>(arguments)...);
   }
-  // The implementation standing for "no method of its own": running it throws as for an
-  // unrecognized selector. A method set to it still exists for respondsToSelector.
+  // The implementation standing for "no method of its own" (what a class runs for a selector
+  // it has no method for): running it throws as for an unrecognized selector, and a method
+  // set to it is not answered (respondsToSelector is false), though it is still there to be
+  // given another implementation.
   static IMP forwardingImplementation();
 
   // The object's description: its "description" method.

@@ -201,6 +201,20 @@ TEST_F(ZULAppDelegateSwizzlerTest, TheDelegateMovesIntoANamedSubclassAndKeepsIts
   // Once per process, until re-armed.
   ZULAppDelegateSwizzler::proxyOriginalDelegate();
   EXPECT_EQ(&ObjectRuntime::classOf(*delegate), &subclass);
+
+  // Re-armed with the same delegate: it keeps its subclass, and a callback runs the
+  // interceptors and the delegate's own code once each.
+  ZULAppDelegateSwizzler::resetProxyOriginalDelegateOnceToken();
+  ZULAppDelegateSwizzler::proxyOriginalDelegateIncludingAPNSMethods();
+  EXPECT_EQ(&ObjectRuntime::classOf(*delegate), &subclass);
+  EXPECT_EQ(ObjectRuntime::describe(*delegate), description);
+  const auto interceptor = std::make_shared<Interceptor>("interceptor", log_);
+  ASSERT_TRUE(ZULAppDelegateSwizzler::registerAppDelegateInterceptor(interceptor));
+  log_->clear();
+  continueActivity(*delegate);
+  application_->receiveRemoteNotification({});
+  EXPECT_EQ(*log_, (CallLog{"interceptor activity browse", "delegate activity browse",
+                            "interceptor received {\n}", "delegate received {\n}"}));
 }
 
 TEST_F(ZULAppDelegateSwizzlerTest, InterceptorsHearTheUserActivityFirstAndAnyTrueAnswerWins) {

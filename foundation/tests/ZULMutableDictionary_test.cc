@@ -33,6 +33,18 @@ TEST(ZULMutableDictionaryTest, ReadsSeeTheWritesIssuedBeforeThemOnTheSameThread)
   EXPECT_EQ(dictionary.count(), 0u);
 }
 
+TEST(ZULMutableDictionaryTest, AConditionalRemovalSparesWhatWasSetSince) {
+  ZULMutableDictionary<std::string, std::shared_ptr<int>> objects;
+  const auto first = std::make_shared<int>(1);
+  const auto second = std::make_shared<int>(1);  // equal value, another object
+  objects.setObject(first, "id");
+  objects.setObject(second, "id");
+  objects.removeObjectForKeyIfIdentical("id", first);
+  EXPECT_EQ(objects.objectForKey("id"), second);
+  objects.removeObjectForKeyIfIdentical("id", second);
+  EXPECT_EQ(objects.count(), 0u);
+}
+
 TEST(ZULMutableDictionaryTest, ACopyKeepsTheContentsOfItsMoment) {
   ZULMutableDictionary<std::string, Value> dictionary;
   dictionary.setObject(Value(1), "a");

@@ -161,12 +161,20 @@ TEST(UserNotificationCenterTest, NotificationsReachTheDelegateBySelectorItAnswer
   center->presentNotification({}, [&](UserNotificationPresentationOptions o) { options = o; });
   EXPECT_EQ(options, 0u);
 
+  // A method whose code was taken away (set to the forwarding implementation) is not sent:
+  // the response is completed as if the delegate had none.
+  cls.setMethodImplementation(kUserNotificationCenterDidReceiveResponseSelector.name,
+                              ObjectRuntime::forwardingImplementation());
+  center->receiveResponse({UserNotification{}, "later"}, [&] { ++completions; });
+  EXPECT_EQ(completions, 2);
+  EXPECT_EQ(delegate->handled, (std::vector<std::string>{"open"}));
+
   center->removeObserver(watcher.get(), "delegate", nullptr);
   center->setDelegate(nullptr);
   EXPECT_EQ(watcher->seen.size(), 1u);
   // Without a delegate the response is still completed.
   center->receiveResponse({}, [&] { ++completions; });
-  EXPECT_EQ(completions, 2);
+  EXPECT_EQ(completions, 3);
 }
 
 }  // namespace
