@@ -202,7 +202,7 @@ void ZULNetwork::reachability(const std::shared_ptr<ZULReachabilityChecker>&,
                               ZULReachabilityStatus statusChanged) {
   // 3 is the mobile-link status of the platform this follows; it counts as connected too.
   networkConnected_ = statusChanged == ZULReachabilityStatusConnected || statusChanged == 3;
-  if (auto delegate = reachabilityDelegate_.lock()) delegate->reachabilityDidChange();
+  if (auto delegate = reachabilityDelegate()) delegate->reachabilityDidChange();
 }
 
 void ZULNetwork::setLoggerDelegate(
@@ -214,13 +214,14 @@ void ZULNetwork::setLoggerDelegate(
                   "network logger protocol.");
     return;
   }
+  std::lock_guard guard(delegatesMutex_);
   loggerDelegate_ = loggerDelegate;
 }
 
 void ZULNetwork::ZULNetwork_logWithLevel(int logLevel, std::int64_t messageCode,
                                          std::optional<std::string> message,
                                          std::vector<platform::Value> contexts) {
-  if (auto delegate = loggerDelegate_.lock()) {
+  if (auto delegate = loggerDelegate()) {
     delegate->ZULNetwork_logWithLevel(logLevel, messageCode, std::move(message),
                                       std::move(contexts));
     return;

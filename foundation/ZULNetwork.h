@@ -77,6 +77,7 @@ class ZULNetwork : public ZULReachabilityDelegate,
   // A null delegate is refused (I-NET900002) and the previous one kept.
   void setLoggerDelegate(const std::shared_ptr<ZULNetworkLoggerDelegate>& loggerDelegate);
   std::shared_ptr<ZULNetworkLoggerDelegate> loggerDelegate() const {
+    std::lock_guard guard(delegatesMutex_);
     return loggerDelegate_.lock();
   }
 
@@ -96,10 +97,13 @@ class ZULNetwork : public ZULReachabilityDelegate,
   double timeoutInterval() const { return timeoutInterval_; }
   void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
   std::shared_ptr<ZULNetworkReachabilityDelegate> reachabilityDelegate() const {
+    std::lock_guard guard(delegatesMutex_);
     return reachabilityDelegate_.lock();
   }
-  // Held weakly.
+  // Held weakly. Set from any thread (the uploader sets it from its own queue) while the
+  // main queue reads it.
   void setReachabilityDelegate(const std::shared_ptr<ZULNetworkReachabilityDelegate>& delegate) {
+    std::lock_guard guard(delegatesMutex_);
     reachabilityDelegate_ = delegate;
   }
 
@@ -117,8 +121,9 @@ class ZULNetwork : public ZULReachabilityDelegate,
   ZULMutableDictionary<std::string, std::shared_ptr<ZULNetworkURLSession>> requests_;
   std::atomic<bool> networkConnected_{false};
   std::atomic<bool> isDebugModeEnabled_{false};
-  std::weak_ptr<ZULNetworkReachabilityDelegate> reachabilityDelegate_;
-  std::weak_ptr<ZULNetworkLoggerDelegate> loggerDelegate_;
+  mutable std::mutex delegatesMutex_;
+  std::weak_ptr<ZULNetworkReachabilityDelegate> reachabilityDelegate_;  // guarded
+  std::weak_ptr<ZULNetworkLoggerDelegate> loggerDelegate_;              // guarded
   std::atomic<double> timeoutInterval_{60};
   std::mutex compressorMutex_;
   PayloadCompressor compressor_;  // guarded; none means gzip

@@ -1,5 +1,10 @@
 #include "foundation/ZULNetworkURLSession.h"
 
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <string_view>
+
 #include <cmath>
 #include <map>
 #include <utility>
@@ -95,9 +100,14 @@ std::optional<std::string> ZULNetworkURLSession::startTask(const platform::URLRe
                                                            CompletionHandler handler) {
   std::shared_ptr<platform::URLSession> session;
   std::shared_ptr<platform::URLSessionTask> task;
-  // Only HTTP is carried; any other scheme gets no task.
-  const bool supported =
-      request.url.rfind("http://", 0) == 0 || request.url.rfind("https://", 0) == 0;
+  // Only HTTP is carried; any other scheme gets no task. Schemes ignore case.
+  const auto hasScheme = [&](std::string_view scheme) {
+    return request.url.size() >= scheme.size() &&
+           std::equal(scheme.begin(), scheme.end(), request.url.begin(), [](char a, char b) {
+             return a == std::tolower(static_cast<unsigned char>(b));
+           });
+  };
+  const bool supported = hasScheme("http://") || hasScheme("https://");
   if (supported) {
     platform::URLSessionConfiguration configuration;
     configuration.httpAdditionalHeaders = request.headers;
@@ -224,10 +234,16 @@ void ZULNetworkURLSession::addSystemCompletionHandler(std::function<void()> hand
 }
 
 void ZULNetworkURLSession::callSystemCompletionHandler(const std::string& identifier) {
-  auto& handlers = systemCompletionHandlers();
-  auto handler = handlers.objectForKey(identifier);
-  if (!handler) return;
-  handlers.removeObjectForKey(identifier);
+  // Taking the handler is one step, so that two callers never both run it.
+  static std::mutex* const takeLock = new std::mutex;
+  std::function<void()> handler;
+  {
+    std::lock_guard guard(*takeLock);
+    auto& handlers = systemCompletionHandlers();
+    handler = handlers.objectForKey(identifier);
+    if (!handler) return;
+    handlers.removeObjectForKey(identifier);
+  }
   platform::Queue::main()->async(std::move(handler));
 }
 
@@ -311,6 +327,8 @@ void ZULNetworkURLSession::setSessionInFetcherMap(
     } else if (found != map.sessions.end()) {
       map.sessions.erase(found);
     }
+    // Entries whose session is gone (one per relaunch that found no task) would pile up.
+    std::erase_if(map.sessions, [](const auto& entry) { return entry.second.expired(); });
   }
   // Outside the lock: the replaced session's URL session may call back into the map.
   if (replaced && replaced != session) {

@@ -491,6 +491,14 @@ std::optional<std::int64_t> URLSessionWorker::launch(Transfer& transfer) {
     fields.erase(name);
     fields.emplace(name, value);
   }
+  // curl states the length of the body it actually sends; a stale one (a POST turned into a
+  // GET by a redirect) would misframe the request, as would a body's type and encoding
+  // without a body.
+  fields.erase("Content-Length");
+  if (!sendsBody) {
+    fields.erase("Content-Type");
+    fields.erase("Content-Encoding");
+  }
   for (const auto& [name, value] : fields) {
     if (!isValidHTTPHeaderField(name, value)) continue;
     // curl reads "Name:" as "remove the field"; "Name;" sends it empty.

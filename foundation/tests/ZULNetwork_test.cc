@@ -172,6 +172,50 @@ TEST_F(ZULNetworkTest, FollowsSeeOtherButRefusesTemporaryRedirect) {
   }
 }
 
+TEST_F(ZULNetworkTest, APostSentOnBySeeOtherBecomesAPlainGet) {
+  service_.on("POST", "/upload", FakeService::Response::redirect("/done", 303));
+  service_.on("GET", "/done", {.status = 200, .body = "done"});
+  network_->postURL(service_.baseURL() + "/upload", platform::Data::fromString("a=1&b=2"), nullptr,
+                    false, record());
+  waitForOutcome();
+  ASSERT_TRUE(outcome_.response);
+  EXPECT_EQ(outcome_.response->statusCode, 200);
+  const auto requests = service_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const FakeService::Request& get = requests[1];
+  EXPECT_EQ(get.method, "GET");
+  EXPECT_TRUE(get.body.empty());
+  // The body's length, type and encoding stayed with the POST: a server waiting for the
+  // announced bytes would otherwise hang.
+  for (const char* field : {"Content-Length", "Content-Type", "Content-Encoding"}) {
+    EXPECT_EQ(get.header(field), std::nullopt) << field;
+  }
+}
+
+TEST_F(ZULNetworkTest, SchemesIgnoreCaseAndTheTimeoutIsTheClients) {
+  service_.on("GET", "/slow", {.status = 200, .delaySeconds = 1.5});
+  service_.on("GET", "/quick", {.status = 200});
+  const std::string upper = "HTTP" + service_.baseURL().substr(4);
+  network_->getURL(upper + "/quick", {}, nullptr, false, record());
+  waitForOutcome();
+  ASSERT_TRUE(outcome_.response);
+  EXPECT_EQ(outcome_.response->statusCode, 200);
+
+  // 0 means the default (60 s): a slow answer still arrives; a short one set here fails it.
+  network_->setTimeoutInterval(0);
+  outcome_ = {};
+  network_->getURL(service_.baseURL() + "/slow", {}, nullptr, false, record());
+  waitForOutcome();
+  ASSERT_TRUE(outcome_.response);
+  network_->setTimeoutInterval(0.5);
+  outcome_ = {};
+  network_->getURL(service_.baseURL() + "/slow", {}, nullptr, false, record());
+  waitForOutcome();
+  ASSERT_NE(outcome_.error, nullptr);
+  EXPECT_EQ(outcome_.error->domain(), platform::kURLErrorDomain);
+  EXPECT_EQ(outcome_.error->code(), platform::URLErrorTimedOut);
+}
+
 TEST_F(ZULNetworkTest, BackgroundPostSpoolsToAFileItRemovesAfterwards) {
   const auto folder = networkDirectory();
   std::atomic<bool> spooled{false};
