@@ -9,19 +9,40 @@ constexpr const char* kSecureCodingErrorDomain = "ZULSecureCodingError";
 std::optional<platform::ArchivedObject>
 ZULSecureCoding::unarchivedObjectOfClasses(const platform::ClassSet& classes,
                                            const platform::Data& data, platform::ErrorPtr* error) {
-  return platform::KeyedUnarchiver::unarchivedObject(classes, data, error);
+  return unarchivedObjectOfClasses(classes, data, platform::ClassNameMap(), error);
 }
 
 std::optional<platform::ArchivedObject>
 ZULSecureCoding::unarchivedObjectOfClass(std::string_view className, const platform::Data& data,
                                          platform::ErrorPtr* error) {
-  return unarchivedObjectOfClasses(platform::ClassSet{std::string(className)}, data, error);
+  return unarchivedObjectOfClass(className, data, platform::ClassNameMap(), error);
+}
+
+std::optional<platform::ArchivedObject> ZULSecureCoding::unarchivedObjectOfClasses(
+    const platform::ClassSet& classes, const platform::Data& data,
+    const platform::ClassNameMap& classNames, platform::ErrorPtr* error) {
+  return platform::KeyedUnarchiver::unarchivedObject(classes, data, classNames, error);
+}
+
+std::optional<platform::ArchivedObject>
+ZULSecureCoding::unarchivedObjectOfClass(std::string_view className, const platform::Data& data,
+                                         const platform::ClassNameMap& classNames,
+                                         platform::ErrorPtr* error) {
+  return unarchivedObjectOfClasses(platform::ClassSet{std::string(className)}, data, classNames,
+                                   error);
 }
 
 std::optional<platform::Data>
 ZULSecureCoding::archivedDataWithRootObject(const platform::ArchivedObject& object,
                                             platform::ErrorPtr* error) {
-  return platform::KeyedArchiver::archivedData(object, error);
+  return archivedDataWithRootObject(object, platform::ClassNameMap(), error);
+}
+
+std::optional<platform::Data>
+ZULSecureCoding::archivedDataWithRootObject(const platform::ArchivedObject& object,
+                                            const platform::ClassNameMap& classNames,
+                                            platform::ErrorPtr* error) {
+  return platform::KeyedArchiver::archivedData(object, classNames, error);
 }
 
 platform::ErrorPtr

@@ -20,9 +20,24 @@ class ZULSecureCoding {
   static std::optional<platform::ArchivedObject>
   unarchivedObjectOfClass(std::string_view className, const platform::Data& data,
                           platform::ErrorPtr* error = nullptr);
+  // The two above, reading an archived class name found in the map as the registered class
+  // it maps to (before the allowed-class check).
+  static std::optional<platform::ArchivedObject>
+  unarchivedObjectOfClasses(const platform::ClassSet& classes, const platform::Data& data,
+                            const platform::ClassNameMap& classNames,
+                            platform::ErrorPtr* error = nullptr);
+  static std::optional<platform::ArchivedObject>
+  unarchivedObjectOfClass(std::string_view className, const platform::Data& data,
+                          const platform::ClassNameMap& classNames,
+                          platform::ErrorPtr* error = nullptr);
   // The archive data, or none with the archiver's error passed through unchanged.
   static std::optional<platform::Data>
   archivedDataWithRootObject(const platform::ArchivedObject& object,
+                             platform::ErrorPtr* error = nullptr);
+  // The same, writing a registered class found in the map under the name it maps to.
+  static std::optional<platform::Data>
+  archivedDataWithRootObject(const platform::ArchivedObject& object,
+                             const platform::ClassNameMap& classNames,
                              platform::ErrorPtr* error = nullptr);
   // An error of domain "ZULSecureCodingError", code -1, whose user info holds only the
   // failure reason naming the exception's name, reason and user info.

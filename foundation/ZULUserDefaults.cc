@@ -31,8 +31,10 @@ void logInvalidValue(const platform::Value& value) {
 }  // namespace
 
 std::shared_ptr<ZULUserDefaults> ZULUserDefaults::standardUserDefaults() {
-  static const std::shared_ptr<ZULUserDefaults> shared = std::make_shared<ZULUserDefaults>();
-  return shared;
+  // Never destroyed: detached workers may still read settings while the process exits.
+  static auto* const shared =
+      new std::shared_ptr<ZULUserDefaults>(std::make_shared<ZULUserDefaults>());
+  return *shared;
 }
 
 ZULUserDefaults::ZULUserDefaults() : ZULUserDefaults(std::nullopt) {}
@@ -48,7 +50,8 @@ std::optional<platform::Value> ZULUserDefaults::objectForKey(std::string_view ke
                     "Cannot get object for invalid user default key.");
     return std::nullopt;
   }
-  return store_->objectForKey(key);
+  // Defaults the application registered are its own; the SDK reads only what is stored.
+  return store_->storedObjectForKey(key);
 }
 
 void ZULUserDefaults::setObject(std::optional<platform::Value> value, std::string_view key) {
@@ -61,8 +64,9 @@ void ZULUserDefaults::setObject(std::optional<platform::Value> value, std::strin
     logInvalidValue(*value);
     return;
   }
-  // Only the outer value is checked above; a null inside an array or dictionary cannot go
-  // into a property list either, and the store refuses it without changing anything.
+  // Only the outer kind is checked above; what the file cannot hold (a null inside an array
+  // or dictionary, a date out of range, text that is not UTF-8) the store refuses without
+  // changing anything.
   try {
     store_->setObject(key, value);
   } catch (const platform::Exception&) {

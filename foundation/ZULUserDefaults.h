@@ -32,7 +32,8 @@ class ZULUserDefaults {
   bool isPreferenceFileExcluded() const { return isPreferenceFileExcluded_.load(); }
   void setIsPreferenceFileExcluded(bool excluded) { isPreferenceFileExcluded_.store(excluded); }
 
-  // None for an empty key (logged) or an absent one.
+  // None for an empty key (logged) or one not stored in the domain; defaults registered with
+  // the platform store are not read.
   std::optional<platform::Value> objectForKey(std::string_view key) const;
   // Stores a string, number, array, dictionary, date or data value (none removes the key)
   // and saves the domain at once. An empty key or another kind of value is logged and

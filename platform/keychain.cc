@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <mutex>
@@ -23,13 +24,15 @@ struct Column {
   const char* name;
   bool isData;
 };
-constexpr std::array<Column, 6> kColumns{{
+// A column added after the first release is added to older files when they are opened.
+constexpr std::array<Column, 7> kColumns{{
     {kSecAttrService, "service", false},
     {kSecAttrAccount, "account", false},
     {kSecAttrAccessGroup, "access_group", false},
     {kSecAttrGeneric, "generic", true},
     {kSecAttrApplicationTag, "application_tag", true},
     {kSecAttrAccessible, "accessible", false},
+    {kSecAttrKeyType, "key_type", false},
 }};
 
 struct Item {
@@ -49,10 +52,9 @@ struct Query {
 };
 
 std::string fieldText(const Value& value, bool isData, bool* ok) {
+  if (const std::string* text = value.asString()) return *text;
   if (isData) {
     if (const Data* data = value.asData()) return data->toString();
-  } else if (const std::string* text = value.asString()) {
-    return *text;
   }
   *ok = false;
   return {};
@@ -143,11 +145,11 @@ class Store {
       return;
     }
     sqlite3_busy_timeout(db_, 5000);
-    ok_ = exec("CREATE TABLE IF NOT EXISTS items (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-               "class TEXT NOT NULL, service TEXT NOT NULL, account TEXT NOT NULL, "
-               "access_group TEXT NOT NULL, generic BLOB NOT NULL, "
-               "application_tag BLOB NOT NULL, accessible TEXT NOT NULL, data BLOB NOT NULL)") &&
-          exec("BEGIN IMMEDIATE");
+    std::string create = "CREATE TABLE IF NOT EXISTS items (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                         "class TEXT NOT NULL";
+    for (const Column& column : kColumns) create += std::string(", ") + column.name + type(column);
+    create += ", data BLOB NOT NULL)";
+    ok_ = exec(create) && addMissingColumns() && exec("BEGIN IMMEDIATE");
   }
   ~Store() {
     if (db_) {
@@ -203,7 +205,13 @@ class Store {
       sql +=
           item.id == 0 ? std::string(", ") + column.name : std::string(", ") + column.name + " = ?";
     }
-    sql += item.id == 0 ? ", data) VALUES (?, ?, ?, ?, ?, ?, ?, ?)" : ", data = ? WHERE id = ?";
+    if (item.id == 0) {
+      sql += ", data) VALUES (?";
+      for (std::size_t i = 0; i <= kColumns.size(); ++i) sql += ", ?";
+      sql += ")";
+    } else {
+      sql += ", data = ? WHERE id = ?";
+    }
     sqlite3_stmt* statement = prepare(sql);
     if (!statement) return false;
     bindText(statement, 1, item.itemClass, false);
@@ -228,6 +236,38 @@ class Store {
   }
 
  private:
+  static std::string type(const Column& column) {
+    return column.isData ? " BLOB NOT NULL DEFAULT x''" : " TEXT NOT NULL DEFAULT ''";
+  }
+
+  std::vector<std::string> missingColumns() {
+    std::vector<std::string> missing;
+    for (const Column& column : kColumns) missing.emplace_back(column.name);
+    sqlite3_stmt* statement = prepare("PRAGMA table_info(items)");
+    if (!statement) return missing;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      std::erase(missing, columnText(statement, 1));
+    }
+    sqlite3_finalize(statement);
+    return missing;
+  }
+
+  // In a transaction of its own, so that it is done once even when the call's own changes
+  // are rolled back, and by one process when several open an old file together.
+  bool addMissingColumns() {
+    if (missingColumns().empty()) return true;
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    for (const std::string& name : missingColumns()) {
+      const Column& column = *std::find_if(kColumns.begin(), kColumns.end(),
+                                           [&](const Column& c) { return name == c.name; });
+      if (!exec("ALTER TABLE items ADD COLUMN " + name + type(column))) {
+        exec("ROLLBACK");
+        return false;
+      }
+    }
+    return exec("COMMIT");
+  }
+
   bool exec(const std::string& sql) {
     return sql.empty() || sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   }

@@ -22,8 +22,11 @@ inline constexpr const char* kSecClass = "class";
 inline constexpr const char* kSecAttrService = "service";
 inline constexpr const char* kSecAttrAccount = "account";
 inline constexpr const char* kSecAttrAccessGroup = "accessGroup";
-inline constexpr const char* kSecAttrGeneric = "generic";                // Data
-inline constexpr const char* kSecAttrApplicationTag = "applicationTag";  // Data
+// Byte attributes: given as Data, or as a string standing for its UTF-8 bytes; they read
+// back as Data.
+inline constexpr const char* kSecAttrGeneric = "generic";
+inline constexpr const char* kSecAttrApplicationTag = "applicationTag";
+inline constexpr const char* kSecAttrKeyType = "keyType";
 inline constexpr const char* kSecAttrAccessible = "accessible";
 inline constexpr const char* kSecValueData = "valueData";                // Data
 inline constexpr const char* kSecReturnData = "returnData";              // Boolean
@@ -35,6 +38,8 @@ inline constexpr const char* kSecUseDataProtectionKeychain = "useDataProtectionK
 // Values of kSecClass.
 inline constexpr const char* kSecClassGenericPassword = "genericPassword";
 inline constexpr const char* kSecClassKey = "key";
+// Values of kSecAttrKeyType.
+inline constexpr const char* kSecAttrKeyTypeRSA = "rsa";
 // Values of kSecMatchLimit; a query without one matches one item.
 inline constexpr const char* kSecMatchLimitOne = "one";
 inline constexpr const char* kSecMatchLimitAll = "all";

@@ -1,6 +1,7 @@
 #include "platform/keyed_archive.h"
 
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/plist.h"
@@ -77,13 +78,30 @@ std::string describe(const ClassSet& classes) {
   return text;
 }
 
+// Lambdas differ in type; plain functions of one type differ by address.
+bool sameDecoder(const InitWithCoder& a, const InitWithCoder& b) {
+  using Function = SecureCodingPtr (*)(KeyedUnarchiver&);
+  if (a.target_type() != b.target_type()) return false;
+  const Function* f = a.target<Function>();
+  return !f || *f == *b.target<Function>();
+}
+
 }  // namespace
 
-void registerSecureCodingClass(std::string_view className, InitWithCoder initWithCoder) {
+bool registerSecureCodingClass(std::string_view className, InitWithCoder initWithCoder) {
+  // Checking for a decoder and adding one must be one step.
+  static std::mutex* const mutex = new std::mutex;
+  std::lock_guard lock(*mutex);
   Class& registered = ObjectRuntime::registerClass(className);
-  registered.addClassMethod<SecureCodingPtr(KeyedUnarchiver&)>(kInitWithCoderSelector,
-                                                               std::move(initWithCoder));
+  if (const auto existing =
+          registered.classMethod<SecureCodingPtr(KeyedUnarchiver&)>(kInitWithCoderSelector)) {
+    if (!sameDecoder(existing, initWithCoder)) return false;
+  } else {
+    registered.addClassMethod<SecureCodingPtr(KeyedUnarchiver&)>(kInitWithCoderSelector,
+                                                                 std::move(initWithCoder));
+  }
   registered.addProtocol(kSecureCodingProtocolName);
+  return true;
 }
 
 const Value* valueOf(const std::optional<ArchivedObject>& object) {
@@ -94,6 +112,9 @@ const Value* valueOf(const std::optional<ArchivedObject>& object) {
 // Archiving
 
 struct KeyedArchiver::Impl {
+  explicit Impl(const ClassNameMap& names) : classNames(names) {}
+
+  const ClassNameMap& classNames;
   Array objects{Value(kNullObject)};
   std::map<std::string, std::uint64_t, std::less<>> classes;
   std::vector<Dictionary*> records;  // fields of the records being encoded, innermost last
@@ -105,7 +126,9 @@ struct KeyedArchiver::Impl {
     return objects.size() - 1;
   }
 
-  Value classReference(std::string_view name) {
+  Value classReference(std::string_view registeredName) {
+    const auto mapped = classNames.find(registeredName);
+    const std::string_view name = mapped != classNames.end() ? mapped->second : registeredName;
     if (auto found = classes.find(name); found != classes.end()) return uid(found->second);
     const std::uint64_t index = reserve();
     objects[index] = Dictionary{{kClassNameKey, std::string(name)},
@@ -197,7 +220,12 @@ struct KeyedArchiver::Impl {
 KeyedArchiver::~KeyedArchiver() = default;
 
 std::optional<Data> KeyedArchiver::archivedData(const ArchivedObject& root, ErrorPtr* error) {
-  Impl impl;
+  return archivedData(root, ClassNameMap(), error);
+}
+
+std::optional<Data> KeyedArchiver::archivedData(const ArchivedObject& root,
+                                                const ClassNameMap& classNames, ErrorPtr* error) {
+  Impl impl(classNames);
   KeyedArchiver archiver(impl);
   Value rootReference = impl.encode(root, archiver);
   ErrorPtr writeError;
@@ -240,6 +268,9 @@ void KeyedArchiver::encodeDouble(std::string_view key, double value) {
 // Unarchiving
 
 struct KeyedUnarchiver::Impl {
+  explicit Impl(const ClassNameMap& names) : classNames(names) {}
+
+  const ClassNameMap& classNames;
   const Array* objects = nullptr;
   std::vector<const Dictionary*> records;  // fields of the records being decoded
   std::vector<bool> inProgress;            // guards against reference cycles
@@ -292,6 +323,9 @@ struct KeyedUnarchiver::Impl {
     }
     const std::string* name = className(*fields);
     if (!name) return std::nullopt;
+    if (const auto mapped = classNames.find(*name); mapped != classNames.end()) {
+      name = &mapped->second;
+    }
     if (!allows(allowed, *name)) return std::nullopt;
     const std::string_view kind = immutableClassName(*name);
     if (kind == kNullClassName) return ArchivedObject(Value(nullptr));
@@ -405,7 +439,14 @@ KeyedUnarchiver::~KeyedUnarchiver() = default;
 
 std::optional<ArchivedObject> KeyedUnarchiver::unarchivedObject(const ClassSet& allowedClasses,
                                                                 const Data& data, ErrorPtr* error) {
-  Impl impl;
+  return unarchivedObject(allowedClasses, data, ClassNameMap(), error);
+}
+
+std::optional<ArchivedObject> KeyedUnarchiver::unarchivedObject(const ClassSet& allowedClasses,
+                                                                const Data& data,
+                                                                const ClassNameMap& classNames,
+                                                                ErrorPtr* error) {
+  Impl impl(classNames);
   KeyedUnarchiver coder(impl);
   auto report = [&](ErrorPtr failure) -> std::optional<ArchivedObject> {
     if (error) *error = std::move(failure);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -49,12 +50,18 @@ using SecureCodingPtr = std::shared_ptr<SecureCodingObject>;
 // One object of an archive: a property-list value or a record. A null record is nil.
 using ArchivedObject = std::variant<Value, SecureCodingPtr>;
 using ClassSet = std::set<std::string, std::less<>>;
+// Class names put in place of others, for archives shared with code that names its classes
+// differently: when reading, archived name → registered name; when writing, registered
+// name → name written.
+using ClassNameMap = std::map<std::string, std::string, std::less<>>;
 
 // Rebuilds a record from the coder; nullptr when the fields do not make one.
 using InitWithCoder = std::function<SecureCodingPtr(KeyedUnarchiver& coder)>;
 // Registers the class in the object runtime as adopting kSecureCodingProtocolName, with its
-// "initWithCoder:" class method.
-void registerSecureCodingClass(std::string_view className, InitWithCoder initWithCoder);
+// "initWithCoder:" class method. A name keeps its first decoder: registering the same
+// function (or the same lambda) again is accepted, another one is refused with false and
+// changes nothing, as Class::addMethod refuses a second method.
+bool registerSecureCodingClass(std::string_view className, InitWithCoder initWithCoder);
 
 // The record held by an object when it is of type T, else nullptr.
 template <typename T> std::shared_ptr<T> recordAs(const std::optional<ArchivedObject>& object) {
@@ -70,6 +77,11 @@ class KeyedArchiver {
   // The archive of the root object. A record whose class is not registered for secure
   // coding fails with kCoderInvalidValueError, as does a value a property list cannot hold.
   static std::optional<Data> archivedData(const ArchivedObject& root, ErrorPtr* error = nullptr);
+  // The same, writing a record class found in the map under the name it maps to (the
+  // registration check still uses the record's own name).
+  static std::optional<Data> archivedData(const ArchivedObject& root,
+                                          const ClassNameMap& classNames,
+                                          ErrorPtr* error = nullptr);
 
   // For a record's encodeWithCoder. Keys starting with "$" are the archive's own.
   void encodeObject(std::string_view key, const ArchivedObject& object);
@@ -95,6 +107,12 @@ class KeyedUnarchiver {
   // gives none without an error.
   static std::optional<ArchivedObject>
   unarchivedObject(const ClassSet& allowedClasses, const Data& data, ErrorPtr* error = nullptr);
+  // The same, reading an object whose archived class name is in the map as the class it
+  // maps to: that class must be allowed and is the one that decodes it.
+  static std::optional<ArchivedObject> unarchivedObject(const ClassSet& allowedClasses,
+                                                        const Data& data,
+                                                        const ClassNameMap& classNames,
+                                                        ErrorPtr* error = nullptr);
 
   // For a record's initWithCoder, reading the record's own fields.
   bool containsValueForKey(std::string_view key) const;

@@ -9,6 +9,7 @@
 
 #include "platform/c_locale.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace platform::plist {
 
@@ -151,7 +152,13 @@ std::optional<std::uint64_t> uidReference(const Dictionary& dictionary) {
   return value->asUInt();
 }
 
-bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+// Both formats carry text as Unicode: bytes that are not UTF-8 would be read back as other
+// text, and a NUL would end it early.
+const char* unwritableTextProblem(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return "cannot contain NUL";
+  if (!text::isValidUTF8(text)) return "must be valid UTF-8";
+  return nullptr;
+}
 
 Node toNode(const Value& value, std::string& problem) {
   switch (value.type()) {
@@ -176,8 +183,8 @@ Node toNode(const Value& value, std::string& problem) {
     return Node(plist_new_real(*value.asDouble()));
   case Value::Type::String: {
     const std::string& text = *value.asString();
-    if (hasNul(text)) {
-      problem = "Property list strings cannot contain NUL.";
+    if (const char* why = unwritableTextProblem(text)) {
+      problem = std::string("Property list strings ") + why + ".";
       return nullptr;
     }
     return Node(plist_new_string(text.c_str()));
@@ -216,8 +223,8 @@ Node toNode(const Value& value, std::string& problem) {
     if (auto uid = uidReference(dictionary)) return Node(plist_new_uid(*uid));
     Node node(plist_new_dict());
     for (const auto& [key, item] : dictionary) {
-      if (hasNul(key)) {
-        problem = "Property list keys cannot contain NUL.";
+      if (const char* why = unwritableTextProblem(key)) {
+        problem = std::string("Property list keys ") + why + ".";
         return nullptr;
       }
       Node child = toNode(item, problem);

@@ -28,8 +28,8 @@ inline constexpr std::int64_t kFileReadNoSuchFileError = 260;
 //
 // Limits of the format and of the library underneath: dates keep microseconds in the
 // binary format and whole seconds in XML, and must lie within about 68 years of
-// 2001-01-01 (write fails otherwise); strings and keys cannot contain NUL; null cannot
-// be stored anywhere. A value that cannot be written fails with kWriteInvalidError.
+// 2001-01-01 (write fails otherwise); strings and keys must be UTF-8 without NUL; null
+// cannot be stored anywhere. A value that cannot be written fails with kWriteInvalidError.
 
 // Detects XML or binary. Anything else is kReadCorruptError.
 std::optional<Value> parse(const Data& data, ErrorPtr* error = nullptr);

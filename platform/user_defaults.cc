@@ -11,24 +11,10 @@
 namespace platform {
 namespace {
 
-bool holdsNull(const Value& value) {
-  if (value.isNull()) {
-    return true;
-  }
-  if (const Array* array = value.asArray()) {
-    for (const Value& element : *array) {
-      if (holdsNull(element)) {
-        return true;
-      }
-    }
-  } else if (const Dictionary* dictionary = value.asDictionary()) {
-    for (const auto& [key, element] : *dictionary) {
-      if (holdsNull(element)) {
-        return true;
-      }
-    }
-  }
-  return false;
+// Whether the settings file can hold the entry: every later save writes the whole suite, so
+// one entry it cannot hold would stop all of them.
+bool isWritable(const std::string& key, const Value& value, ErrorPtr* error = nullptr) {
+  return plist::write(Value(Dictionary{{key, value}}), plist::Format::XML, error).has_value();
 }
 
 }  // namespace
@@ -63,6 +49,21 @@ void UserDefaults::loadIfNeeded() const {
   ErrorPtr error;
   if (auto stored = plist::readDictionaryFile(filePath_.string(), &error)) {
     values_ = std::move(*stored);
+    // Files written by other programs, or by older versions of this one, may hold text the
+    // writer now refuses; dropping those entries keeps the rest of the suite saving.
+    if (!plist::write(Value(values_), plist::Format::XML)) {
+      Dictionary writable;
+      for (auto& [key, value] : values_) {
+        if (isWritable(key, value)) {
+          writable.set(key, std::move(value));
+        } else {
+          SystemLog::write(SystemLog::Warning, "Dropping setting \"" + key + "\" of " +
+                                                   filePath_.string() +
+                                                   ", which cannot be saved again");
+        }
+      }
+      values_ = std::move(writable);
+    }
   } else if (error && error->code() != kFileReadNoSuchFileError) {
     // A damaged file must not stop the program; the next change replaces it.
     SystemLog::write(SystemLog::Warning, "Ignoring unreadable settings file " + filePath_.string() +
@@ -81,6 +82,15 @@ const Value* UserDefaults::lookUp(std::string_view key) const {
 std::optional<Value> UserDefaults::objectForKey(std::string_view key) const {
   std::lock_guard lock(mutex_);
   if (const Value* value = lookUp(key)) {
+    return *value;
+  }
+  return std::nullopt;
+}
+
+std::optional<Value> UserDefaults::storedObjectForKey(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  loadIfNeeded();
+  if (const Value* value = values_.find(key)) {
     return *value;
   }
   return std::nullopt;
@@ -166,10 +176,10 @@ void UserDefaults::change(std::string_view key, std::optional<Value> value) {
   if (value && value->isNull()) {
     value.reset();
   }
-  if (value && holdsNull(*value)) {
-    throw Exception("NSInvalidArgumentException", "Attempt to insert non-property list object " +
-                                                      value->description() + " for key " +
-                                                      std::string(key));
+  if (ErrorPtr error; value && !isWritable(std::string(key), *value, &error)) {
+    throw Exception("NSInvalidArgumentException",
+                    "Attempt to insert non-property list object " + value->description() +
+                        " for key " + std::string(key) + " (" + error->description() + ")");
   }
   {
     std::lock_guard lock(mutex_);

@@ -28,6 +28,8 @@ class UserDefaults {
 
   // The stored value, else the registered default, else none.
   std::optional<Value> objectForKey(std::string_view key) const;
+  // The stored value only: registered defaults are not consulted.
+  std::optional<Value> storedObjectForKey(std::string_view key) const;
   // A string as it is, a number in its string form; none for anything else.
   std::optional<std::string> stringForKey(std::string_view key) const;
   // Numbers convert and strings are read as numbers ("42" → 42, "YES" → true); anything
@@ -41,9 +43,9 @@ class UserDefaults {
   std::optional<Dictionary> dictionaryForKey(std::string_view key) const;
 
   // Each change is written to the file before the call returns. None, or a null Value,
-  // removes the key. A value holding a null inside an array or dictionary cannot go into a
-  // property list: that throws platform::Exception "NSInvalidArgumentException" and
-  // changes nothing.
+  // removes the key. A key or value the property-list file cannot hold (a null inside an
+  // array or dictionary, a date out of the format's range, text with NUL or that is not
+  // UTF-8) throws platform::Exception "NSInvalidArgumentException" and changes nothing.
   void setObject(std::string_view key, std::optional<Value> value);
   void setInteger(std::string_view key, std::int64_t value);
   void setBool(std::string_view key, bool value);

@@ -64,6 +64,29 @@ TEST_F(ZULSecureCodingTest, RegisteredRecordRoundTrips) {
   EXPECT_EQ(decoded->token, "secret");
 }
 
+TEST_F(ZULSecureCodingTest, ClassNamesMapBothWays) {
+  // A record written under the name another reader gives it, and read back through the map.
+  auto token = std::make_shared<StoredToken>();
+  token->token = "legacy";
+  const platform::ClassNameMap written{{"ZULTestStoredToken", "ZULTestLegacyToken"}};
+  const platform::ClassNameMap read{{"ZULTestLegacyToken", "ZULTestStoredToken"}};
+  const auto data =
+      ZULSecureCoding::archivedDataWithRootObject(platform::SecureCodingPtr(token), written);
+  ASSERT_TRUE(data);
+
+  ErrorPtr error;
+  EXPECT_FALSE(ZULSecureCoding::unarchivedObjectOfClass("ZULTestStoredToken", *data, &error));
+  EXPECT_TRUE(error);
+  for (const auto& decoded :
+       {ZULSecureCoding::unarchivedObjectOfClass("ZULTestStoredToken", *data, read),
+        ZULSecureCoding::unarchivedObjectOfClasses(
+            {"ZULTestStoredToken", platform::kStringClassName}, *data, read)}) {
+    const auto record = platform::recordAs<StoredToken>(decoded);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->token, "legacy");
+  }
+}
+
 TEST_F(ZULSecureCodingTest, UnarchivingErrorsPassThrough) {
   const auto dates = *ZULSecureCoding::archivedDataWithRootObject(datesByTag);
   struct Case {

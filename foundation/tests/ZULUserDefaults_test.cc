@@ -77,11 +77,14 @@ TEST(ZULUserDefaultsChild, DISABLED_ReadsWhatAnotherProcessWrote) {
     EXPECT_EQ(*read, c.value) << c.name;
   }
   EXPECT_FALSE(defaults.objectForKey("removed").has_value());
+  EXPECT_FALSE(defaults.objectForKey("unwritable").has_value());
   EXPECT_EQ(ZULUserDefaults::standardUserDefaults()->integerForKey("standard"), 7);
 }
 
 TEST_F(ZULUserDefaultsTest, ChangesPersistAcrossProcesses) {
   ZULUserDefaults defaults(kSuite);
+  // Refused, and no obstacle to what follows reaching the file.
+  defaults.setObject(Value(Date::distantFuture()), "unwritable");
   for (const auto& c : storedCases()) defaults.setObject(c.value, c.name);
   defaults.setBool(true, "removed");
   defaults.removeObjectForKey("removed");
@@ -118,6 +121,22 @@ TEST_F(ZULUserDefaultsTest, NumericReadingsFollowThePlatformConversions) {
   EXPECT_EQ(defaults.dictionaryForKey("number"), Value(5));
 }
 
+TEST_F(ZULUserDefaultsTest, DefaultsRegisteredWithThePlatformStoreAreNotRead) {
+  platform::UserDefaults::suite(kSuite)->registerDefaults(
+      Dictionary{{"count", 5}, {"flag", true}, {"name", "registered"}, {"ratio", 0.5}});
+  ZULUserDefaults defaults(kSuite);
+  EXPECT_FALSE(defaults.objectForKey("name").has_value());
+  EXPECT_FALSE(defaults.stringForKey("name").has_value());
+  EXPECT_EQ(defaults.integerForKey("count"), 0);
+  EXPECT_FALSE(defaults.boolForKey("flag"));
+  EXPECT_EQ(defaults.doubleForKey("ratio"), 0.0);
+
+  defaults.setInteger(9, "count");
+  EXPECT_EQ(defaults.integerForKey("count"), 9);
+  defaults.removeObjectForKey("count");
+  EXPECT_EQ(defaults.integerForKey("count"), 0);
+}
+
 TEST_F(ZULUserDefaultsTest, EmptyKeysAreRefusedWithTheirLogLines) {
   ZULUserDefaults defaults(kSuite);
   EXPECT_FALSE(defaults.objectForKey("").has_value());
@@ -146,11 +165,18 @@ TEST_F(ZULUserDefaultsTest, EmptyKeysAreRefusedWithTheirLogLines) {
 TEST_F(ZULUserDefaultsTest, ValuesThatAreNotPropertyListsLeaveTheStoredValueUnchanged) {
   ZULUserDefaults defaults(kSuite);
   defaults.setObject(Value("kept"), "key");
-  const std::vector<Value> invalid = {Value(nullptr), Value(Array{Value(nullptr)}),
-                                      Value(Dictionary{{"inner", Value(nullptr)}})};
+  const std::vector<Value> invalid = {Value(nullptr),
+                                      Value(Array{Value(nullptr)}),
+                                      Value(Dictionary{{"inner", Value(nullptr)}}),
+                                      Value(Date::distantFuture()),
+                                      Value(std::string("a\0b", 3)),
+                                      Value(std::string("caf\xe9"))};
   for (const auto& value : invalid) {
     defaults.setObject(value, "key");
     EXPECT_EQ(defaults.objectForKey("key"), Value("kept")) << value.description();
+    // The suite still saves.
+    defaults.setInteger(1, "later");
+    defaults.removeObjectForKey("later");
   }
   const auto entries = zulEntries();
   ASSERT_EQ(entries.size(), invalid.size());

@@ -1,6 +1,10 @@
 #include "platform/keychain.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -106,12 +110,110 @@ TEST_F(KeychainTest, KeyItemsAreIdentifiedByApplicationTag) {
   EXPECT_EQ(readData({{kSecClass, kSecClassGenericPassword}}), std::nullopt);
 }
 
+TEST_F(KeychainTest, KeyItemsAreFoundAndDeletedByClassTagAndKeyType) {
+  // A key pair as the legacy identifier keeps it: tags given as text, as that code does.
+  const Dictionary publicKey{{kSecClass, kSecClassKey},
+                             {kSecAttrApplicationTag, "com.example.keypair.public-app"},
+                             {kSecAttrKeyType, kSecAttrKeyTypeRSA}};
+  const Dictionary privateKey{{kSecClass, kSecClassKey},
+                              {kSecAttrApplicationTag, "com.example.keypair.private-app"},
+                              {kSecAttrKeyType, kSecAttrKeyTypeRSA}};
+  ASSERT_EQ(SecItemAdd(with(publicKey, kSecValueData, Data::fromString("pub"))), errSecSuccess);
+  ASSERT_EQ(SecItemAdd(with(privateKey, kSecValueData, Data::fromString("priv"))), errSecSuccess);
+
+  EXPECT_EQ(readData(publicKey), Value(Data::fromString("pub")));
+  EXPECT_EQ(readData(with(publicKey, kSecAttrKeyType, "ec")), std::nullopt);
+  std::optional<Value> attributes;
+  ASSERT_EQ(SecItemCopyMatching(with(privateKey, kSecReturnAttributes, true), &attributes),
+            errSecSuccess);
+  EXPECT_EQ((*attributes)[kSecAttrKeyType], Value(kSecAttrKeyTypeRSA));
+  EXPECT_EQ((*attributes)[kSecAttrApplicationTag],
+            Value(Data::fromString("com.example.keypair.private-app")));
+
+  EXPECT_EQ(SecItemDelete(with(publicKey, kSecAttrKeyType, "ec")), errSecItemNotFound);
+  EXPECT_EQ(SecItemDelete(publicKey), errSecSuccess);
+  EXPECT_EQ(SecItemDelete(publicKey), errSecItemNotFound);
+  EXPECT_EQ(readData(privateKey), Value(Data::fromString("priv")));
+}
+
+TEST_F(KeychainTest, ByteAttributesGivenAsTextMatchTheSameBytes) {
+  for (const char* attribute : {kSecAttrGeneric, kSecAttrApplicationTag}) {
+    SCOPED_TRACE(attribute);
+    const Dictionary item{{kSecClass, kSecClassGenericPassword},
+                          {kSecAttrService, attribute},
+                          {attribute, "com.example.tokens"}};
+    ASSERT_EQ(SecItemAdd(with(item, kSecValueData, Data::fromString("d"))), errSecSuccess);
+    const Dictionary asBytes = with(item, attribute, Data::fromString("com.example.tokens"));
+    EXPECT_EQ(readData(asBytes), Value(Data::fromString("d")));
+    EXPECT_EQ(readData(item), Value(Data::fromString("d")));
+    EXPECT_EQ(readData(with(item, attribute, "com.example.other")), std::nullopt);
+    EXPECT_EQ(SecItemDelete(asBytes), errSecSuccess);
+  }
+}
+
+TEST_F(KeychainTest, AStoreMadeBeforeTheKeyTypeOpensAndGainsIt) {
+  const auto folder = applicationSupportDirectory() / "Keychain";
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / "keychain.db").string();
+  auto columnsOf = [&] {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA table_info(items)", -1, &statement, nullptr);
+    std::multiset<std::string> columns;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      columns.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return columns;
+  };
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE items (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "class TEXT NOT NULL, service TEXT NOT NULL, account TEXT NOT NULL, "
+                           "access_group TEXT NOT NULL, generic BLOB NOT NULL, "
+                           "application_tag BLOB NOT NULL, accessible TEXT NOT NULL, "
+                           "data BLOB NOT NULL);"
+                           "INSERT INTO items (class, service, account, access_group, generic, "
+                           "application_tag, accessible, data) VALUES ('key', '', '', '', x'', "
+                           "x'6f6c64', 'whenUnlocked', x'4b');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const Dictionary oldKey{{kSecClass, kSecClassKey}, {kSecAttrApplicationTag, "old"}};
+  // A read is enough to add the column for good.
+  EXPECT_EQ(readData(oldKey), Value(Data::fromString("K")));
+  EXPECT_EQ(columnsOf().count("key_type"), 1u);
+  EXPECT_EQ(readData(with(oldKey, kSecAttrKeyType, "")), Value(Data::fromString("K")));
+  EXPECT_EQ(readData(with(oldKey, kSecAttrKeyType, kSecAttrKeyTypeRSA)), std::nullopt);
+
+  const Dictionary newKey{{kSecClass, kSecClassKey},
+                          {kSecAttrApplicationTag, "new"},
+                          {kSecAttrKeyType, kSecAttrKeyTypeRSA},
+                          {kSecValueData, Data::fromString("N")}};
+  ASSERT_EQ(SecItemAdd(newKey), errSecSuccess);
+  std::optional<Value> rsaKeys;
+  ASSERT_EQ(SecItemCopyMatching({{kSecClass, kSecClassKey},
+                                 {kSecAttrKeyType, kSecAttrKeyTypeRSA},
+                                 {kSecReturnData, true},
+                                 {kSecMatchLimit, kSecMatchLimitAll}},
+                                &rsaKeys),
+            errSecSuccess);
+  EXPECT_EQ(*rsaKeys, Value(Array{Data::fromString("N")}));
+  EXPECT_EQ(columnsOf().count("key_type"), 1u);
+}
+
 TEST_F(KeychainTest, MalformedQueriesAreParameterErrors) {
   const Dictionary queries[] = {
       {{kSecAttrService, "s"}},
       {{kSecClass, "other"}},
       {{kSecClass, kSecClassGenericPassword}, {"unknown", 1}},
-      {{kSecClass, kSecClassGenericPassword}, {kSecAttrGeneric, "not data"}},
+      {{kSecClass, kSecClassGenericPassword}, {kSecAttrGeneric, 1}},
+      {{kSecClass, kSecClassKey}, {kSecAttrKeyType, Data::fromString("rsa")}},
   };
   for (const Dictionary& query : queries) {
     EXPECT_EQ(SecItemAdd(query), errSecParam);

@@ -171,6 +171,81 @@ TEST_F(KeyedArchiveTest, RegisteredRecordRoundTripsWithNestedRecord) {
   EXPECT_FALSE(decoded->previous->previous);
 }
 
+TEST_F(KeyedArchiveTest, ClassNamesMapOnWritingAndReading) {
+  auto previous = std::make_shared<TestToken>();
+  previous->token = "old";
+  auto token = std::make_shared<TestToken>();
+  token->token = "new";
+  token->previous = previous;
+  ErrorPtr error;
+  const auto data = KeyedArchiver::archivedData(
+      SecureCodingPtr(token), ClassNameMap{{TestToken::kClassName, "KALegacyToken"}}, &error);
+  ASSERT_TRUE(data) << error->description();
+
+  // Both records are written under the mapped name only.
+  std::set<std::string> written;
+  const auto document = plist::parse(*data);
+  ASSERT_TRUE(document);
+  for (const Value& object : *(*document)["$objects"].asArray()) {
+    if (const Dictionary* fields = object.asDictionary()) {
+      if (const Value* name = fields->find("$classname")) written.insert(*name->asString());
+    }
+  }
+  EXPECT_EQ(written, (std::set<std::string>{"KALegacyToken"}));
+
+  const ClassNameMap toTestToken{{"KALegacyToken", TestToken::kClassName}};
+  struct Case {
+    const char* name;
+    ClassSet allowed;
+    ClassNameMap classNames;
+    bool decodes;
+  } cases[] = {
+      {"mapped to the registered class", {TestToken::kClassName}, toTestToken, true},
+      {"unmapped name is not allowed", {TestToken::kClassName}, {}, false},
+      {"unmapped name has no decoder", {"KALegacyToken"}, {}, false},
+      {"allowed check sees the mapped name", {"KALegacyToken"}, toTestToken, false},
+      {"map for another name changes nothing",
+       {TestToken::kClassName},
+       {{"KAOther", TestToken::kClassName}},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    error.reset();
+    auto decoded = recordAs<TestToken>(
+        KeyedUnarchiver::unarchivedObject(c.allowed, *data, c.classNames, &error));
+    EXPECT_EQ(decoded != nullptr, c.decodes);
+    EXPECT_EQ(error != nullptr, !c.decodes);
+    if (decoded) {
+      EXPECT_EQ(decoded->token, "new");
+      ASSERT_TRUE(decoded->previous);
+      EXPECT_EQ(decoded->previous->token, "old");
+    }
+  }
+}
+
+TEST_F(KeyedArchiveTest, ANameKeepsItsFirstDecoder) {
+  // Registering the same decoder again, as a repeated start-up does, is accepted.
+  EXPECT_TRUE(registerSecureCodingClass(TestToken::kClassName, &TestToken::initWithCoder));
+  const InitWithCoder others[] = {
+      [](KeyedUnarchiver&) -> SecureCodingPtr { return std::make_shared<StrictRecord>(); },
+      [](KeyedUnarchiver&) -> SecureCodingPtr { return nullptr; },
+  };
+  for (const InitWithCoder& other : others) {
+    EXPECT_FALSE(registerSecureCodingClass(TestToken::kClassName, other));
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(registerSecureCodingClass(
+        "KAReRegistered", [](KeyedUnarchiver&) -> SecureCodingPtr { return nullptr; }));
+  }
+  auto token = std::make_shared<TestToken>();
+  token->token = "first";
+  auto decoded = recordAs<TestToken>(
+      KeyedUnarchiver::unarchivedObject({TestToken::kClassName}, archive(SecureCodingPtr(token))));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->token, "first");
+}
+
 TEST_F(KeyedArchiveTest, ClassOutsideTheAllowedSetFailsAnywhereInTheGraph) {
   auto token = std::make_shared<TestToken>();
   token->token = "abc";
@@ -269,6 +344,9 @@ TEST_F(KeyedArchiveTest, ArchivingFailsForUnregisteredClassAndUnstorableValue) {
   const ArchivedObject objects[] = {
       SecureCodingPtr(std::make_shared<UnregisteredRecord>()),
       Value(Array{Value(std::string("nul\0inside", 10))}),
+      // Text that is not UTF-8 would read back as other text.
+      Value(std::string("caf\xe9")),
+      Value(Dictionary{{std::string("\xff"), 1}}),
   };
   for (const auto& object : objects) {
     ErrorPtr error;

@@ -98,6 +98,10 @@ TEST_P(PlistFormatTest, WhatAPropertyListCannotHoldFails) {
       Array{Date::distantFuture()},
       Array{std::string("nul\0inside", 10)},
       Dictionary{{std::string("k\0ey", 4), 1}},
+      // Text that is not UTF-8 would come back as other text.
+      Array{std::string("caf\xe9")},
+      Array{std::string("\xed\xa0\x80 lone surrogate")},
+      Dictionary{{std::string("\xff\xfe"), 1}},
   };
   for (const auto& value : invalid) {
     ErrorPtr error;

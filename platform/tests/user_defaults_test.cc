@@ -117,15 +117,56 @@ TEST_F(UserDefaultsTest, SettersWriteTheFileAndNoneRemoves) {
   EXPECT_TRUE(defaults->synchronize());
 }
 
-TEST_F(UserDefaultsTest, ANullInsideAValueIsRefusedAndChangesNothing) {
-  auto defaults = UserDefaults::suite("com.example.nulls");
+// Settings the file cannot hold: each is refused up front, since one kept in memory would
+// make every later save of the suite fail.
+struct UnwritableCase {
+  const char* name;
+  std::string key;
+  Value value;
+};
+
+std::vector<UnwritableCase> unwritableCases() {
+  return {
+      {"null in array", "bad", Value(Array{Value(1), Value(nullptr)})},
+      {"null in dictionary", "bad", Value(Dictionary{{"inner", Value()}})},
+      {"date past the format's range", "bad", Value(Date::distantFuture())},
+      {"date inside an array", "bad", Value(Array{Value(Date::distantPast())})},
+      {"string with NUL", "bad", Value(std::string("a\0b", 3))},
+      {"string that is not UTF-8", "bad", Value(std::string("caf\xe9"))},
+      {"key with NUL", std::string("b\0ad", 4), Value(1)},
+      {"key that is not UTF-8", "b\xffz", Value(1)},
+  };
+}
+
+TEST_F(UserDefaultsTest, AnUnwritableSettingIsRefusedAndLaterSettingsAreSaved) {
+  auto defaults = UserDefaults::suite("com.example.unwritable");
   defaults->setString("kept", "yes");
-  EXPECT_THROW(defaults->setObject("bad", Value(Array{Value(1), Value(nullptr)})), Exception);
-  EXPECT_THROW(defaults->setObject("bad", Value(Dictionary{{"inner", Value()}})), Exception);
+  Dictionary expected{{"kept", "yes"}};
+  for (const UnwritableCase& c : unwritableCases()) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW(defaults->setObject(c.key, c.value), Exception);
+    EXPECT_EQ(defaults->objectForKey(c.key), std::nullopt);
+    const std::string after = std::string("after ") + c.name;
+    defaults->setString(after, "ok");
+    expected.set(after, "ok");
+    EXPECT_EQ(fileContents(*defaults), expected);
+  }
+  EXPECT_TRUE(defaults->synchronize());
+}
+
+TEST_F(UserDefaultsTest, AFileHoldingTextThatCannotBeSavedAgainKeepsTheSuiteSaving) {
+  // Text that is not UTF-8, as an older writer could leave it.
+  fs::path path = preferencesDirectory() / "com.example.legacy.plist";
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                         "<key>good</key><string>fine</string>"
+                         "<key>bad</key><string>caf\xe9</string>"
+                         "<key>k\xff</key><integer>1</integer></dict></plist>";
+  auto defaults = UserDefaults::suite("com.example.legacy");
+  EXPECT_EQ(defaults->stringForKey("good"), "fine");
   EXPECT_EQ(defaults->objectForKey("bad"), std::nullopt);
-  // Later writes still work.
-  defaults->setString("after", "ok");
-  EXPECT_EQ(fileContents(*defaults), (Dictionary{{"kept", "yes"}, {"after", "ok"}}));
+  defaults->setInteger("later", 2);
+  EXPECT_EQ(fileContents(*defaults), (Dictionary{{"good", "fine"}, {"later", 2}}));
 }
 
 TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerAbsentKeysAndAreNotWritten) {
@@ -135,8 +176,13 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerAbsentKeysAndAreNotWritten) {
   EXPECT_EQ(defaults->integerForKey("interval"), 30);
   EXPECT_EQ(defaults->stringForKey("mode"), "slow");
 
+  // Only objectForKey and the typed getters fall back to them.
+  EXPECT_EQ(defaults->storedObjectForKey("interval"), std::nullopt);
+
   defaults->setInteger("interval", 60);
   EXPECT_EQ(defaults->integerForKey("interval"), 60);
+  EXPECT_EQ(defaults->storedObjectForKey("interval"), Value(60));
+  EXPECT_EQ(defaults->storedObjectForKey("mode"), std::nullopt);
   EXPECT_EQ(defaults->dictionaryRepresentation(), (Dictionary{{"interval", 60}, {"mode", "slow"}}));
   EXPECT_EQ(fileContents(*defaults), (Dictionary{{"interval", 60}}));
 
@@ -195,6 +241,8 @@ TEST_F(UserDefaultsTest, ConcurrentWritersKeepEveryKey) {
 TEST_F(UserDefaultsTest, AWriteIsVisibleToANewProcess) {
   auto defaults = UserDefaults::suite("com.example.crossprocess");
   defaults->setString("fromParent", "hello");
+  // A refused setting must not keep the ones after it from the file.
+  EXPECT_THROW(defaults->setObject("unsaved", Value(Date::distantFuture())), Exception);
   defaults->setObject("numbers", Value(Array{Value(1), Value(2.5)}));
   auto result = testing_support::runTestInChildProcess(
       "UserDefaultsChild.DISABLED_ReadsWhatTheParentWroteAndWritesBack");
@@ -212,6 +260,7 @@ TEST(UserDefaultsChild, DISABLED_ReadsWhatTheParentWroteAndWritesBack) {
   auto defaults = UserDefaults::suite("com.example.crossprocess");
   EXPECT_EQ(defaults->stringForKey("fromParent"), "hello");
   EXPECT_EQ(defaults->arrayForKey("numbers"), (Array{Value(1), Value(2.5)}));
+  EXPECT_EQ(defaults->objectForKey("unsaved"), std::nullopt);
   defaults->setBool("fromChild", true);
 }
 

@@ -3,6 +3,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/error.h"
+#include "platform/system_log.h"
 #include "platform/user_defaults.h"
 #include "vilmo/UsageEvents.h"
 #include "vilmo/rename/RenameActions.h"
@@ -250,7 +252,13 @@ void ContentView::storeSettings() {
 }
 
 void ContentView::storeSettingValue(const std::string& value, const std::string& key) {
-  defaults()->setObject(key, platform::Value(value));
+  try {
+    defaults()->setObject(key, platform::Value(value));
+  } catch (const platform::Exception& refused) {
+    // Text the settings file cannot hold (a NUL, broken UTF-8) leaves the stored value as it
+    // was rather than ending the application.
+    platform::SystemLog::write(platform::SystemLog::Error, refused.reason());
+  }
 }
 
 void ContentView::cancelSettings() {

@@ -95,6 +95,21 @@ TEST_F(SettingsTest, CancelBringsBackAndStoresTheRememberedFormat) {
   EXPECT_EQ(view->currentStep(), 1001);
 }
 
+TEST_F(SettingsTest, TextTheSettingsFileCannotHoldLeavesTheStoredValue) {
+  auto view = ContentView::create();
+  view->setRenameFormat("Content_Date");
+  view->storeSettings();
+  for (const std::string& unstorable : {std::string("Con\0tent", 8), std::string("caf\xc3")}) {
+    view->setRenameFormat(unstorable);
+    view->storeSettings();
+    EXPECT_EQ(defaults()->stringForKey("renameFormat"), "Content_Date");
+  }
+  // The settings file still takes what comes later.
+  view->setRenameFormat("Date");
+  view->storeSettings();
+  EXPECT_EQ(defaults()->stringForKey("renameFormat"), "Date");
+}
+
 // Run in child processes that share the parent's home: each is a restart of the program.
 void startRun() {
   platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
