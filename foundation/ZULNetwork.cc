@@ -1,6 +1,5 @@
 #include "foundation/ZULNetwork.h"
 
-#include <string_view>
 #include <utility>
 
 #include "foundation/ZIRServiceHosts.h"

@@ -73,19 +73,28 @@ std::string characterPrefix(std::string_view utf8, std::size_t count) {
   return std::string(utf8.substr(0, end));
 }
 
-bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation) {
+namespace {
+
+// Whether the text is valid UTF-8 and every code point in it passes the test.
+template <typename Test> bool allCodePoints(std::string_view utf8, Test test) {
   if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return false;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
   const auto length = static_cast<std::int32_t>(utf8.size());
   for (std::int32_t i = 0; i < length;) {
     UChar32 c;
     U8_NEXT(bytes, i, length, c);
-    if (c < 0) return false;
-    const bool allowed =
-        c < 0x80 && allowedPunctuation.find(static_cast<char>(c)) != std::string_view::npos;
-    if (!allowed && !u_isalnum(c)) return false;
+    if (c < 0 || !test(c)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation) {
+  return allCodePoints(utf8, [&](UChar32 c) {
+    return (c < 0x80 && allowedPunctuation.find(static_cast<char>(c)) != std::string_view::npos) ||
+           u_isalnum(c);
+  });
 }
 
 std::size_t utf16Length(std::string_view utf8) {
@@ -101,15 +110,7 @@ std::size_t utf16Length(std::string_view utf8) {
 }
 
 bool isDecimalDigits(std::string_view utf8) {
-  if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
-  const auto length = static_cast<std::int32_t>(utf8.size());
-  for (std::int32_t i = 0; i < length;) {
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0 || u_charType(c) != U_DECIMAL_DIGIT_NUMBER) return false;
-  }
-  return true;
+  return allCodePoints(utf8, [](UChar32 c) { return u_charType(c) == U_DECIMAL_DIGIT_NUMBER; });
 }
 
 std::u32string lowercasedCodePoints(std::string_view utf8) {

@@ -2,16 +2,9 @@
 
 #include "platform/bundle.h"
 
-namespace {
-
-std::optional<std::string> configurationValue(const char* environmentName, const char* infoKey) {
-  return platform::Bundle::main().configurationValue(infoKey, environmentName);
-}
-
-}  // namespace
-
 std::optional<std::string> AppConfiguration::namingServiceBaseURL() {
-  auto url = configurationValue(kNamingServiceURLEnvironment, kNamingServiceURLKey);
+  auto url = platform::Bundle::main().configurationValue(kNamingServiceURLKey,
+                                                         kNamingServiceURLEnvironment);
   if (!url) return url;
   while (!url->empty() && url->back() == '/') url->pop_back();
   if (url->empty()) return std::nullopt;
@@ -19,9 +12,11 @@ std::optional<std::string> AppConfiguration::namingServiceBaseURL() {
 }
 
 std::optional<std::string> AppConfiguration::feedbackFormURL() {
-  return configurationValue(kFeedbackFormURLEnvironment, kFeedbackFormURLKey);
+  return platform::Bundle::main().configurationValue(kFeedbackFormURLKey,
+                                                     kFeedbackFormURLEnvironment);
 }
 
 std::optional<std::string> AppConfiguration::releasePageURL() {
-  return configurationValue(kReleasePageURLEnvironment, kReleasePageURLKey);
+  return platform::Bundle::main().configurationValue(kReleasePageURLKey,
+                                                     kReleasePageURLEnvironment);
 }

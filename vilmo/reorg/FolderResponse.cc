@@ -192,16 +192,6 @@ bool staysInside(std::string_view path) {
   return true;
 }
 
-std::string_view trimSlashes(std::string_view text) {
-  while (!text.empty() && text.front() == '/') {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && text.back() == '/') {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // Joins as a path component: one "/" between non-empty parts, repeated and trailing "/"
 // dropped.
 std::string joinPath(const std::string& parent, std::string_view name) {

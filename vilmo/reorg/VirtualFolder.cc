@@ -66,16 +66,6 @@ void collectUnplaced(const VirtualSubFolder& folder, const std::set<fs::path>& p
   }
 }
 
-std::string_view trimSlashes(std::string_view text) {
-  while (!text.empty() && text.front() == '/') {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && text.back() == '/') {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // Only the leading occurrence of the root's path goes: a folder inside the root that
 // repeats the root's name keeps it.
 std::string relativePathBelow(const fs::path& entry, const fs::path& rootURL) {
@@ -225,6 +215,16 @@ std::string fileURLDescription(const fs::path& path, bool isDirectory) {
   }
   if (isDirectory && (text.empty() || text.back() != '/')) {
     text += '/';
+  }
+  return text;
+}
+
+std::string_view trimSlashes(std::string_view text) {
+  while (!text.empty() && text.front() == '/') {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && text.back() == '/') {
+    text.remove_suffix(1);
   }
   return text;
 }

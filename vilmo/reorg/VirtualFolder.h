@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A file leaf. In a scanned tree its relative path says where the file is; in a proposed
@@ -96,6 +97,9 @@ std::shared_ptr<VirtualFolder> scanFolder(const std::filesystem::path& folder);
 // Files `file` below `folder` along its relative path (whose first component names `folder`
 // itself), creating the missing sub-folders.
 void insertFileAtPath(const std::shared_ptr<VirtualFile>& file, VirtualSubFolder& folder);
+
+// The text without its leading and trailing "/".
+std::string_view trimSlashes(std::string_view text);
 
 // `root` with a "/"-separated relative path appended; leading "/" of the relative path do
 // not make it absolute.
