@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and tests need, only those that are missing,
-# so that a second run asks apt for nothing.
+# Installs the Debian packages the build and tests need (and any named as arguments), only
+# those that are missing, so that a second run asks apt for nothing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev libplist-dev nlohmann-json3-dev libicu-dev libssl-dev zlib1g-dev
   libsqlite3-dev libnanopb-dev nanopb protobuf-compiler python3-protobuf
   libcpp-httplib-dev xvfb
+  "$@"
 )
 
 missing=()

@@ -58,11 +58,11 @@ TEST_F(BundleTest, WithoutInfoPlistTheIdentifierIsTheExecutableName) {
     SCOPED_TRACE(path);
     Bundle bundle(path);
     EXPECT_TRUE(bundle.infoDictionary().empty());
-    EXPECT_EQ(bundle.bundleIdentifier(), "platform_bundle_test");
+    EXPECT_EQ(bundle.bundleIdentifier(), "platform_fresh_tests");
     EXPECT_EQ(bundle.shortVersionString(), std::nullopt);
     EXPECT_EQ(bundle.version(), std::nullopt);
   }
-  EXPECT_EQ(Bundle(empty).executablePath().filename(), "platform_bundle_test");
+  EXPECT_EQ(Bundle(empty).executablePath().filename(), "platform_fresh_tests");
 }
 
 TEST_F(BundleTest, ReferencesToAReplacedMainBundleStayValid) {

@@ -22,8 +22,8 @@ ProcessInfo& info() { return ProcessInfo::processInfo(); }
 TEST(ProcessInfoTest, ArgumentsDefaultToTheCommandLine) {
   std::vector<std::string> arguments = info().arguments();
   ASSERT_FALSE(arguments.empty());
-  EXPECT_EQ(std::filesystem::path(arguments[0]).filename(), "platform_process_info_test");
-  EXPECT_EQ(info().processName(), "platform_process_info_test");
+  EXPECT_EQ(std::filesystem::path(arguments[0]).filename(), "platform_fresh_tests");
+  EXPECT_EQ(info().processName(), "platform_fresh_tests");
 }
 
 TEST(ProcessInfoTest, ArgumentsCanBeHandedOverOrReplaced) {

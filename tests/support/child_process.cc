@@ -29,6 +29,9 @@ ChildTestResult runTestInChildProcess(const std::string& fullTestName,
       variables[text.substr(0, equals)] = text.substr(equals + 1);
     }
   }
+  // The child runs exactly the named case, whatever shard of the program the parent is.
+  variables.erase("GTEST_TOTAL_SHARDS");
+  variables.erase("GTEST_SHARD_INDEX");
   for (const auto& [name, value] : environment) {
     variables[name] = value;
   }

@@ -1,0 +1,1 @@
+// Compiles the test programs' shared precompiled header once; the programs reuse it.
