@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
 # and runs every test. Tests that cannot run under the sanitizers carry the CTest label
-# "nosanitize" and run from a plain build.
+# "nosanitize" and run from a plain build. "./test.sh tsan" runs them under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
-./tools/install-deps.sh locales
+./tools/install-deps.sh locales clang libclang-rt-14-dev
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -21,6 +21,17 @@ if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
 fi
 
 jobs=$(nproc)
+
+# "./test.sh tsan": the same tests under ThreadSanitizer instead (a build of its own).
+if [ "${1:-}" = "tsan" ]; then
+  cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVILMO_TSAN=ON \
+    -DVILMO_SHARED_LIBS=ON -DVILMO_BUILD_BENCH=OFF >/dev/null
+  cmake --build build/tsan -j"$jobs"
+  export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp second_deadlock_stack=1"
+  export QT_QPA_PLATFORM=offscreen
+  exec ctest --test-dir build/tsan -j"$jobs" --output-on-failure -LE nosanitize
+fi
+
 # The module libraries are shared here, so that linking the test programs stays cheap; the
 # benchmarks are only compiled in this build, never run.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVILMO_SANITIZE=ON \

@@ -1,6 +1,7 @@
 // Costs of the platform layer that every module pays: a queue hop and back to the main
-// queue, JSON and property-list round trips of a 1 MB document, one loopback request
-// through the URL session, and a message sent by selector next to a plain virtual call.
+// queue, JSON and property-list round trips of a 1 MB document, reading a 100 KB binary
+// property list, one loopback request through the URL session, and a message sent by selector
+// next to a plain virtual call.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -71,6 +72,38 @@ BENCHMARK(PlistRoundTrip1MB)
     ->Arg(static_cast<int>(platform::plist::Format::XML))
     ->Arg(static_cast<int>(platform::plist::Format::Binary))
     ->Unit(benchmark::kMillisecond);
+
+// Settings-like records until the binary property list holds about 100 KB: unique names, shared
+// tags (which the writer stores once), numbers, Booleans and a nested dictionary each.
+platform::Data makeBinaryList100KB() {
+  platform::Array records;
+  for (int i = 0;; ++i) {
+    records.push_back(platform::Dictionary{
+        {"name", "file_" + std::to_string(i) + "_renamed_by_content.pdf"},
+        {"index", i},
+        {"score", i * 0.125},
+        {"accepted", i % 3 == 0},
+        {"tags", platform::Array{"report", "2026", "draft"}},
+        {"origin", platform::Dictionary{{"folder", "/home/user/Documents"}, {"depth", i % 7}}},
+    });
+    if (i % 50 == 49) {
+      auto data = platform::plist::write(platform::Dictionary{{"records", records}},
+                                         platform::plist::Format::Binary);
+      if (data->size() >= 100 * 1024) return *data;
+    }
+  }
+}
+
+void PlistReadBinary100KB(benchmark::State& state) {
+  const platform::Data data = makeBinaryList100KB();
+  for (auto _ : state) {
+    auto value = platform::plist::parse(data);
+    benchmark::DoNotOptimize(value);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+  state.counters["document_bytes"] = static_cast<double>(data.size());
+}
+BENCHMARK(PlistReadBinary100KB)->Unit(benchmark::kMicrosecond);
 
 void LoopbackRequest(benchmark::State& state) {
   testing_support::FakeService service;

@@ -38,7 +38,8 @@ std::optional<platform::Data> FileStorage::readData() { return platform::readFil
 
 bool FileStorage::writeData(const std::optional<platform::Data>& data) {
   platform::ErrorPtr error;
-  if (!platform::createDirectory(url_.parent_path(), /*withIntermediates=*/true, &error) &&
+  if (!platform::createDirectory(url_.parent_path(), /*withIntermediates=*/true, &error,
+                                 platform::DirectoryAccess::OwnerOnly) &&
       error->code() != platform::kFileWriteFileExistsError) {
     return false;
   }

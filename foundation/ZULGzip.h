@@ -33,7 +33,8 @@ std::optional<platform::Data> zul_dataByGzippingData(const platform::Data& data,
 
 // Inflates one gzip or zlib stream, whichever its header says. None without an error for
 // empty input; none with an error for input too large, a zlib failure (its message as the
-// localized description) or bytes after the end of the stream.
+// localized description) or bytes after the end of the stream. Output beyond
+// platform::gzip::kDefaultOutputLimit is refused as a zlib failure with Z_MEM_ERROR.
 std::optional<platform::Data> zul_dataByInflatingGzippedData(std::span<const std::uint8_t> data,
                                                              platform::ErrorPtr* error = nullptr);
 std::optional<platform::Data> zul_dataByInflatingGzippedData(const platform::Data& data,

@@ -41,7 +41,8 @@ std::filesystem::path ZULHeartbeatDateStorage::directoryPathURL() {
 
 void ZULHeartbeatDateStorage::checkAndCreateDirectory(const std::filesystem::path& directory) {
   if (platform::fileExists(directory)) return;
-  platform::createDirectory(directory, /*withIntermediates=*/true);
+  platform::createDirectory(directory, /*withIntermediates=*/true, nullptr,
+                            platform::DirectoryAccess::OwnerOnly);
 }
 
 platform::Dictionary

@@ -263,7 +263,8 @@ bool ZULNetworkURLSession::ensureTemporaryDirectoryExists() {
   bool isDirectory = false;
   if (platform::fileExists(networkDirectoryURL_, &isDirectory) && isDirectory) return true;
   platform::ErrorPtr error;
-  if (!platform::createDirectory(networkDirectoryURL_, true, &error)) {
+  if (!platform::createDirectory(networkDirectoryURL_, true, &error,
+                                 platform::DirectoryAccess::OwnerOnly)) {
     log(kZULNetworkLogLevelError, kZULNetworkMessageCodeURLSession015,
         "Cannot create temporary directory. Error",
         {platform::Value(error ? error->description() : std::string())});

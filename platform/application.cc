@@ -139,7 +139,8 @@ void LocalRemoteNotificationService::registerDevice(Completion completion) {
   // Missing or damaged: a new token, as a reinstalled application would get.
   Data token = crypto::randomBytes(kTokenLength);
   ErrorPtr error;
-  if (!createDirectory(folder, true, &error) || !writeFileAtomically(file, token, &error)) {
+  if (!createDirectory(folder, true, &error, DirectoryAccess::OwnerOnly) ||
+      !writeFileAtomically(file, token, &error)) {
     completion(std::nullopt, error);
     return;
   }

@@ -9,11 +9,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/bundle.h"
 
@@ -110,23 +113,178 @@ bool syncDirectory(const fs::path& directory) {
   return synced;
 }
 
-// A hidden name in the destination's folder, unique within the process by the counter and
-// across processes by the process id; a leftover of a crashed process is stepped over.
-int createTemporaryBeside(const fs::path& path, fs::path* temporaryPath) {
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+
+// A hidden name beside the destination, unique within the process by the counter and across
+// processes by the process id, which also tells a later sweep whether the writer is alive.
+fs::path temporaryNameBeside(const fs::path& path) {
   static std::atomic<std::uint64_t> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = path.parent_path() /
-                         ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                          "-" + std::to_string(counter.fetch_add(1)));
-    // Mode 0666 so that the umask decides, as for any newly written file.
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) {
-      *temporaryPath = candidate;
-      return fd;
+  return path.parent_path() /
+         ("." + path.filename().string() + std::string(kTemporaryMarker) +
+          std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+}
+
+bool allDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The writer's process id in the name of one of our temporary files; 0 for any other name.
+pid_t writerOfTemporary(std::string_view name) {
+  if (name.empty() || name.front() != '.') {
+    return 0;
+  }
+  std::size_t marker = name.rfind(kTemporaryMarker);
+  if (marker == std::string_view::npos || marker == 0) {
+    return 0;
+  }
+  std::string_view rest = name.substr(marker + kTemporaryMarker.size());
+  std::size_t dash = rest.find('-');
+  if (dash == std::string_view::npos || !allDigits(rest.substr(0, dash)) ||
+      !allDigits(rest.substr(dash + 1))) {
+    return 0;
+  }
+  pid_t pid = 0;
+  auto [end, problem] = std::from_chars(rest.data(), rest.data() + dash, pid);
+  return problem == std::errc() && end == rest.data() + dash ? pid : 0;
+}
+
+// A writer killed between naming its temporary file and renaming it leaves the file behind;
+// nobody else would ever remove it. A process id that is in use again keeps the file until
+// that process is gone too, which errs on the safe side.
+void removeTemporariesOfGoneWriters(const fs::path& folder) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (!directory) {
+    return;
+  }
+  const pid_t self = ::getpid();
+  while (dirent* entry = ::readdir(directory)) {
+    pid_t writer = writerOfTemporary(entry->d_name);
+    if (writer <= 0 || writer == self) {
+      continue;
+    }
+    if (::kill(writer, 0) != 0 && errno == ESRCH) {
+      ::unlinkat(::dirfd(directory), entry->d_name, 0);
     }
   }
-  errno = EEXIST;
-  return -1;
+  ::closedir(directory);
+}
+
+// Writes the contents and gives the file its final mode before it gets its name, so that
+// nobody ever sees it with the wrong mode or partly written.
+bool fillAndSync(int fd, const Data& data, mode_t mode) {
+  return writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+}
+
+enum class Outcome { Written, Failed, Unsupported };
+
+// An unnamed file vanishes with its writer; it gets a name only once it is complete. Linking
+// cannot replace, so an existing destination is replaced through a temporary name: a kill in
+// that short window leaves a named file for the sweep.
+Outcome writeThroughUnnamedFile(const fs::path& path, const fs::path& folder, const Data& data,
+                                mode_t mode, int* errnoValue) {
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *errnoValue = errno;
+    // EISDIR: a kernel that predates unnamed files; the others: a file system without them.
+    return *errnoValue == EOPNOTSUPP || *errnoValue == EISDIR || *errnoValue == EINVAL
+               ? Outcome::Unsupported
+               : Outcome::Failed;
+  }
+  if (!fillAndSync(fd, data, mode)) {
+    *errnoValue = errno;
+    ::close(fd);
+    return Outcome::Failed;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    ::close(fd);
+    return Outcome::Written;
+  }
+  if (errno != EEXIST) {
+    // Without /proc the file cannot be named; the named way reports any other fault itself.
+    ::close(fd);
+    return Outcome::Unsupported;
+  }
+  fs::path temporary;
+  int linked = -1;
+  for (int attempt = 0; attempt < 100 && linked != 0; ++attempt) {
+    temporary = temporaryNameBeside(path);
+    linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno != EEXIST) {
+      break;
+    }
+  }
+  *errnoValue = errno;
+  ::close(fd);
+  if (linked != 0) {
+    return Outcome::Failed;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    *errnoValue = errno;
+    ::unlink(temporary.c_str());
+    return Outcome::Failed;
+  }
+  return Outcome::Written;
+}
+
+Outcome writeThroughNamedFile(const fs::path& path, const Data& data, mode_t mode,
+                              int* errnoValue) {
+  fs::path temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = temporaryNameBeside(path);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) {
+      break;
+    }
+  }
+  if (fd < 0) {
+    *errnoValue = errno;
+    return Outcome::Failed;
+  }
+  bool written = fillAndSync(fd, data, mode);
+  *errnoValue = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    *errnoValue = errno;
+  }
+  if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    written = false;
+    *errnoValue = errno;
+  }
+  if (!written) {
+    ::unlink(temporary.c_str());
+    return Outcome::Failed;
+  }
+  return Outcome::Written;
+}
+
+bool writeAtomically(const fs::path& path, const Data& data, bool mayUseUnnamedFile,
+                     ErrorPtr* error) {
+  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  removeTemporariesOfGoneWriters(folder);
+  mode_t mode = 0600;
+  if (struct stat existing{}; ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    mode = existing.st_mode & 0777;
+  }
+  int saved = 0;
+  Outcome outcome = Outcome::Unsupported;
+  if (mayUseUnnamedFile) {
+    outcome = writeThroughUnnamedFile(path, folder, data, mode, &saved);
+  }
+  if (outcome == Outcome::Unsupported) {
+    outcome = writeThroughNamedFile(path, data, mode, &saved);
+  }
+  if (outcome != Outcome::Written) {
+    return fail(error, writeErrorCode(saved), path, saved);
+  }
+  // Without this the new name itself may be lost in a crash, leaving the old contents.
+  if (!syncDirectory(folder)) {
+    saved = errno;
+    return fail(error, kFileWriteUnknownError, path, saved);
+  }
+  return true;
 }
 
 }  // namespace
@@ -143,56 +301,53 @@ fs::path temporaryDirectory() {
   return path.empty() ? fs::path("/tmp") : path;
 }
 
-bool createDirectory(const fs::path& path, bool withIntermediates, ErrorPtr* error) {
-  if (withIntermediates) {
-    std::error_code code;
-    fs::create_directories(path, code);
-    if (!code) {
-      return true;
+bool createDirectory(const fs::path& path, bool withIntermediates, ErrorPtr* error,
+                     DirectoryAccess access) {
+  const mode_t mode = access == DirectoryAccess::OwnerOnly ? 0700 : 0777;
+  if (!withIntermediates) {
+    if (::mkdir(path.c_str(), mode) != 0) {
+      int saved = errno;
+      return fail(error, writeErrorCode(saved), path, saved);
     }
-    // create_directories reports a file already at the path as ENOTDIR; the platform calls
-    // that an existing item.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
-      return fail(error, kFileWriteFileExistsError, path, EEXIST);
-    }
-    return fail(error, writeErrorCode(code.value()), path, code.value());
+    return true;
   }
-  if (::mkdir(path.c_str(), 0777) != 0) {
+  // Made one by one, top down, so that each folder this call creates gets the mode and no
+  // existing one is touched.
+  std::vector<fs::path> missing;
+  struct stat info {};
+  for (fs::path step = path; !step.empty(); step = step.parent_path()) {
+    if (::stat(step.c_str(), &info) == 0) {
+      // Only the path itself can be something else: a file on the way up makes stat fail
+      // with ENOTDIR below it.
+      if (!S_ISDIR(info.st_mode)) {
+        return fail(error, kFileWriteFileExistsError, path, EEXIST);
+      }
+      break;
+    }
+    if (errno != ENOENT) {
+      int saved = errno;
+      return fail(error, writeErrorCode(saved), path, saved);
+    }
+    missing.push_back(step);
+    if (step == step.parent_path()) {
+      break;
+    }
+  }
+  for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+    if (::mkdir(folder->c_str(), mode) == 0) {
+      continue;
+    }
     int saved = errno;
-    return fail(error, writeErrorCode(saved), path, saved);
+    // Another process may create the same folder meanwhile; that is as good.
+    if (saved != EEXIST || ::stat(folder->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      return fail(error, writeErrorCode(saved), path, saved);
+    }
   }
   return true;
 }
 
 bool writeFileAtomically(const fs::path& path, const Data& data, ErrorPtr* error) {
-  fs::path temporary;
-  int fd = createTemporaryBeside(path, &temporary);
-  if (fd < 0) {
-    int saved = errno;
-    return fail(error, writeErrorCode(saved), path, saved);
-  }
-  bool written = writeAll(fd, data) && ::fsync(fd) == 0;
-  int saved = errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    saved = errno;
-  }
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return fail(error, writeErrorCode(saved), path, saved);
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    saved = errno;
-    ::unlink(temporary.c_str());
-    return fail(error, writeErrorCode(saved), path, saved);
-  }
-  // Without this the rename itself may be lost in a crash, leaving the old contents.
-  if (!syncDirectory(path.parent_path().empty() ? fs::path(".") : path.parent_path())) {
-    saved = errno;
-    return fail(error, kFileWriteUnknownError, path, saved);
-  }
-  return true;
+  return writeAtomically(path, data, /*mayUseUnnamedFile=*/true, error);
 }
 
 std::optional<Data> readFile(const fs::path& path, ErrorPtr* error) {
@@ -274,6 +429,10 @@ bool moveItem(const fs::path& from, const fs::path& to, ErrorPtr* error) {
 }
 
 namespace detail {
+
+bool writeFileAtomicallyThroughNamedFile(const fs::path& path, const Data& data, ErrorPtr* error) {
+  return writeAtomically(path, data, /*mayUseUnnamedFile=*/false, error);
+}
 
 bool moveItemWithoutNoReplaceFlag(const fs::path& from, const fs::path& to, ErrorPtr* error) {
   struct stat info {};

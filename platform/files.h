@@ -34,14 +34,26 @@ std::filesystem::path preferencesDirectory();
 // $TMPDIR, or /tmp.
 std::filesystem::path temporaryDirectory();
 
+// Who may enter the folders createDirectory makes. Our own folders that hold identifiers,
+// tokens, settings or queued data are OwnerOnly (0700); a folder the user chose follows the
+// umask like any other.
+enum class DirectoryAccess { FollowUmask, OwnerOnly };
+
 // Creating a folder that already exists succeeds with intermediates and fails with
 // kFileWriteFileExistsError without; a missing parent without intermediates is
-// kFileNoSuchFileError.
+// kFileNoSuchFileError. The access applies to each folder this call creates; folders that
+// already exist keep their mode.
 bool createDirectory(const std::filesystem::path& path, bool withIntermediates,
-                     ErrorPtr* error = nullptr);
+                     ErrorPtr* error = nullptr,
+                     DirectoryAccess access = DirectoryAccess::FollowUmask);
 
 // Replaces the file's contents all at once: a reader sees the old or the new contents,
-// never a mix, and after a crash the file holds one or the other. The folder must exist.
+// never a mix, and after a crash or a kill at any point the file holds one or the other.
+// The folder must exist. A new file is 0600, whatever the umask, since every writer holds
+// private data; a rewrite keeps the existing file's mode. A killed writer leaves no
+// temporary file behind for good: the data goes to an unnamed file where the file system
+// allows it, and named leftovers of writers that are gone are removed by the next write in
+// the folder.
 bool writeFileAtomically(const std::filesystem::path& path, const Data& data,
                          ErrorPtr* error = nullptr);
 // A missing file is kFileReadNoSuchFileError; any other failure kFileReadUnknownError.
@@ -73,6 +85,11 @@ namespace detail {
 // exercise it on any file system.
 bool moveItemWithoutNoReplaceFlag(const std::filesystem::path& from,
                                   const std::filesystem::path& to, ErrorPtr* error);
+// The atomic write used when the file system has no unnamed files: a hidden temporary file
+// named after the writer's process, renamed into place; exposed so that tests exercise it on
+// any file system.
+bool writeFileAtomicallyThroughNamedFile(const std::filesystem::path& path, const Data& data,
+                                         ErrorPtr* error);
 }  // namespace detail
 
 }  // namespace platform

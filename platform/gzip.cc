@@ -35,34 +35,46 @@ class Input {
   std::size_t offset_ = 0;
 };
 
-// The output buffer, grown one step at a time; zlib writes straight into its tail.
+// The output buffer, grown one step at a time but never past one byte beyond its limit;
+// zlib writes straight into its tail.
 class Output {
  public:
-  explicit Output(OutputSteps steps) : step_(std::max<std::size_t>(steps.step, 1)) {
-    bytes_.reserve(steps.reserve);
+  explicit Output(OutputSteps steps, std::size_t limit = std::numeric_limits<std::size_t>::max())
+      : step_(std::max<std::size_t>(steps.step, 1)), limit_(limit),
+        ceiling_(limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1) {
+    bytes_.reserve(std::min(steps.reserve, ceiling_));
   }
 
   void prepare(z_stream& stream) {
     used_ = bytes_.size();
-    bytes_.resize(used_ + step_);
+    // The byte past the limit tells output that ends at the limit from output that goes on.
+    room_ = limit_ - used_ >= step_ ? step_ : limit_ - used_ + 1;
+    const std::size_t needed = used_ + room_;
+    // Doubles like a vector would, but stops at the ceiling: a doubling just past the limit
+    // would hold twice the limit for nothing.
+    if (needed > bytes_.capacity()) {
+      bytes_.reserve(std::max(needed, std::min(bytes_.capacity() * 2, ceiling_)));
+    }
+    bytes_.resize(needed);
     stream.next_out = bytes_.data() + used_;
-    stream.avail_out = static_cast<uInt>(step_);
+    stream.avail_out = static_cast<uInt>(room_);
   }
   // Keeps what the last step produced.
-  void settle(const z_stream& stream) { bytes_.resize(used_ + step_ - stream.avail_out); }
+  void settle(const z_stream& stream) { bytes_.resize(used_ + room_ - stream.avail_out); }
+  bool pastLimit() const { return bytes_.size() > limit_; }
   Data take() { return Data(std::move(bytes_)); }
 
  private:
   std::size_t step_;
+  std::size_t limit_;
+  std::size_t ceiling_;  // the most the buffer ever holds
   std::size_t used_ = 0;
+  std::size_t room_ = 0;
   std::vector<std::uint8_t> bytes_;
 };
 
 void report(StreamError* error, int code, const z_stream& stream, std::size_t unread = 0) {
-  if (!error) return;
-  error->zlibCode = code;
-  error->zlibMessage = stream.msg ? stream.msg : "";
-  error->unreadBytes = unread;
+  if (error) *error = StreamError{code, stream.msg ? stream.msg : "", unread, false};
 }
 
 }  // namespace
@@ -94,7 +106,7 @@ std::optional<Data> deflateGzip(std::span<const std::uint8_t> bytes, OutputSteps
 }
 
 std::optional<Data> inflate(std::span<const std::uint8_t> bytes, Header header, Members members,
-                            OutputSteps steps, StreamError* error) {
+                            OutputSteps steps, StreamError* error, std::size_t outputLimit) {
   z_stream stream{};
   const int windowBits = (header == Header::Gzip ? 16 : 32) + MAX_WBITS;
   int status = inflateInit2(&stream, windowBits);
@@ -103,7 +115,7 @@ std::optional<Data> inflate(std::span<const std::uint8_t> bytes, Header header, 
     return std::nullopt;
   }
   Input input(bytes);
-  Output output(steps);
+  Output output(steps, outputLimit);
   for (;;) {
     input.refill(stream);
     output.prepare(stream);
@@ -114,6 +126,11 @@ std::optional<Data> inflate(std::span<const std::uint8_t> bytes, Header header, 
       return std::nullopt;
     }
     output.settle(stream);
+    if (output.pastLimit()) {
+      if (error) *error = StreamError{Z_MEM_ERROR, "", 0, true};
+      inflateEnd(&stream);
+      return std::nullopt;
+    }
     if (status != Z_STREAM_END) continue;
     const std::size_t unread = input.unread(stream);
     if (unread == 0) break;
@@ -134,8 +151,9 @@ Data compress(const Data& bytes) {
   return std::move(*compressed);
 }
 
-std::optional<Data> decompress(const Data& compressed) {
-  return inflate(compressed.vector(), Header::Gzip, Members::All);
+std::optional<Data> decompress(const Data& compressed, std::size_t outputLimit) {
+  return inflate(compressed.vector(), Header::Gzip, Members::All, OutputSteps(), nullptr,
+                 outputLimit);
 }
 
 }  // namespace platform::gzip

@@ -134,7 +134,7 @@ class Store {
  public:
   Store() {
     std::filesystem::path folder = applicationSupportDirectory() / "Keychain";
-    if (!createDirectory(folder, true)) return;
+    if (!createDirectory(folder, true, nullptr, DirectoryAccess::OwnerOnly)) return;
     ::chmod(folder.c_str(), 0700);
     std::filesystem::path file = folder / "keychain.db";
     int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

@@ -1,5 +1,7 @@
 #include "platform/keyed_archive.h"
 
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -270,10 +272,30 @@ void KeyedArchiver::encodeDouble(std::string_view key, double value) {
 struct KeyedUnarchiver::Impl {
   explicit Impl(const ClassNameMap& names) : classNames(names) {}
 
+  // What one reference decodes to: none for nil. A value collection's elements are counted in
+  // its size, and the classes they were allowed as are kept with it, so that reusing it where
+  // other classes are allowed checks them again.
+  struct Decoded {
+    std::optional<ArchivedObject> object;
+    std::uint64_t size = 1;
+    std::vector<std::string> classes;
+  };
+
   const ClassNameMap& classNames;
   const Array* objects = nullptr;
   std::vector<const Dictionary*> records;  // fields of the records being decoded
   std::vector<bool> inProgress;            // guards against reference cycles
+  // Each object is decoded once; a later reference takes it from here. A value is kept only
+  // while references to it remain (`referencesLeft`, counted from the archive); a record (a
+  // pointer) or nil is kept to the end, so that every reference gives the same record.
+  std::vector<std::unique_ptr<Decoded>> decoded;
+  std::vector<std::uint32_t> referencesLeft;
+  // How many values each object decodes to as a value (itself and all a collection holds,
+  // shared elements counted at every reference), up to just past the budget: decoding it
+  // charges at least that much, so a collection that would go past the budget is refused
+  // before it is built.
+  std::vector<std::uint64_t> valueSizes;
+  std::uint64_t budget = kMaxArchiveObjects;
   ErrorPtr error;
   int depth = 0;
 
@@ -288,58 +310,219 @@ struct KeyedUnarchiver::Impl {
     return false;
   }
 
-  std::optional<ArchivedObject> decode(const Value& reference, const ClassSet& allowed,
-                                       KeyedUnarchiver& coder) {
-    if (error) return std::nullopt;
+  // Counts objects made (copies of a shared value included) against the archive's budget,
+  // before they are made.
+  bool charge(std::uint64_t objectsMade) {
+    if (objectsMade > budget) {
+      fail("The archive decodes to more than " + std::to_string(kMaxArchiveObjects) + " objects.");
+      return false;
+    }
+    budget -= objectsMade;
+    return true;
+  }
+
+  // How many times each object is referred to: the root, record fields and the elements of
+  // collections (class references are read apart).
+  void countReferences(const Value& root) {
+    referencesLeft.assign(objects->size(), 0);
+    auto count = [&](const Value& value) {
+      const auto index = uidIndex(value);
+      if (index && *index < referencesLeft.size() &&
+          referencesLeft[*index] < std::numeric_limits<std::uint32_t>::max()) {
+        ++referencesLeft[*index];
+      }
+    };
+    count(root);
+    for (const Value& object : *objects) {
+      const Dictionary* fields = object.asDictionary();
+      if (!fields) continue;
+      for (const auto& [key, value] : *fields) {
+        if (key == kClassKey) continue;
+        count(value);
+        if (const Array* elements = value.asArray()) {
+          for (const Value& element : *elements) count(element);
+        }
+      }
+    }
+  }
+
+  // The collection class an object decodes as (NSArray or NSDictionary), or empty.
+  std::string_view collectionKind(const Value& stored) const {
+    const Dictionary* fields = stored.asDictionary();
+    const Value* reference = fields ? fields->find(kClassKey) : nullptr;
+    const auto index = reference ? uidIndex(*reference) : std::nullopt;
+    const Dictionary* entry =
+        index && *index < objects->size() ? (*objects)[*index].asDictionary() : nullptr;
+    const Value* name = entry ? entry->find(kClassNameKey) : nullptr;
+    if (!name || !name->isString()) return {};
+    std::string_view kind = *name->asString();
+    if (const auto mapped = classNames.find(kind); mapped != classNames.end()) {
+      kind = mapped->second;
+    }
+    kind = immutableClassName(kind);
+    return kind == kArrayClassName || kind == kDictionaryClassName ? kind : std::string_view();
+  }
+
+  // Fills valueSizes in one walk over the objects, each visited once, without recursing. A
+  // reference that loops back counts nothing (decoding refuses it).
+  void measureValues() {
+    const std::uint64_t limit = kMaxArchiveObjects + 1;
+    const std::size_t count = objects->size();
+    enum : std::uint8_t { kUnseen, kOpen, kDone };
+    std::vector<std::uint8_t> state(count, kUnseen);
+    valueSizes.assign(count, 1);
+    struct Visit {
+      std::size_t index;
+      const Array* lists[2];
+      std::size_t list = 0;
+      std::size_t next = 0;
+      std::uint64_t sum = 1;
+    };
+    std::vector<Visit> stack;
+    auto open = [&](std::size_t index) {
+      const std::string_view kind = collectionKind((*objects)[index]);
+      if (kind.empty()) {
+        state[index] = kDone;
+        return;
+      }
+      const Dictionary& fields = *(*objects)[index].asDictionary();
+      const Value* keys = kind == kDictionaryClassName ? fields.find("NS.keys") : nullptr;
+      const Value* values = fields.find("NS.objects");
+      state[index] = kOpen;
+      stack.push_back(
+          {index, {keys ? keys->asArray() : nullptr, values ? values->asArray() : nullptr}});
+    };
+    for (std::size_t start = 0; start < count; ++start) {
+      if (state[start] != kUnseen) continue;
+      open(start);
+      while (!stack.empty()) {
+        Visit& visit = stack.back();
+        const Value* reference = nullptr;
+        while (visit.list < 2 && !reference) {
+          const Array* list = visit.lists[visit.list];
+          if (list && visit.next < list->size()) {
+            reference = &(*list)[visit.next++];
+          } else {
+            ++visit.list;
+            visit.next = 0;
+          }
+        }
+        if (!reference) {
+          const Visit done = visit;
+          stack.pop_back();
+          state[done.index] = kDone;
+          valueSizes[done.index] = done.sum;
+          if (!stack.empty()) stack.back().sum = std::min(limit, stack.back().sum + done.sum);
+          continue;
+        }
+        const auto child = uidIndex(*reference);
+        if (!child || *child >= count || *child == 0) {
+          visit.sum = std::min(limit, visit.sum + 1);
+        } else if (state[*child] == kDone) {
+          visit.sum = std::min(limit, visit.sum + valueSizes[*child]);
+        } else if (state[*child] == kUnseen) {
+          open(static_cast<std::size_t>(*child));
+          if (state[*child] == kDone) stack.back().sum = std::min(limit, stack.back().sum + 1);
+        }
+      }
+    }
+  }
+
+  static void addClass(std::vector<std::string>& classes, std::string_view name) {
+    if (std::find(classes.begin(), classes.end(), name) == classes.end()) {
+      classes.emplace_back(name);
+    }
+  }
+
+  bool decode(const Value& reference, const ClassSet& allowed, KeyedUnarchiver& coder,
+              Decoded& out) {
+    out = Decoded();
+    if (error) return false;
     const auto index = uidIndex(reference);
     if (!index || *index >= objects->size()) {
       fail("The archive holds a reference to no object.");
-      return std::nullopt;
+      return false;
     }
-    if (*index == 0) return std::nullopt;
+    if (*index == 0) return true;
+    if (auto& kept = decoded[*index]) {
+      for (const std::string& name : kept->classes) {
+        if (!allows(allowed, name)) return false;
+      }
+      if (!charge(kept->size)) return false;
+      const bool isValue = kept->object && std::holds_alternative<Value>(*kept->object);
+      std::uint32_t& left = referencesLeft[*index];
+      if (left > 0) --left;
+      if (left == 0 && isValue) {
+        out = std::move(*kept);
+        kept.reset();
+      } else {
+        out = *kept;
+      }
+      return true;
+    }
     if (inProgress[*index] || depth >= kMaxDepth) {
       fail("The archive's objects refer to each other in a loop or nest too deeply.");
-      return std::nullopt;
+      return false;
     }
+    // Decoding it charges at least its value size: what would go past the budget fails now.
+    if (valueSizes[*index] > budget) return charge(valueSizes[*index]);
+    if (!charge(1)) return false;
     inProgress[*index] = true;
     ++depth;
-    auto object = decodeAt((*objects)[*index], allowed, coder);
+    const bool decodedOne = decodeAt((*objects)[*index], allowed, coder, out);
     --depth;
     inProgress[*index] = false;
-    if (error) return std::nullopt;
-    return object;
+    if (!decodedOne || error) return false;
+    // Kept for the references still to come; a value's copy counts as the objects it holds.
+    std::uint32_t& left = referencesLeft[*index];
+    if (left > 0) --left;
+    const bool isValue = out.object && std::holds_alternative<Value>(*out.object);
+    if (!isValue || left > 0) {
+      if (isValue && !charge(out.size)) return false;
+      decoded[*index] = std::make_unique<Decoded>(out);
+    }
+    return true;
   }
 
-  std::optional<ArchivedObject> decodeAt(const Value& stored, const ClassSet& allowed,
-                                         KeyedUnarchiver& coder) {
+  bool decodeAt(const Value& stored, const ClassSet& allowed, KeyedUnarchiver& coder,
+                Decoded& out) {
     const Dictionary* fields = stored.asDictionary();
     if (!fields) {
       if (stored.isArray() || stored.isDate()) {
         fail("The archive holds an object without a class.");
-        return std::nullopt;
+        return false;
       }
-      if (!allows(allowed, classNameOf(stored))) return std::nullopt;
-      return ArchivedObject(stored);
+      const char* name = classNameOf(stored);
+      if (!allows(allowed, name)) return false;
+      out.classes.emplace_back(name);
+      out.object = ArchivedObject(stored);
+      return true;
     }
     const std::string* name = className(*fields);
-    if (!name) return std::nullopt;
+    if (!name) return false;
     if (const auto mapped = classNames.find(*name); mapped != classNames.end()) {
       name = &mapped->second;
     }
-    if (!allows(allowed, *name)) return std::nullopt;
+    if (!allows(allowed, *name)) return false;
+    out.classes.push_back(*name);
     const std::string_view kind = immutableClassName(*name);
-    if (kind == kNullClassName) return ArchivedObject(Value(nullptr));
+    if (kind == kNullClassName) {
+      out.object = ArchivedObject(Value(nullptr));
+      return true;
+    }
     if (kind == kDateClassName) {
       const Value& time = (*fields)["NS.time"];
       if (!time.isNumber()) {
         fail("The archive holds a date without a time.");
-        return std::nullopt;
+        return false;
       }
-      return ArchivedObject(Value(Date::fromTimeIntervalSinceReferenceDate(time.doubleValue())));
+      out.object =
+          ArchivedObject(Value(Date::fromTimeIntervalSinceReferenceDate(time.doubleValue())));
+      return true;
     }
-    if (kind == kArrayClassName) return decodeArray(*fields, allowed, coder);
-    if (kind == kDictionaryClassName) return decodeDictionary(*fields, allowed, coder);
-    return decodeRecord(*name, *fields, coder);
+    if (kind == kArrayClassName) return decodeArray(*fields, allowed, coder, out);
+    if (kind == kDictionaryClassName) return decodeDictionary(*fields, allowed, coder, out);
+    return decodeRecord(*name, *fields, coder, out);
   }
 
   const std::string* className(const Dictionary& fields) {
@@ -362,58 +545,62 @@ struct KeyedUnarchiver::Impl {
     return array;
   }
 
-  // Only values go into a value collection; a record inside one cannot be held.
+  // Only values go into a value collection; a record inside one cannot be held. The element's
+  // size and classes are added to the collection's.
   std::optional<Value> decodeElement(const Value& reference, const ClassSet& allowed,
-                                     KeyedUnarchiver& coder) {
-    auto element = decode(reference, allowed, coder);
-    if (!element) {
-      if (!error) return Value(nullptr);
-      return std::nullopt;
-    }
-    if (const Value* value = std::get_if<Value>(&*element)) return *value;
+                                     KeyedUnarchiver& coder, Decoded& collection) {
+    Decoded element;
+    if (!decode(reference, allowed, coder, element)) return std::nullopt;
+    collection.size += element.size;
+    for (const std::string& name : element.classes) addClass(collection.classes, name);
+    if (!element.object) return Value(nullptr);
+    if (Value* value = std::get_if<Value>(&*element.object)) return std::move(*value);
     fail("The archive holds a record inside a collection, which this reader cannot hold.");
     return std::nullopt;
   }
 
-  std::optional<ArchivedObject> decodeArray(const Dictionary& fields, const ClassSet& allowed,
-                                            KeyedUnarchiver& coder) {
+  bool decodeArray(const Dictionary& fields, const ClassSet& allowed, KeyedUnarchiver& coder,
+                   Decoded& out) {
     const Array* elements = references(fields, "NS.objects");
-    if (!elements) return std::nullopt;
+    if (!elements) return false;
     Array array;
+    array.reserve(elements->size());
     for (const Value& reference : *elements) {
-      auto element = decodeElement(reference, allowed, coder);
-      if (!element) return std::nullopt;
+      auto element = decodeElement(reference, allowed, coder, out);
+      if (!element) return false;
       array.push_back(std::move(*element));
     }
-    return ArchivedObject(Value(std::move(array)));
+    out.object = ArchivedObject(Value(std::move(array)));
+    return true;
   }
 
-  std::optional<ArchivedObject> decodeDictionary(const Dictionary& fields, const ClassSet& allowed,
-                                                 KeyedUnarchiver& coder) {
+  bool decodeDictionary(const Dictionary& fields, const ClassSet& allowed, KeyedUnarchiver& coder,
+                        Decoded& out) {
     const Array* keys = references(fields, "NS.keys");
     const Array* values = keys ? references(fields, "NS.objects") : nullptr;
-    if (!values) return std::nullopt;
+    if (!values) return false;
     if (keys->size() != values->size()) {
       fail("The archive holds a dictionary whose keys and values do not pair up.");
-      return std::nullopt;
+      return false;
     }
     Dictionary dictionary;
     for (std::size_t i = 0; i < keys->size(); ++i) {
-      auto key = decodeElement((*keys)[i], allowed, coder);
-      if (!key) return std::nullopt;
+      auto key = decodeElement((*keys)[i], allowed, coder, out);
+      if (!key) return false;
       if (!key->isString()) {
         fail("The archive holds a dictionary key that is not a string.");
-        return std::nullopt;
+        return false;
       }
-      auto value = decodeElement((*values)[i], allowed, coder);
-      if (!value) return std::nullopt;
+      auto value = decodeElement((*values)[i], allowed, coder, out);
+      if (!value) return false;
       dictionary.set(*key->asString(), std::move(*value));
     }
-    return ArchivedObject(Value(std::move(dictionary)));
+    out.object = ArchivedObject(Value(std::move(dictionary)));
+    return true;
   }
 
-  std::optional<ArchivedObject> decodeRecord(const std::string& name, const Dictionary& fields,
-                                             KeyedUnarchiver& coder) {
+  bool decodeRecord(const std::string& name, const Dictionary& fields, KeyedUnarchiver& coder,
+                    Decoded& out) {
     const Class* registered = ObjectRuntime::classNamed(name);
     auto initWithCoder =
         registered && registered->conformsToProtocol(kSecureCodingProtocolName)
@@ -421,13 +608,15 @@ struct KeyedUnarchiver::Impl {
             : nullptr;
     if (!initWithCoder) {
       fail("The archive holds an object of class '" + name + "', which cannot be decoded.");
-      return std::nullopt;
+      return false;
     }
     records.push_back(&fields);
     SecureCodingPtr record = initWithCoder(coder);
     records.pop_back();
-    if (error || !record) return std::nullopt;
-    return ArchivedObject(std::move(record));
+    if (error) return false;
+    // A decoder that yields none makes the reference nil.
+    if (record) out.object = ArchivedObject(std::move(record));
+    return true;
   }
 
   const Value* field(std::string_view key) const {
@@ -468,9 +657,14 @@ std::optional<ArchivedObject> KeyedUnarchiver::unarchivedObject(const ClassSet& 
   }
   impl.objects = objects->asArray();
   impl.inProgress.assign(impl.objects->size(), false);
-  auto object = impl.decode(*root, allowedClasses, coder);
-  if (impl.error) return report(impl.error);
-  return object;
+  impl.decoded.resize(impl.objects->size());
+  impl.countReferences(*root);
+  impl.measureValues();
+  Impl::Decoded object;
+  if (!impl.decode(*root, allowedClasses, coder, object) || impl.error) {
+    return report(impl.error);
+  }
+  return std::move(object.object);
 }
 
 bool KeyedUnarchiver::containsValueForKey(std::string_view key) const {
@@ -481,7 +675,9 @@ std::optional<ArchivedObject> KeyedUnarchiver::decodeObject(std::string_view key
                                                             const ClassSet& allowedClasses) {
   const Value* reference = impl_.field(key);
   if (!reference) return std::nullopt;
-  return impl_.decode(*reference, allowedClasses, *this);
+  Impl::Decoded object;
+  if (!impl_.decode(*reference, allowedClasses, *this, object)) return std::nullopt;
+  return std::move(object.object);
 }
 
 std::optional<std::string> KeyedUnarchiver::decodeString(std::string_view key) {

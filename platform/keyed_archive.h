@@ -34,6 +34,13 @@ inline constexpr const char* kNullClassName = "NSNull";
 // The protocol a registered record class adopts to be archived.
 inline constexpr const char* kSecureCodingProtocolName = "NSSecureCoding";
 
+// The most objects one archive decodes to: every value, record and nil made, where each copy
+// of a shared value counts again with all it holds (values have no references, so a value
+// referred to from two places is two values). Far above what this program archives (a few
+// dozen objects), and low enough that an archive whose shared references double at every
+// level is refused within milliseconds instead of growing as 2^levels.
+inline constexpr std::uint64_t kMaxArchiveObjects = std::uint64_t{1} << 18;
+
 // Errors of archiving, in the domain "NSCocoaErrorDomain".
 inline constexpr std::int64_t kCoderReadCorruptError = 4864;   // not an archive, or a class refused
 inline constexpr std::int64_t kCoderInvalidValueError = 4866;  // an object that cannot be archived
@@ -105,6 +112,11 @@ class KeyedUnarchiver {
   // class by its registered name, a value by the class names above). Empty data, data that
   // is not a keyed archive and a refused class fail with kCoderReadCorruptError; a nil root
   // gives none without an error.
+  // Each archived object is decoded once, as the platform's unarchiver does: every reference
+  // to a record gives the same record (its initWithCoder runs once), and every reference to a
+  // value an equal copy, checked again against the classes allowed where it is referred to.
+  // Objects that refer to themselves (a cycle), nest deeper than 256, or decode to more than
+  // kMaxArchiveObjects fail with kCoderReadCorruptError.
   static std::optional<ArchivedObject>
   unarchivedObject(const ClassSet& allowedClasses, const Data& data, ErrorPtr* error = nullptr);
   // The same, reading an object whose archived class name is in the map as the class it

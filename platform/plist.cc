@@ -4,9 +4,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
+#include <vector>
 
+#include "platform/binary_plist.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -52,7 +56,10 @@ Value integerValue(std::uint64_t bits, bool negative) {
   return Value(bits);
 }
 
-std::optional<Value> toValue(plist_t node) {
+// Converts the library's tree, which scanXMLNesting has bounded to kMaxNestingDepth + 2
+// levels (an empty innermost container is never open, nor an empty top one); containers
+// past kMaxNestingDepth are refused here, so the recursion stays bounded as well.
+std::optional<Value> toValue(plist_t node, std::size_t depth, std::string& problem) {
   switch (plist_get_node_type(node)) {
   case PLIST_BOOLEAN: {
     std::uint8_t value = 0;
@@ -69,11 +76,16 @@ std::optional<Value> toValue(plist_t node) {
     plist_get_real_val(node, &value);
     return Value(value);
   }
-  case PLIST_STRING:
-  case PLIST_KEY: {
+  case PLIST_STRING: {
     std::uint64_t length = 0;
     const char* text = plist_get_string_ptr(node, &length);
-    return Value(std::string(text ? text : "", text ? length : 0));
+    if (!text) return Value(std::string());
+    // The XML is checked for NUL bytes and the library refuses "&#0;"; this is the last word.
+    if (std::memchr(text, 0, length)) {
+      problem = "A string holds NUL.";
+      return std::nullopt;
+    }
+    return Value(std::string(text, length));
   }
   case PLIST_DATA: {
     std::uint64_t length = 0;
@@ -84,7 +96,7 @@ std::optional<Value> toValue(plist_t node) {
     // Whole seconds carry the sign; the microseconds are a magnitude.
     std::int32_t seconds = 0, microseconds = 0;
     plist_get_date_val(node, &seconds, &microseconds);
-    const double fraction = std::abs(microseconds) / 1e6;
+    const double fraction = std::abs(static_cast<std::int64_t>(microseconds)) / 1e6;
     const double interval = seconds < 0 ? seconds - fraction : seconds + fraction;
     return Value(Date::fromTimeIntervalSinceReferenceDate(interval));
   }
@@ -94,6 +106,10 @@ std::optional<Value> toValue(plist_t node) {
     return Value(Dictionary{{kUIDKey, integerValue(value, false)}});
   }
   case PLIST_ARRAY: {
+    if (depth >= kMaxNestingDepth) {
+      problem = "Arrays and dictionaries nest too deeply.";
+      return std::nullopt;
+    }
     Array array;
     array.reserve(plist_array_get_size(node));
     plist_array_iter iterator = nullptr;
@@ -103,32 +119,236 @@ std::optional<Value> toValue(plist_t node) {
       plist_t item = nullptr;
       plist_array_next_item(node, iterator, &item);
       if (!item) break;
-      auto value = toValue(item);
+      auto value = toValue(item, depth + 1, problem);
       if (!value) return std::nullopt;
       array.push_back(std::move(*value));
     }
     return Value(std::move(array));
   }
   case PLIST_DICT: {
+    if (depth >= kMaxNestingDepth) {
+      problem = "Arrays and dictionaries nest too deeply.";
+      return std::nullopt;
+    }
     Dictionary dictionary;
     plist_dict_iter iterator = nullptr;
     plist_dict_new_iter(node, &iterator);
     std::unique_ptr<void, FreeDeleter> iteratorOwner(iterator);
     for (;;) {
+      // The XML reader makes every key from a C string, so the library's key accessor (which
+      // asserts that the length is the C string's) holds.
       char* key = nullptr;
       plist_t item = nullptr;
       plist_dict_next_item(node, iterator, &key, &item);
       std::unique_ptr<char, FreeDeleter> keyOwner(key);
       if (!item) break;
-      auto value = toValue(item);
+      auto value = toValue(item, depth + 1, problem);
       if (!value) return std::nullopt;
       dictionary.set(key ? key : "", std::move(*value));
     }
     return Value(std::move(dictionary));
   }
   default:
+    problem = "Unknown kind of property list object.";
     return std::nullopt;
   }
+}
+
+// --- Bounding the XML reader -------------------------------------------------------
+
+// The library's XML reader (libplist 2.2, xplist.c) builds its tree without recursing, but
+// freeing the tree recurses once per level. So before it runs, scanXMLNesting walks the
+// document the way that reader tokenizes it (the helpers below are its find_char, find_str
+// and find_next, and the loop its node_from_xml) and counts the arrays and dictionaries it
+// would hold open. The walk may stop early only where the reader stops too: the top object
+// done, or a document the reader refuses (that one is refused here as well).
+enum class XMLScan { Fits, TooDeep, Refused };
+
+struct XMLCursor {
+  const char* pos;
+  const char* end;
+
+  std::size_t left() const { return static_cast<std::size_t>(end - pos); }
+  bool startsWith(std::string_view text) const {
+    return left() >= text.size() && std::memcmp(pos, text.data(), text.size()) == 0;
+  }
+  void skipSpace() {
+    while (pos < end && (*pos == ' ' || *pos == '\t' || *pos == '\r' || *pos == '\n')) ++pos;
+  }
+  void findChar(char c) {
+    while (pos < end && *pos != c) ++pos;
+  }
+  // Stops on the text, or where fewer than text.size() + 1 characters are left.
+  void findText(std::string_view text, bool skipQuotes) {
+    while (left() > text.size()) {
+      if (std::memcmp(pos, text.data(), text.size()) == 0) break;
+      if (skipQuotes && *pos == '"') {
+        ++pos;
+        findChar('"');
+        if (pos >= end) return;
+      }
+      ++pos;
+    }
+  }
+  void findNext(std::string_view chars, bool skipQuotes) {
+    while (pos < end) {
+      if (skipQuotes && *pos == '"') {
+        ++pos;
+        findChar('"');
+        if (pos >= end) return;
+      }
+      if (chars.find(*pos) != std::string_view::npos) return;
+      ++pos;
+    }
+  }
+};
+
+// The reader's get_text_parts: the text of a scalar element up to its closing tag, through
+// comments and CDATA sections.
+bool skipElementText(XMLCursor& c, std::string_view tag) {
+  for (;;) {
+    c.findChar('<');
+    if (c.pos >= c.end) return false;
+    ++c.pos;
+    if (c.pos >= c.end) return false;
+    if (*c.pos == '/') break;
+    if (*c.pos != '!') return false;
+    ++c.pos;
+    if (c.left() <= 1) return false;
+    if (c.pos[0] == '-' && c.pos[1] == '-') {
+      c.pos += 2;
+      c.findText("-->", false);
+      if (!c.startsWith("-->")) return false;
+      c.pos += 3;
+    } else if (c.pos[0] == '[') {
+      ++c.pos;
+      if (c.left() <= 8 || !c.startsWith("CDATA[")) return false;
+      c.pos += 6;
+      c.findText("]]>", false);
+      if (!c.startsWith("]]>")) return false;
+      c.pos += 3;
+    } else {
+      return false;
+    }
+  }
+  ++c.pos;
+  if (c.left() <= tag.size() || !c.startsWith(tag)) return false;
+  c.pos += tag.size();
+  c.skipSpace();
+  if (c.pos >= c.end || *c.pos != '>') return false;
+  ++c.pos;
+  return true;
+}
+
+XMLScan scanXMLNesting(const char* begin, const char* end, std::size_t limit) {
+  static constexpr std::string_view kScalarTags[] = {"integer", "real", "true", "false",
+                                                     "string",  "key",  "data", "date"};
+  XMLCursor c{begin, end};
+  std::vector<char> path;  // open elements: 'p' plist, 'd' dict, 'a' array
+  std::size_t open = 0;    // arrays and dictionaries among them
+  bool haveTop = false;    // the reader has its top object
+  bool topOnPath = false;  // and it is an open container (an empty one is not)
+  bool hasContent = false;
+  while (c.pos < c.end) {
+    c.skipSpace();
+    if (c.pos >= c.end) break;
+    if (*c.pos != '<') return XMLScan::Refused;
+    ++c.pos;
+    if (c.pos >= c.end) return XMLScan::Refused;
+    if (*c.pos == '?') {
+      c.findText("?>", true);
+      if (!c.startsWith("?>")) return XMLScan::Refused;
+      c.pos += 2;
+      continue;
+    }
+    if (*c.pos == '!') {
+      if (c.left() > 3 && c.startsWith("!--")) {
+        c.pos += 3;
+        c.findText("-->", false);
+        if (!c.startsWith("-->")) return XMLScan::Refused;
+        c.pos += 3;
+      } else if (c.left() > 8 && c.startsWith("!DOCTYPE")) {
+        bool embedded = false;
+        c.pos += 8;
+        while (c.pos < c.end) {
+          c.findNext(" \t\r\n[>", true);
+          if (c.pos >= c.end) return XMLScan::Refused;
+          if (*c.pos == '[') {
+            embedded = true;
+            break;
+          }
+          if (*c.pos == '>') {
+            ++c.pos;
+            break;
+          }
+          c.skipSpace();
+        }
+        if (embedded) {
+          c.findText("]>", true);
+          if (!c.startsWith("]>")) return XMLScan::Refused;
+          c.pos += 2;
+        }
+      } else {
+        return XMLScan::Refused;
+      }
+      continue;
+    }
+    const char* const nameStart = c.pos;
+    c.findNext(" \r\n\t<>", false);
+    if (c.pos >= c.end) return XMLScan::Refused;
+    std::string_view tag(nameStart, static_cast<std::size_t>(c.pos - nameStart));
+    const std::size_t tagLength = tag.size();
+    if (*c.pos != '>') c.findNext("<>", true);
+    if (c.pos >= c.end || *c.pos != '>') return XMLScan::Refused;
+    bool empty = false;
+    if (c.pos[-1] == '/') {
+      const auto slash = static_cast<std::size_t>(c.pos - nameStart - 1);
+      if (slash < tag.size()) tag = tag.substr(0, slash);
+      empty = true;
+    }
+    ++c.pos;
+
+    if (tag == "plist") {
+      hasContent = false;
+      if (path.empty() && haveTop) return XMLScan::Fits;  // a second document: ignored
+      if (empty) return XMLScan::Refused;
+      path.push_back('p');
+      continue;
+    }
+    if (tag == "/plist") {
+      if (!hasContent || path.empty() || path.back() != 'p') return XMLScan::Refused;
+      path.pop_back();
+      continue;
+    }
+    hasContent = true;
+    const bool container = tag == "dict" || tag == "array";
+    bool scalar = false;
+    for (std::string_view name : kScalarTags) scalar = scalar || tag == name;
+    if (scalar && !empty && !skipElementText(c, std::string_view(nameStart, tagLength))) {
+      return XMLScan::Refused;
+    }
+    if (container || scalar) {
+      if (!haveTop) {
+        haveTop = true;
+        if (!container) return XMLScan::Fits;  // a scalar document ends with its value
+        topOnPath = !empty;
+      }
+      if (container && !empty) {
+        path.push_back(tag == "dict" ? 'd' : 'a');
+        if (++open > limit) return XMLScan::TooDeep;
+      }
+      continue;
+    }
+    if (tag.empty() || tag[0] != '/' || path.empty()) return XMLScan::Refused;
+    const std::string_view closing = tag.substr(1);
+    const char expected = closing == "dict" ? 'd' : closing == "array" ? 'a' : 0;
+    if (!expected || path.back() != expected) return XMLScan::Refused;
+    path.pop_back();
+    --open;
+    // The top container closed: the reader is done.
+    if (open == 0 && topOnPath) return XMLScan::Fits;
+  }
+  return XMLScan::Fits;
 }
 
 // --- Writing ------------------------------------------------------------------
@@ -160,7 +380,10 @@ const char* unwritableTextProblem(const std::string& text) {
   return nullptr;
 }
 
-Node toNode(const Value& value, std::string& problem) {
+// Containers nest at most as deep as a reader accepts, which also bounds the library's
+// recursive writer.
+Node toNode(const Value& value, std::string& problem, std::size_t depth = 0) {
+  constexpr const char* kTooDeep = "Arrays and dictionaries nest too deeply for a property list.";
   switch (value.type()) {
   case Value::Type::Null:
     problem = "Property lists cannot hold null.";
@@ -210,9 +433,13 @@ Node toNode(const Value& value, std::string& problem) {
         plist_new_date(static_cast<std::int32_t>(whole), static_cast<std::int32_t>(microseconds)));
   }
   case Value::Type::Array: {
+    if (depth >= kMaxNestingDepth) {
+      problem = kTooDeep;
+      return nullptr;
+    }
     Node array(plist_new_array());
     for (const Value& item : *value.asArray()) {
-      Node child = toNode(item, problem);
+      Node child = toNode(item, problem, depth + 1);
       if (!child) return nullptr;
       plist_array_append_item(array.get(), child.release());
     }
@@ -221,13 +448,17 @@ Node toNode(const Value& value, std::string& problem) {
   case Value::Type::Dictionary: {
     const Dictionary& dictionary = *value.asDictionary();
     if (auto uid = uidReference(dictionary)) return Node(plist_new_uid(*uid));
+    if (depth >= kMaxNestingDepth) {
+      problem = kTooDeep;
+      return nullptr;
+    }
     Node node(plist_new_dict());
     for (const auto& [key, item] : dictionary) {
       if (const char* why = unwritableTextProblem(key)) {
         problem = std::string("Property list keys ") + why + ".";
         return nullptr;
       }
-      Node child = toNode(item, problem);
+      Node child = toNode(item, problem, depth + 1);
       if (!child) return nullptr;
       plist_dict_set_item(node.get(), key.c_str(), child.release());
     }
@@ -264,20 +495,48 @@ std::optional<Value> parse(const Data& data, ErrorPtr* error) {
     reportCorrupt(error, "Too large for a property list.");
     return std::nullopt;
   }
+  // Binary lists are read by our own bounded reader, never by the library's.
+  if (isBinaryPropertyList(data.bytes(), data.size())) {
+    std::string problem;
+    auto value = readBinaryPropertyList(data.bytes(), data.size(), &problem);
+    if (!value) reportCorrupt(error, problem);
+    return value;
+  }
+  const char* const text = reinterpret_cast<const char*>(data.bytes());
+  // As the library's own format detection: fewer than 8 bytes are no property list.
+  if (data.size() < 8) {
+    reportCorrupt(error, "Not an XML or binary property list.");
+    return std::nullopt;
+  }
+  // XML has no NUL character; the library would cut text short at one.
+  if (std::memchr(text, 0, data.size())) {
+    reportCorrupt(error, "The XML holds a NUL character.");
+    return std::nullopt;
+  }
+  switch (scanXMLNesting(text, text + data.size(), kMaxNestingDepth)) {
+  case XMLScan::Fits:
+    break;
+  case XMLScan::TooDeep:
+    reportCorrupt(error, "Arrays and dictionaries nest too deeply.");
+    return std::nullopt;
+  case XMLScan::Refused:
+    reportCorrupt(error, "Not an XML or binary property list.");
+    return std::nullopt;
+  }
   plist_t root = nullptr;
-  if (!data.empty()) {
+  {
     // The library reads XML reals with the C library, which follows the process locale.
     const CLocaleScope cLocale;
-    plist_from_memory(reinterpret_cast<const char*>(data.bytes()),
-                      static_cast<std::uint32_t>(data.size()), &root);
+    plist_from_xml(text, static_cast<std::uint32_t>(data.size()), &root);
   }
   const Node owner(root);
   if (!root) {
     reportCorrupt(error, "Not an XML or binary property list.");
     return std::nullopt;
   }
-  auto value = toValue(root);
-  if (!value) reportCorrupt(error, "Unknown kind of property list object.");
+  std::string problem;
+  auto value = toValue(root, 0, problem);
+  if (!value) reportCorrupt(error, problem);
   return value;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/data.h"
 #include "platform/error.h"
+#include "platform/json.h"
 #include "platform/value.h"
 
 namespace platform::plist {
@@ -30,6 +31,35 @@ inline constexpr std::int64_t kFileReadNoSuchFileError = 260;
 // binary format and whole seconds in XML, and must lie within about 68 years of
 // 2001-01-01 (write fails otherwise); strings and keys must be UTF-8 without NUL; null
 // cannot be stored anywhere. A value that cannot be written fails with kWriteInvalidError.
+
+// Reading trusts nothing in the data. Binary lists ("bplist00") are read by a bounded reader of
+// our own (platform/binary_plist.h says what it reads); XML by the library, after a scan that
+// keeps it from nesting deeper than the limit below. Refused, as kReadCorruptError:
+//   - a string or key holding NUL (XML holding a NUL byte, too), and in a binary list UTF-16
+//     text with an unpaired surrogate, which has no UTF-8 form. Eight-bit text that is not
+//     well-formed UTF-8 (XML text, binary ASCII strings) is passed on byte for byte, as it
+//     always was: settings files from older writers hold such text, and their readers drop
+//     what the writer (which refuses it) could not save again;
+//   - arrays and dictionaries nested deeper than kMaxNestingDepth;
+//   - in a binary list, an object table that does not hold together: a reference to no
+//     object, an offset outside the objects, a count larger than the bytes could hold, a
+//     container that holds itself (a cycle), null or fill objects, a UID above 2^32-1, a date
+//     that is not finite, and shared objects that would expand past the budget below;
+//   - data larger than 4 GiB.
+// A set in a binary list reads as an array.
+//
+// Arrays and dictionaries nest at most this deep (the top-level container is depth 1), the
+// same limit as the JSON reader's; write refuses deeper values with kWriteInvalidError.
+inline constexpr std::size_t kMaxNestingDepth = json::kMaxNestingDepth;
+// A binary list may refer to one object from many places (writers share equal strings and
+// numbers, some whole containers); each reference reads as its own copy. The values read may
+// take at most kExpansionFactor times the size of the data, or kMinExpansionBudget for
+// smaller data, counted as the bytes of every string, key and data plus sizeof(Value) (and
+// sizeof(Dictionary::Entry) for a dictionary entry) per element. A list without shared
+// containers stays far below; one whose shared containers double at every level is refused
+// after at most that much work.
+inline constexpr std::uint64_t kExpansionFactor = 64;
+inline constexpr std::uint64_t kMinExpansionBudget = std::uint64_t{32} << 20;
 
 // Detects XML or binary. Anything else is kReadCorruptError.
 std::optional<Value> parse(const Data& data, ErrorPtr* error = nullptr);

@@ -61,6 +61,8 @@ const char* descriptionFor(std::int64_t code) {
     return "bad server response";
   case URLErrorCannotDecodeRawData:
     return "cannot decode raw data";
+  case URLErrorDataLengthExceedsMaximum:
+    return "resource exceeds maximum size";
   case URLErrorSecureConnectionFailed:
     return "An SSL error has occurred and a secure connection to the server cannot be made.";
   default:
@@ -249,6 +251,11 @@ class URLSessionWorker : public std::enable_shared_from_this<URLSessionWorker> {
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     Data body;
+    // The session's cap on a body, as received and once inflated.
+    std::size_t bodyLimit = 0;
+    bool bodyStarted = false;  // of the latest response
+    // The body went past bodyLimit; curl stops the transfer when told so.
+    bool bodyTooLong = false;
     std::vector<std::string> headerLines;  // of the latest response only
     curl_off_t downloaded = 0;
     curl_off_t uploaded = 0;
@@ -425,6 +432,7 @@ void URLSessionWorker::handle(Command& command) {
                        : transfer->request.timeoutInterval);
     transfer->resourceDeadline =
         SteadyClock::now() + toDuration(configuration.timeoutIntervalForResource);
+    transfer->bodyLimit = configuration.maximumResponseBodyLength;
     transfer->task = std::move(task);
     const auto identifier = command.identifier;
     const auto [it, inserted] = transfers_.emplace(identifier, std::move(transfer));
@@ -463,6 +471,8 @@ std::optional<std::int64_t> URLSessionWorker::launch(Transfer& transfer) {
   if (easy == nullptr) return URLErrorUnknown;
   transfer.easy = easy;
   transfer.body = Data();
+  transfer.bodyStarted = false;
+  transfer.bodyTooLong = false;
   transfer.headerLines.clear();
   transfer.downloaded = 0;
   transfer.uploaded = 0;
@@ -548,9 +558,30 @@ void URLSessionWorker::detachEasy(Transfer& transfer) {
 
 size_t URLSessionWorker::onBody(char* bytes, size_t size, size_t count, void* context) {
   auto& transfer = *static_cast<Transfer*>(context);
-  transfer.body.append(bytes, size * count);
+  const std::size_t length = size * count;
   transfer.lastActivity = SteadyClock::now();
-  return size * count;
+  // A body announced as too long is refused before any of it is kept; one without a length
+  // is counted as it comes.
+  curl_off_t announced = -1;
+  if (!transfer.bodyStarted) {
+    transfer.bodyStarted = true;
+    curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  }
+  const std::size_t limit = transfer.bodyLimit;
+  if ((announced >= 0 && static_cast<std::uint64_t>(announced) > limit) ||
+      length > limit - transfer.body.size()) {
+    transfer.bodyTooLong = true;
+    transfer.body = Data();
+    return CURL_WRITEFUNC_ERROR;
+  }
+  // Grows like a vector, but the capacity stops at the limit rather than doubling past it.
+  auto& bytesSoFar = transfer.body.vector();
+  const std::size_t needed = bytesSoFar.size() + length;
+  if (needed > bytesSoFar.capacity()) {
+    bytesSoFar.reserve(std::max(needed, std::min(bytesSoFar.capacity() * 2, limit)));
+  }
+  transfer.body.append(bytes, length);
+  return length;
 }
 
 size_t URLSessionWorker::onHeader(char* bytes, size_t size, size_t count, void* context) {
@@ -579,6 +610,10 @@ int URLSessionWorker::onProgress(void* context, curl_off_t, curl_off_t downloade
 
 void URLSessionWorker::onDone(Transfers::iterator it, CURLcode result) {
   Transfer& transfer = *it->second;
+  if (transfer.bodyTooLong) {
+    fail(it, URLErrorDataLengthExceedsMaximum);
+    return;
+  }
   if (result != CURLE_OK) {
     fail(it, codeForCurlResult(result));
     return;
@@ -647,9 +682,12 @@ void URLSessionWorker::deliver(Transfers::iterator it, HTTPURLResponse response,
   Transfer& transfer = *it->second;
   const auto encoding = response.valueForHeaderField("Content-Encoding");
   if (encoding && equalsIgnoringCase(trim(*encoding), "gzip") && !body.empty()) {
-    auto inflated = gzip::decompress(body);
+    gzip::StreamError error;
+    auto inflated = gzip::inflate(body.vector(), gzip::Header::Gzip, gzip::Members::All,
+                                  gzip::OutputSteps(), &error, transfer.bodyLimit);
     if (!inflated) {
-      fail(it, URLErrorCannotDecodeRawData);
+      fail(it, error.outputLimitExceeded ? URLErrorDataLengthExceedsMaximum
+                                         : URLErrorCannotDecodeRawData);
       return;
     }
     body = std::move(*inflated);

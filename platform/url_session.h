@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -35,6 +36,7 @@ enum URLErrorCode : std::int64_t {
   URLErrorHTTPTooManyRedirects = -1007,
   URLErrorBadServerResponse = -1011,
   URLErrorCannotDecodeRawData = -1015,
+  URLErrorDataLengthExceedsMaximum = -1103,
   URLErrorSecureConnectionFailed = -1200,
 };
 
@@ -91,6 +93,15 @@ struct URLSessionConfiguration {
   double timeoutIntervalForResource = 7 * 24 * 3600;
   // Sent with every request unless the request sets the same field.
   HTTPHeaderFields httpAdditionalHeaders;
+
+  // Well above any response this program reads whole, low enough that a hostile server
+  // cannot fill memory.
+  static constexpr std::size_t kDefaultMaximumResponseBodyLength = std::size_t{64} << 20;
+  // Most bytes a task takes for one response body, both as received and, for a gzip body,
+  // once inflated. A longer body (by its Content-Length, or counted as it arrives) fails the
+  // task with URLErrorDataLengthExceedsMaximum, stops the transfer and frees what it held.
+  // While a gzip body inflates, a task holds up to twice this.
+  std::size_t maximumResponseBodyLength = kDefaultMaximumResponseBodyLength;
 };
 
 class URLSession;

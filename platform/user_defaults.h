@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/value.h"
 
@@ -42,10 +43,17 @@ class UserDefaults {
   std::optional<Array> arrayForKey(std::string_view key) const;
   std::optional<Dictionary> dictionaryForKey(std::string_view key) const;
 
-  // Each change is written to the file before the call returns. None, or a null Value,
-  // removes the key. A key or value the property-list file cannot hold (a null inside an
-  // array or dictionary, a date out of the format's range, text with NUL or that is not
-  // UTF-8) throws platform::Exception "NSInvalidArgumentException" and changes nothing.
+  // Each change is written to the file before the call returns. The write holds the suite's
+  // lock (a file beside the settings file), reads the file again and applies only this
+  // store's own changes since its last write, so processes sharing a suite keep each other's
+  // settings. None, or a null Value, removes the key. A key or value the property-list file
+  // cannot hold (a null inside an array or dictionary, a date out of the format's range, text
+  // with NUL or that is not UTF-8) throws platform::Exception "NSInvalidArgumentException"
+  // and changes nothing.
+  //
+  // A settings file that is not a property list, or whose top level is not a dictionary, is
+  // set aside beside itself as "<name>.plist.damaged-<UTC time>" (logged), never replacing an
+  // earlier one, and the suite starts afresh.
   void setObject(std::string_view key, std::optional<Value> value);
   void setInteger(std::string_view key, std::int64_t value);
   void setBool(std::string_view key, bool value);
@@ -55,7 +63,8 @@ class UserDefaults {
 
   // Registered defaults overlaid with the stored values.
   Dictionary dictionaryRepresentation() const;
-  // Writes whatever an earlier failed write left unsaved; true when the file is current.
+  // Writes whatever an earlier failed write left unsaved and reads what other processes
+  // wrote since; true when nothing is left unsaved.
   bool synchronize();
   // Values answered for absent keys, for this process only (never written).
   void registerDefaults(const Dictionary& defaults);
@@ -70,24 +79,54 @@ class UserDefaults {
   UserDefaults(Key, std::string suiteName, std::filesystem::path filePath);
 
  private:
+  // What identifies one version of the file: atomic writes give each a new inode, and the
+  // size and times catch writers that rewrite in place.
+  struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modified = 0, changed = 0;  // nanoseconds since 1970
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+  };
+  struct StoredFile;
+  // A change not yet written; generation tells it from a later change of the same key.
+  struct PendingChange {
+    std::string key;
+    std::optional<Value> value;  // none removes
+    std::uint64_t generation = 0;
+  };
+
+  static FileStamp stampOf(const std::filesystem::path& path);
+  static StoredFile readStoredFile(const std::filesystem::path& path);
+
   const Value* lookUp(std::string_view key) const;  // with mutex_ held
   void loadIfNeeded() const;                        // with mutex_ held
+  void reloadIfChanged() const;                     // with mutex_ held
+  StoredFile setAsideIfStillDamaged() const;        // takes the suite's lock
+  void applyPending(Dictionary& values) const;      // with mutex_ held
   void change(std::string_view key, std::optional<Value> value);
   bool persist();
+  // With the suite's lock: the file as read again with the changes applied, as written.
+  bool writeChanges(const std::vector<PendingChange>& changes, Dictionary* written,
+                    FileStamp* stamp, std::string* note, std::string* problem);
+  bool setAside(std::string* note, std::string* problem) const;  // with the suite's lock held
+  std::filesystem::path lockPath() const;
 
   const std::string suiteName_;
   const std::filesystem::path filePath_;
 
   mutable std::mutex mutex_;
   mutable bool loaded_ = false;
+  // The file as last read or written, with pending_ applied.
   mutable Dictionary values_;
+  mutable FileStamp stamp_;  // of the file values_ came from
   Dictionary registered_;
+  std::vector<PendingChange> pending_;
   std::uint64_t generation_ = 0;  // counts changes
 
-  // Held while writing the file, so that readers never wait for the disk and writers
-  // that queue up behind one write find their change already saved.
+  // Held while writing the file, so that readers never wait for the disk and writers that
+  // queue up behind one write find their change already saved. Whoever holds the suite's
+  // lock never waits for mutex_, so a reader may take the lock with mutex_ held.
   std::mutex writeMutex_;
-  std::uint64_t writtenGeneration_ = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,9 @@
 #include <sys/mman.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "foundation/ZULGzip.h"
@@ -37,6 +40,35 @@ Data zlibStream(std::string_view text) {
   compress(out.data(), &length, reinterpret_cast<const Bytef*>(text.data()),
            static_cast<uLong>(text.size()));
   out.resize(length);
+  return Data(std::move(out));
+}
+
+// One gzip member of count zero bytes, deflated a mebibyte at a time so the zeros are never
+// held whole.
+Data gzippedZeros(std::size_t count) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
+                         Z_DEFAULT_STRATEGY),
+            Z_OK);
+  const std::vector<std::uint8_t> slice(std::size_t{1} << 20);
+  std::vector<std::uint8_t> out;
+  std::uint8_t buffer[16384];
+  std::size_t left = count;
+  int status = Z_OK;
+  while (status == Z_OK) {
+    if (stream.avail_in == 0 && left > 0) {
+      const std::size_t take = std::min(left, slice.size());
+      stream.next_in = const_cast<Bytef*>(slice.data());
+      stream.avail_in = static_cast<uInt>(take);
+      left -= take;
+    }
+    stream.next_out = buffer;
+    stream.avail_out = sizeof buffer;
+    status = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    out.insert(out.end(), buffer, buffer + (sizeof buffer - stream.avail_out));
+  }
+  EXPECT_EQ(status, Z_STREAM_END);
+  deflateEnd(&stream);
   return Data(std::move(out));
 }
 
@@ -115,6 +147,19 @@ TEST(ZULGzipTest, InflatingFailuresCarryTheirCodeAndDetails) {
     // Without a place for the error the call still fails.
     EXPECT_FALSE(zul_dataByInflatingGzippedData(c.input).has_value()) << c.name;
   }
+}
+
+// A stream a thousand times smaller than it inflates is refused once the output passes the
+// default limit, as a zlib failure that ran out of memory.
+TEST(ZULGzipTest, InflatingPastTheLimitIsRefused) {
+  platform::ErrorPtr error;
+  EXPECT_FALSE(
+      zul_dataByInflatingGzippedData(gzippedZeros(platform::gzip::kDefaultOutputLimit + 1), &error)
+          .has_value());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain(), kZULNSDataZlibErrorDomain);
+  EXPECT_EQ(error->code(), ZULNSDataZlibErrorInternal);
+  EXPECT_EQ(error->userInfo(), (platform::Dictionary{{kZULNSDataZlibErrorKey, Z_MEM_ERROR}}));
 }
 
 // 4 GiB or more is too large for zlib's lengths in both directions, and inflating it says

@@ -219,10 +219,16 @@ TEST_F(ZULNetworkTest, SchemesIgnoreCaseAndTheTimeoutIsTheClients) {
 TEST_F(ZULNetworkTest, BackgroundPostSpoolsToAFileItRemovesAfterwards) {
   const auto folder = networkDirectory();
   std::atomic<bool> spooled{false};
+  std::atomic<bool> privately{false};
   service_.respond("POST", "/upload", [&](const FakeService::Request&) {
     const auto entries = platform::contentsOfDirectory(folder, false);
     spooled = entries && entries->size() == 1 &&
               entries->front().filename().string().starts_with("ZULUpload_temp_");
+    // Request bodies are the user's: only they may read the spool or list its folder.
+    privately =
+        spooled &&
+        std::filesystem::status(entries->front()).permissions() == std::filesystem::perms(0600) &&
+        std::filesystem::status(folder).permissions() == std::filesystem::perms(0700);
     return FakeService::Response{.status = 200};
   });
   auto sessionID =
@@ -231,6 +237,7 @@ TEST_F(ZULNetworkTest, BackgroundPostSpoolsToAFileItRemovesAfterwards) {
   ASSERT_TRUE(sessionID);
   waitForOutcome();
   EXPECT_TRUE(spooled);
+  EXPECT_TRUE(privately);
   EXPECT_FALSE(platform::fileExists(folder / ("ZULUpload_temp_" + *sessionID)));
   EXPECT_EQ(service_.requests().at(0).inflatedBody, "payload");
 }

@@ -305,6 +305,10 @@ TEST_F(ApplicationTest, TheLocalTokenIsStablePerInstallation) {
   EXPECT_EQ(delegate_->tokens[0], delegate_->tokens[1]);
   const auto file = applicationSupportDirectory() / LocalRemoteNotificationService::kTokenFileName;
   EXPECT_EQ(readFile(file), delegate_->tokens[0]);
+  // Only this user may read the token, or list the folder it lives in.
+  EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0600));
+  EXPECT_EQ(std::filesystem::status(file.parent_path()).permissions(),
+            std::filesystem::perms(0700));
 
   // A damaged file is replaced by a new token.
   ASSERT_TRUE(writeFileAtomically(file, Data::fromString("short")));

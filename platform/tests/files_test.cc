@@ -1,17 +1,29 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/bundle.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
+
+extern char** environ;
 
 namespace platform {
 namespace {
@@ -104,43 +116,232 @@ TEST_F(FilesTest, CreateDirectory) {
   put(dir() / "file", "x");
   EXPECT_FALSE(createDirectory(dir() / "file", true, &error));
   EXPECT_EQ(error->code(), kFileWriteFileExistsError);
+  EXPECT_FALSE(createDirectory(dir() / "file" / "below", true, &error));
+  expectFileError(error, kFileWriteUnknownError, dir() / "file" / "below", ENOTDIR);
 }
 
-TEST_F(FilesTest, AtomicWriteReplacesContentsAndLeavesNoTemporaryFiles) {
+// Owner-only applies to each folder the call makes and to none that was there before: a
+// folder the user or the system made keeps its mode.
+TEST_F(FilesTest, CreateDirectoryGivesTheFoldersItMakesTheirAccess) {
+  struct Case {
+    const char* name;
+    DirectoryAccess access;
+    bool withIntermediates;
+    mode_t made;
+  } cases[] = {
+      {"owner only", DirectoryAccess::OwnerOnly, true, 0700},
+      {"owner only, one level", DirectoryAccess::OwnerOnly, false, 0700},
+      {"umask", DirectoryAccess::FollowUmask, true, 0755},
+  };
+  const mode_t savedMask = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path existing = dir() / c.name;
+    fs::create_directories(existing);
+    ::chmod(existing.c_str(), 0751);
+    const fs::path made = c.withIntermediates ? existing / "a" / "b" : existing / "a";
+    ASSERT_TRUE(createDirectory(made, c.withIntermediates, nullptr, c.access));
+    for (fs::path folder = made; folder != existing; folder = folder.parent_path()) {
+      EXPECT_EQ(fs::status(folder).permissions(), fs::perms(c.made)) << folder;
+    }
+    EXPECT_EQ(fs::status(existing).permissions(), fs::perms(0751));
+    // Asking again changes nothing.
+    ::chmod(made.c_str(), 0750);
+    EXPECT_TRUE(createDirectory(made, true, nullptr, c.access));
+    EXPECT_EQ(fs::status(made).permissions(), fs::perms(0750));
+  }
+  ::umask(savedMask);
+}
+
+// Both ways of writing atomically must keep the same promises: through an unnamed file, and
+// through a named one where the file system has no unnamed files.
+using WriteFunction = bool (*)(const fs::path&, const Data&, ErrorPtr*);
+
+class AtomicWriteTest : public FilesTest, public ::testing::WithParamInterface<WriteFunction> {
+ protected:
+  bool write(const fs::path& path, const Data& data, ErrorPtr* error = nullptr) {
+    return GetParam()(path, data, error);
+  }
+};
+
+mode_t modeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+TEST_P(AtomicWriteTest, ReplacesContentsAndLeavesNoTemporaryFiles) {
   fs::path path = dir() / "settings.plist";
-  ASSERT_TRUE(writeFileAtomically(path, Data::fromString("first version, longer")));
-  ASSERT_TRUE(writeFileAtomically(path, Data::fromString("second")));
+  ASSERT_TRUE(write(path, Data::fromString("first version, longer")));
+  ASSERT_TRUE(write(path, Data::fromString("second")));
   EXPECT_EQ(contents(path), "second");
-  ASSERT_TRUE(writeFileAtomically(path, Data()));
+  ASSERT_TRUE(write(path, Data()));
   EXPECT_EQ(fs::file_size(path), 0u);
 
   auto entries = contentsOfDirectory(dir(), false);
   ASSERT_TRUE(entries);
   EXPECT_EQ(*entries, std::vector<fs::path>{path});
-
-  // The umask decides the mode, as for any new file (not 0600 from a temporary file).
-  mode_t old = umask(022);
-  fs::path fresh = dir() / "fresh";
-  ASSERT_TRUE(writeFileAtomically(fresh, Data::fromString("x")));
-  umask(old);
-  struct stat info {};
-  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
-TEST_F(FilesTest, AtomicWriteFailures) {
+// Every file written this way holds private data: a new one is 0600 whatever the umask, and a
+// rewrite keeps the mode the file has, however it got it.
+TEST_P(AtomicWriteTest, NewFilesArePrivateAndRewritesKeepTheMode) {
+  const mode_t savedMask = ::umask(022);
+  fs::path path = dir() / "token";
+  ASSERT_TRUE(write(path, Data::fromString("first")));
+  EXPECT_EQ(modeOf(path), 0600u);
+  ASSERT_TRUE(write(path, Data::fromString("second")));
+  EXPECT_EQ(modeOf(path), 0600u);
+
+  for (mode_t mode : {0640, 0644, 0400}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    ASSERT_TRUE(write(path, Data::fromString("rewritten " + std::to_string(mode))));
+    EXPECT_EQ(modeOf(path), mode);
+    EXPECT_EQ(contents(path), "rewritten " + std::to_string(mode));
+  }
+
+  ::umask(077);
+  fs::path strict = dir() / "under a strict umask";
+  ASSERT_TRUE(write(strict, Data::fromString("x")));
+  EXPECT_EQ(modeOf(strict), 0600u);
+  ::umask(savedMask);
+}
+
+TEST_P(AtomicWriteTest, Failures) {
   ErrorPtr error;
   fs::path inMissingFolder = dir() / "missing" / "file";
-  EXPECT_FALSE(writeFileAtomically(inMissingFolder, Data::fromString("x"), &error));
+  EXPECT_FALSE(write(inMissingFolder, Data::fromString("x"), &error));
   expectFileError(error, kFileNoSuchFileError, inMissingFolder, ENOENT);
 
   fs::create_directories(dir() / "folder" / "inside");
-  EXPECT_FALSE(writeFileAtomically(dir() / "folder", Data::fromString("x"), &error));
+  EXPECT_FALSE(write(dir() / "folder", Data::fromString("x"), &error));
   EXPECT_EQ(error->code(), kFileWriteUnknownError);
   auto entries = contentsOfDirectory(dir(), false);
   ASSERT_TRUE(entries);
   EXPECT_EQ(*entries, std::vector<fs::path>{dir() / "folder"});
 }
+
+// The process id of a process that has exited.
+pid_t goneProcess() {
+  pid_t child = 0;
+  char program[] = "/bin/true";
+  char* arguments[] = {program, nullptr};
+  EXPECT_EQ(::posix_spawn(&child, program, nullptr, nullptr, arguments, environ), 0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+// What a killed writer left behind goes with the next write in the folder; what belongs to a
+// live writer or to nobody we know stays.
+TEST_P(AtomicWriteTest, RemovesTemporaryFilesOfWritersThatAreGone) {
+  const std::string gone = std::to_string(goneProcess());
+  const std::string live = std::to_string(::getppid());
+  const std::string own = std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {".other.tmp-" + gone + "-0", true},
+      {".settings.plist.tmp-" + gone + "-17", true},
+      {".a.tmp-b.tmp-" + gone + "-3", true},
+      {".other.tmp-" + live + "-0", false},
+      {".other.tmp-" + own + "-0", false},  // another thread's write in progress
+      {"other.tmp-" + gone + "-0", false},  // not hidden: not ours
+      {".other.tmp-" + gone, false},
+      {".other.tmp-" + gone + "-x", false},
+      {".other.tmp-x" + gone + "-0", false},
+      {".other.tmp--0", false},
+      {".other.tmp-99999999999999999999-0", false},
+  };
+  for (const Case& c : cases) {
+    put(dir() / c.name, "left over");
+  }
+  ASSERT_TRUE(write(dir() / "settings.plist", Data::fromString("x")));
+  for (const Case& c : cases) {
+    EXPECT_EQ(fs::exists(dir() / c.name), !c.removed) << c.name;
+  }
+}
+
+// Writes the file in turns with two large contents of different lengths until killed, and
+// says so on the pipe once it has written once.
+[[noreturn]] void writeUntilKilled(WriteFunction write, const fs::path& target,
+                                   const Data (&contents)[2], int ready) {
+  for (std::size_t round = 0;; ++round) {
+    if (!write(target, contents[round % 2], nullptr)) {
+      std::_Exit(1);
+    }
+    if (round == 0 && ::write(ready, "r", 1) != 1) {
+      std::_Exit(1);
+    }
+  }
+}
+
+// Run by the test below in a fresh process, which has a single thread and so may fork writers
+// cheaply: each writer is killed at a random point of its writes, and the file must then hold
+// one whole version.
+TEST(AtomicWriteChild, DISABLED_KillsWritersAtRandomPoints) {
+  const char* target = std::getenv("VILMO_TEST_ATOMIC_TARGET");
+  const char* way = std::getenv("VILMO_TEST_ATOMIC_WAY");
+  ASSERT_TRUE(target && way);
+  WriteFunction write = std::string(way) == "named" ? &detail::writeFileAtomicallyThroughNamedFile
+                                                    : &writeFileAtomically;
+  const Data contents[] = {Data(std::vector<std::uint8_t>(3 << 20, 'a')),
+                           Data(std::vector<std::uint8_t>(2 << 20, 'b'))};
+  ASSERT_TRUE(write(target, contents[0], nullptr));
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> delay(0, 10'000);
+  for (int kill = 0; kill < 30; ++kill) {
+    SCOPED_TRACE(kill);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      ::close(ends[0]);
+      writeUntilKilled(write, target, contents, ends[1]);
+    }
+    ::close(ends[1]);
+    char byte = 0;
+    const bool ready = ::read(ends[0], &byte, 1) == 1;
+    ::close(ends[0]);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(writer, SIGKILL);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_TRUE(ready);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    auto now = readFile(target);
+    ASSERT_TRUE(now);
+    ASSERT_TRUE(*now == contents[0] || *now == contents[1])
+        << "a file of " << now->length() << " bytes";
+  }
+}
+
+// What was committed survives a writer killed at any point, and nothing the kills left stays
+// behind once the next write (here the parent's) has run.
+TEST_P(AtomicWriteTest, AWriterKilledAtAnyPointLeavesTheFileWholeAndNoTemporaryFiles) {
+  const fs::path target = dir() / "large";
+  const char* way = GetParam() == &writeFileAtomically ? "unnamed" : "named";
+  auto result = testing_support::runTestInChildProcess(
+      "AtomicWriteChild.DISABLED_KillsWritersAtRandomPoints",
+      {{"VILMO_TEST_ATOMIC_TARGET", target.string()}, {"VILMO_TEST_ATOMIC_WAY", way}});
+  ASSERT_TRUE(result.passed()) << result.output;
+  ASSERT_TRUE(write(target, Data::fromString("after")));
+  auto entries = contentsOfDirectory(dir(), false);
+  ASSERT_TRUE(entries);
+  EXPECT_EQ(*entries, std::vector<fs::path>{target});
+  EXPECT_EQ(modeOf(target), 0600u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, AtomicWriteTest,
+                         ::testing::Values(&writeFileAtomically,
+                                           &detail::writeFileAtomicallyThroughNamedFile),
+                         [](const auto& info) {
+                           return info.index == 0 ? std::string("UnnamedFile")
+                                                  : std::string("NamedFile");
+                         });
 
 TEST_F(FilesTest, ReadFile) {
   fs::path path = dir() / "data";

@@ -99,16 +99,59 @@ TEST(GzipTest, InflateReportsWhyItStopped) {
   for (const Case& c : cases) {
     gzip::StreamError error;
     error.zlibCode = 12345;
+    error.outputLimitExceeded = true;
     EXPECT_FALSE(
         gzip::inflate(c.input.vector(), gzip::Header::GzipOrZlib, gzip::Members::One, {}, &error))
         << c.name;
     EXPECT_EQ(error.zlibCode, c.code) << c.name;
     EXPECT_EQ(!error.zlibMessage.empty(), c.hasMessage) << c.name << ": " << error.zlibMessage;
     EXPECT_EQ(error.unreadBytes, c.unread) << c.name;
+    EXPECT_FALSE(error.outputLimitExceeded) << c.name;
   }
   // Without a place for the error the failure is still reported.
   EXPECT_FALSE(
       gzip::inflate(twoMembers.vector(), gzip::Header::Gzip, gzip::Members::One).has_value());
+}
+
+// A few kilobytes that inflate to megabytes stop at the caller's limit, whatever the output
+// step or reserve; output that ends exactly at the limit is whole.
+TEST(GzipTest, InflateStopsAtItsOutputLimit) {
+  const Data zeros(std::vector<std::uint8_t>(std::size_t{4} << 20));
+  const Data bomb = gzip::compress(zeros);
+  constexpr std::size_t kLimit = std::size_t{1} << 20;
+  for (gzip::OutputSteps steps :
+       {gzip::OutputSteps(1000), gzip::OutputSteps(kLimit), gzip::OutputSteps(16384, 8 * kLimit)}) {
+    SCOPED_TRACE(steps.step);
+    for (gzip::Members members : {gzip::Members::One, gzip::Members::All}) {
+      gzip::StreamError error;
+      EXPECT_FALSE(
+          gzip::inflate(bomb.vector(), gzip::Header::GzipOrZlib, members, steps, &error, kLimit));
+      EXPECT_EQ(error.zlibCode, Z_MEM_ERROR);
+      EXPECT_TRUE(error.outputLimitExceeded);
+      EXPECT_EQ(error.zlibMessage, "");
+    }
+    EXPECT_EQ(gzip::inflate(bomb.vector(), gzip::Header::Gzip, gzip::Members::One, steps, nullptr,
+                            zeros.size()),
+              zeros);
+    EXPECT_FALSE(gzip::inflate(bomb.vector(), gzip::Header::Gzip, gzip::Members::One, steps,
+                               nullptr, zeros.size() - 1));
+  }
+  // The limit covers members in a row together, not each on its own.
+  Data twoMembers = gzip::compress(Data::fromString("12345"));
+  twoMembers.append(gzip::compress(Data::fromString("6789")));
+  EXPECT_EQ(gzip::decompress(twoMembers, 9)->toString(), "123456789");
+  EXPECT_FALSE(gzip::decompress(twoMembers, 8));
+  EXPECT_EQ(gzip::decompress(gzip::compress(Data()), 0), Data());
+  EXPECT_FALSE(gzip::decompress(bomb, kLimit));
+}
+
+// Callers that give no limit get the default one: a mebibyte of zeros in gzip members, one
+// member more than the default holds.
+TEST(GzipTest, InflationIsBoundedByDefault) {
+  const Data member = gzip::compress(Data(std::vector<std::uint8_t>(std::size_t{1} << 20)));
+  Data bomb;
+  for (std::size_t i = 0; i <= gzip::kDefaultOutputLimit >> 20; ++i) bomb.append(member);
+  EXPECT_FALSE(gzip::decompress(bomb));
 }
 
 }  // namespace

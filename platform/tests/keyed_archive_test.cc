@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+
 #include "platform/plist.h"
 
 namespace platform {
@@ -57,6 +60,79 @@ class UnregisteredRecord : public SecureCodingObject {
   void encodeWithCoder(KeyedArchiver&) const override {}
 };
 
+// A record of two fields that may refer to the same record, counting how often it is decoded.
+class SharedPair : public SecureCodingObject {
+ public:
+  static constexpr const char* kClassName = "KASharedPair";
+  static inline std::atomic<int> decodings{0};
+
+  std::shared_ptr<SharedPair> left;
+  std::shared_ptr<SharedPair> right;
+
+  std::string archiveClassName() const override { return kClassName; }
+  void encodeWithCoder(KeyedArchiver& coder) const override {
+    coder.encodeObject("left", SecureCodingPtr(left));
+    coder.encodeObject("right", SecureCodingPtr(right));
+  }
+  static SecureCodingPtr initWithCoder(KeyedUnarchiver& coder) {
+    ++decodings;
+    auto record = std::make_shared<SharedPair>();
+    record->left = recordAs<SharedPair>(coder.decodeObject("left", {kClassName}));
+    record->right = recordAs<SharedPair>(coder.decodeObject("right", {kClassName}));
+    return record;
+  }
+};
+
+// Reads one field as an array of strings and another as an array of arrays only.
+class MixedSets : public SecureCodingObject {
+ public:
+  static constexpr const char* kClassName = "KAMixedSets";
+  std::string archiveClassName() const override { return kClassName; }
+  void encodeWithCoder(KeyedArchiver&) const override {}
+  static SecureCodingPtr initWithCoder(KeyedUnarchiver& coder) {
+    coder.decodeObject("wide", {kArrayClassName, kStringClassName});
+    coder.decodeObject("narrow", {kArrayClassName});
+    return std::make_shared<MixedSets>();
+  }
+};
+
+Value uid(std::uint64_t index) { return Value(Dictionary{{"CF$UID", index}}); }
+
+// A keyed archive of the given objects (after "$null") whose root is object 1.
+Data handMadeArchive(Array objects) {
+  objects.insert(objects.begin(), Value("$null"));
+  const Value archive(Dictionary{{"$version", 100000},
+                                 {"$archiver", "NSKeyedArchiver"},
+                                 {"$top", Dictionary{{"root", uid(1)}}},
+                                 {"$objects", std::move(objects)}});
+  return *plist::write(archive, plist::Format::Binary);
+}
+
+Value classEntry(const std::string& name) {
+  return Dictionary{{"$classname", name}, {"$classes", Array{name, "NSObject"}}};
+}
+
+// Objects 1 to `levels` each refer to the next one twice, through the two keys.
+Data doublingArchive(std::size_t levels, const std::string& className, const std::string& first,
+                     const std::string& second, bool asArrays) {
+  Array objects;
+  const std::uint64_t leaf = levels + 1, classIndex = levels + 2;
+  for (std::uint64_t i = 1; i <= levels; ++i) {
+    if (asArrays) {
+      objects.push_back(
+          Dictionary{{"NS.objects", Array{uid(i + 1), uid(i + 1)}}, {"$class", uid(classIndex)}});
+    } else {
+      objects.push_back(
+          Dictionary{{first, uid(i + 1)}, {second, uid(i + 1)}, {"$class", uid(classIndex)}});
+    }
+  }
+  objects.push_back(asArrays ? Value("leaf") : Value(Dictionary{{"$class", uid(classIndex)}}));
+  objects.push_back(classEntry(className));
+  EXPECT_EQ(objects.size(), classIndex);
+  (void)leaf;
+  return handMadeArchive(std::move(objects));
+}
+
 const ClassSet kValueClasses{kStringClassName, kNumberClassName,     kDataClassName, kDateClassName,
                              kArrayClassName,  kDictionaryClassName, kNullClassName};
 
@@ -64,6 +140,8 @@ class KeyedArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registerSecureCodingClass(TestToken::kClassName, &TestToken::initWithCoder);
+    registerSecureCodingClass(SharedPair::kClassName, &SharedPair::initWithCoder);
+    registerSecureCodingClass(MixedSets::kClassName, &MixedSets::initWithCoder);
     registerSecureCodingClass("KAStrictRecord", [](KeyedUnarchiver& coder) -> SecureCodingPtr {
       auto token = coder.decodeString("token");
       if (!token) return nullptr;
@@ -355,6 +433,79 @@ TEST_F(KeyedArchiveTest, ArchivingFailsForUnregisteredClassAndUnstorableValue) {
     EXPECT_EQ(error->domain(), "NSCocoaErrorDomain");
     EXPECT_EQ(error->code(), kCoderInvalidValueError);
   }
+}
+
+TEST_F(KeyedArchiveTest, SharedReferencesDecodeOnceAndGiveTheSameRecord) {
+  // 26 levels, each record referring to the next one twice: 2^26 decodings if each
+  // reference were decoded again.
+  constexpr std::size_t kLevels = 26;
+  const Data data = doublingArchive(kLevels, SharedPair::kClassName, "left", "right", false);
+  EXPECT_LT(data.size(), 1200u);
+  SharedPair::decodings = 0;
+  ErrorPtr error;
+  const auto start = std::chrono::steady_clock::now();
+  auto root = recordAs<SharedPair>(
+      KeyedUnarchiver::unarchivedObject({SharedPair::kClassName}, data, &error));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(root) << (error ? error->description() : "nil");
+  EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+  EXPECT_EQ(SharedPair::decodings, static_cast<int>(kLevels + 1));
+  std::size_t depth = 0;
+  for (auto record = root; record; record = record->left, ++depth) {
+    EXPECT_EQ(record->left, record->right) << "level " << depth;
+  }
+  EXPECT_EQ(depth, kLevels + 1);
+
+  // Archived by this program, a record held twice is written once and read back once.
+  auto shared = std::make_shared<SharedPair>();
+  auto pair = std::make_shared<SharedPair>();
+  pair->left = shared;
+  pair->right = shared;
+  auto back = recordAs<SharedPair>(
+      KeyedUnarchiver::unarchivedObject({SharedPair::kClassName}, archive(SecureCodingPtr(pair))));
+  ASSERT_TRUE(back && back->left);
+  EXPECT_NE(back->left, back->right);  // the archiver writes each reference of its own
+}
+
+TEST_F(KeyedArchiveTest, SharedValuesDecodeWithinTheBudgetAndAreRefusedPastIt) {
+  Value expected = "leaf";
+  for (int i = 0; i < 10; ++i) expected = Array{expected, expected};
+  ErrorPtr error;
+  auto small = KeyedUnarchiver::unarchivedObject(
+      kValueClasses, doublingArchive(10, kArrayClassName, "", "", true), &error);
+  ASSERT_TRUE(valueOf(small)) << (error ? error->description() : "nil");
+  EXPECT_EQ(*valueOf(small), expected);
+
+  // 26 levels of arrays stand for 2^26 strings: past the budget, refused quickly.
+  const auto start = std::chrono::steady_clock::now();
+  expectRefused(kValueClasses, doublingArchive(26, kArrayClassName, "", "", true));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST_F(KeyedArchiveTest, ASharedValueIsCheckedAgainstTheClassesAllowedWhereItIsReferred) {
+  // Both fields refer to one array holding a string; the second reader allows no strings.
+  const Array objects{
+      Dictionary{{"wide", uid(2)}, {"narrow", uid(2)}, {"$class", uid(5)}},
+      Dictionary{{"NS.objects", Array{uid(3)}}, {"$class", uid(4)}},
+      Value("text"),
+      classEntry(kArrayClassName),
+      classEntry(MixedSets::kClassName),
+  };
+  expectRefused({MixedSets::kClassName}, handMadeArchive(objects));
+}
+
+TEST_F(KeyedArchiveTest, RecordCyclesAreStillRefused) {
+  const Array objects{
+      Dictionary{{"left", uid(2)}, {"right", uid(0)}, {"$class", uid(3)}},
+      Dictionary{{"left", uid(1)}, {"$class", uid(3)}},
+      classEntry(SharedPair::kClassName),
+  };
+  expectRefused({SharedPair::kClassName}, handMadeArchive(objects));
+  const Array selfHeld{
+      Dictionary{{"left", uid(1)}, {"$class", uid(2)}},
+      classEntry(SharedPair::kClassName),
+  };
+  expectRefused({SharedPair::kClassName}, handMadeArchive(selfHeld));
 }
 
 }  // namespace

@@ -485,6 +485,83 @@ TEST_F(URLSessionTest, BodiesAreInflatedOnlyWhenTheResponseSaysGzip) {
   }
 }
 
+// Past the session's cap, whether the announced length, the bytes counted as they arrive or
+// the inflated bytes pass it, the task fails with -1103 and hands over nothing; a body at the
+// cap, received or inflated, comes through whole.
+TEST_F(URLSessionTest, ResponseBodiesStopAtTheSessionsCap) {
+  constexpr std::size_t kCap = 64 * 1024;
+  const std::string atCap(kCap, 'a');
+  const std::string overCap = atCap + "b";
+  const std::vector<std::pair<std::string, std::string>> gzipped = {{"Content-Encoding", "gzip"}};
+  // Four megabytes of zeros, a few kilobytes on the wire.
+  const std::string bomb = gzip(std::string(std::size_t{4} << 20, '\0'));
+  struct Case {
+    const char* name;
+    FakeService::Response response;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"at the cap", {.body = atCap}, true},
+      {"at the cap, chunked", {.body = atCap, .chunked = true}, true},
+      {"inflating to the cap", {.headers = gzipped, .body = gzip(atCap)}, true},
+      {"a byte over, by its length", {.body = overCap}, false},
+      {"a byte over, chunked", {.body = overCap, .chunked = true}, false},
+      {"megabytes over, chunked",
+       {.body = std::string(std::size_t{8} << 20, 'x'), .chunked = true},
+       false},
+      {"inflating a byte over", {.headers = gzipped, .body = gzip(overCap)}, false},
+      {"a gzip bomb", {.headers = gzipped, .body = bomb}, false},
+      {"a gzip bomb, chunked", {.headers = gzipped, .body = bomb, .chunked = true}, false},
+  };
+  URLSessionConfiguration configuration;
+  configuration.maximumResponseBodyLength = kCap;
+  auto session = makeSession(configuration);
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/capped" + std::to_string(index++);
+    service_.on("GET", path, c.response);
+    auto outcome = run(session, request(path));
+    if (c.fits) {
+      EXPECT_EQ(outcome->error, nullptr);
+      EXPECT_EQ(text(outcome->data), atCap);
+      continue;
+    }
+    ASSERT_NE(outcome->error, nullptr);
+    EXPECT_EQ(outcome->error->domain(), "NSURLErrorDomain");
+    EXPECT_EQ(outcome->error->code(), URLErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(outcome->error->localizedDescription(), "resource exceeds maximum size");
+    EXPECT_EQ(outcome->error->userInfo()[kURLErrorFailingURLStringErrorKey],
+              Value(service_.baseURL() + path));
+    EXPECT_FALSE(outcome->data);
+    EXPECT_FALSE(outcome->response);
+  }
+  // A HEAD answer announces the length of a body it does not carry.
+  service_.on("HEAD", "/head", {.body = overCap});
+  auto head = run(session, request("/head", "HEAD"));
+  EXPECT_EQ(head->error, nullptr);
+  ASSERT_TRUE(head->response);
+  EXPECT_EQ(head->response->valueForHeaderField("Content-Length"), std::to_string(kCap + 1));
+  // An aborted transfer leaves the session working.
+  service_.on("GET", "/after", {.body = "fine"});
+  EXPECT_EQ(text(run(session, request("/after"))->data), "fine");
+}
+
+// Without a cap of its own a session still refuses a gzip body that inflates past the
+// default, here gzip members of a mebibyte of zeros each, one more than fit.
+TEST_F(URLSessionTest, TheDefaultCapStopsAGzipBomb) {
+  constexpr std::size_t kDefault = URLSessionConfiguration::kDefaultMaximumResponseBodyLength;
+  EXPECT_EQ(URLSessionConfiguration().maximumResponseBodyLength, kDefault);
+  const std::string member = gzip(std::string(std::size_t{1} << 20, '\0'));
+  std::string bomb;
+  for (std::size_t i = 0; i <= kDefault >> 20; ++i) bomb += member;
+  service_.on("GET", "/bomb", {.headers = {{"Content-Encoding", "gzip"}}, .body = bomb});
+  auto outcome = run(makeSession(), request("/bomb"));
+  ASSERT_NE(outcome->error, nullptr);
+  EXPECT_EQ(outcome->error->code(), URLErrorDataLengthExceedsMaximum);
+  EXPECT_FALSE(outcome->data);
+}
+
 TEST_F(URLSessionTest, CompletionsAndDelegateCallsRunOnTheDelegateQueue) {
   service_.on("GET", "/ok", {.status = 200, .body = "ok"});
   auto delegate = std::make_shared<RecordingDelegate>(queue_, false);

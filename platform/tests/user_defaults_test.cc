@@ -1,6 +1,11 @@
 #include "platform/user_defaults.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/bundle.h"
+#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/plist.h"
+#include "platform/system_log.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
 
@@ -190,23 +197,117 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerAbsentKeysAndAreNotWritten) {
   EXPECT_EQ(defaults->integerForKey("interval"), 30);
 }
 
-TEST_F(UserDefaultsTest, ACorruptFileReadsAsEmptyAndIsReplacedOnTheNextWrite) {
-  fs::path path = preferencesDirectory() / "com.example.corrupt.plist";
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << "<?xml version=\"1.0\"?><plist><dict><key>broken";
-  auto defaults = UserDefaults::suite("com.example.corrupt");
-  EXPECT_EQ(defaults->objectForKey("broken"), std::nullopt);
-  EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
-  defaults->setString("fresh", "value");
-  EXPECT_EQ(fileContents(*defaults), (Dictionary{{"fresh", "value"}}));
+// The files beside the settings file whose names say they were set aside.
+std::vector<fs::path> setAsideFiles(const fs::path& settings) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(settings.parent_path())) {
+    if (entry.path().filename().string().starts_with(settings.filename().string() + ".damaged-")) {
+      found.push_back(entry.path());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
-TEST_F(UserDefaultsTest, ATopLevelThatIsNotADictionaryReadsAsEmpty) {
-  fs::path path = preferencesDirectory() / "com.example.array.plist";
-  fs::create_directories(path.parent_path());
-  ASSERT_TRUE(plist::writeFile(Value(Array{Value(1)}), path.string(), plist::Format::XML));
-  auto defaults = UserDefaults::suite("com.example.array");
-  EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+std::string bytesOf(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Lines the store writes to the system log while it lives.
+class LogLines {
+ public:
+  LogLines() {
+    SystemLog::setCaptureSink([this](const SystemLog::Entry& entry) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(entry.message);
+    });
+  }
+  ~LogLines() { SystemLog::setCaptureSink(nullptr); }
+  std::vector<std::string> lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// A settings file that cannot be read is kept for whoever wants to recover it, once and with
+// one log line, and the program goes on with a fresh one.
+TEST_F(UserDefaultsTest, ADamagedFileIsSetAsideAndTheSuiteStartsAfresh) {
+  std::string binaryArray;
+  {
+    auto data = plist::write(Value(Array{Value(1)}), plist::Format::Binary);
+    ASSERT_TRUE(data);
+    binaryArray = data->toString();
+  }
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"cut off", "<?xml version=\"1.0\"?><plist><dict><key>broken"},
+      {"not a property list", std::string("\x00\x01garbage\xff", 11)},
+      {"empty", ""},
+      {"XML array at the top",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+       "<integer>1</integer></array></plist>"},
+      {"binary array at the top", binaryArray},
+      {"string at the top", "<plist version=\"1.0\"><string>text</string></plist>"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string suite = "com.example.damaged" + std::to_string(index++);
+    fs::path path = preferencesDirectory() / (suite + ".plist");
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    LogLines log;
+    auto defaults = UserDefaults::suite(suite);
+    EXPECT_EQ(defaults->objectForKey("broken"), std::nullopt);
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    auto aside = setAsideFiles(path);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(bytesOf(aside[0]), c.bytes);
+    EXPECT_FALSE(fs::exists(path));
+
+    defaults->setString("fresh", "value");
+    EXPECT_EQ(fileContents(*defaults), (Dictionary{{"fresh", "value"}}));
+    EXPECT_EQ(setAsideFiles(path), aside);
+    EXPECT_EQ(bytesOf(aside[0]), c.bytes);
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("set aside as " + aside[0].string()), std::string::npos) << lines[0];
+  }
+}
+
+// Damage that appears while the program runs (another program wrote the file) is found by
+// the next write, which keeps the damaged file and writes only its own change: what the
+// store had read before is no longer what the file holds.
+TEST_F(UserDefaultsTest, DamageFoundAtAWriteIsSetAsideWithoutReplacingAnEarlierOne) {
+  auto clock = std::make_shared<ManualClock>();
+  Clock::install(clock);
+  auto defaults = UserDefaults::suite("com.example.damagedlater");
+  fs::path path = defaults->filePath();
+  defaults->setString("before", "x");
+
+  for (const char* bytes : {"first damage", "second damage"}) {
+    SCOPED_TRACE(bytes);
+    std::ofstream(path, std::ios::binary) << bytes;
+    LogLines log;
+    defaults->setString("after", bytes);
+    EXPECT_EQ(fileContents(*defaults), (Dictionary{{"after", bytes}}));
+    EXPECT_EQ(defaults->dictionaryRepresentation(), (Dictionary{{"after", bytes}}));
+    EXPECT_EQ(log.lines().size(), 1u);
+  }
+  // The same second in both names: the later one gets a name of its own.
+  auto aside = setAsideFiles(path);
+  ASSERT_EQ(aside.size(), 2u);
+  EXPECT_EQ(bytesOf(aside[0]), "first damage");
+  EXPECT_EQ(bytesOf(aside[1]), "second damage");
+  EXPECT_EQ(aside[1].string(), aside[0].string() + "-2");
+  Clock::install(nullptr);
 }
 
 TEST_F(UserDefaultsTest, ConcurrentWritersKeepEveryKey) {
@@ -244,6 +345,7 @@ TEST_F(UserDefaultsTest, AWriteIsVisibleToANewProcess) {
   // A refused setting must not keep the ones after it from the file.
   EXPECT_THROW(defaults->setObject("unsaved", Value(Date::distantFuture())), Exception);
   defaults->setObject("numbers", Value(Array{Value(1), Value(2.5)}));
+  defaults->setInteger("removedByChild", 1);
   auto result = testing_support::runTestInChildProcess(
       "UserDefaultsChild.DISABLED_ReadsWhatTheParentWroteAndWritesBack");
   ASSERT_TRUE(result.passed()) << result.output;
@@ -252,6 +354,16 @@ TEST_F(UserDefaultsTest, AWriteIsVisibleToANewProcess) {
   Dictionary stored = fileContents(*defaults);
   EXPECT_EQ(stored["fromChild"], Value(true));
   EXPECT_EQ(stored["fromParent"], Value("hello"));
+  EXPECT_FALSE(stored.contains("removedByChild"));
+
+  // This store still has the child's removal to read, but its next write takes over only its
+  // own change: the child's key stays and the removed one stays removed.
+  defaults->setInteger("afterChild", 2);
+  EXPECT_EQ(fileContents(*defaults), (Dictionary{{"fromParent", "hello"},
+                                                 {"numbers", Array{Value(1), Value(2.5)}},
+                                                 {"fromChild", true},
+                                                 {"afterChild", 2}}));
+  EXPECT_EQ(defaults->dictionaryRepresentation(), fileContents(*defaults));
 }
 
 // Run only as the child of the test above, which shares its temporary home through the
@@ -261,7 +373,71 @@ TEST(UserDefaultsChild, DISABLED_ReadsWhatTheParentWroteAndWritesBack) {
   EXPECT_EQ(defaults->stringForKey("fromParent"), "hello");
   EXPECT_EQ(defaults->arrayForKey("numbers"), (Array{Value(1), Value(2.5)}));
   EXPECT_EQ(defaults->objectForKey("unsaved"), std::nullopt);
+  EXPECT_EQ(defaults->integerForKey("removedByChild"), 1);
   defaults->setBool("fromChild", true);
+  defaults->removeObjectForKey("removedByChild");
+}
+
+// Two processes that share a suite each write only their own changes, under the suite's
+// lock, so neither loses the other's; a process that read the file before sees both after
+// its next synchronize.
+TEST_F(UserDefaultsTest, ProcessesWritingOneSuiteKeepEachOthersKeys) {
+  auto defaults = UserDefaults::suite("com.example.shared");
+  defaults->setString("parent", "here");
+  std::vector<testing_support::ChildTestResult> results(2);
+  std::vector<std::thread> writers;
+  for (int writer = 0; writer < 2; ++writer) {
+    writers.emplace_back([&results, writer] {
+      results[writer] =
+          testing_support::runTestInChildProcess("UserDefaultsChild.DISABLED_SetsItsOwnKeys",
+                                                 {{"VILMO_TEST_WRITER", std::to_string(writer)}});
+    });
+  }
+  for (std::thread& writer : writers) {
+    writer.join();
+  }
+  for (const auto& result : results) {
+    ASSERT_TRUE(result.passed()) << result.output;
+  }
+  Dictionary stored = fileContents(*defaults);
+  EXPECT_EQ(stored.size(), 401u);
+  for (int writer = 0; writer < 2; ++writer) {
+    for (int i = 0; i < 200; ++i) {
+      EXPECT_EQ(stored["w" + std::to_string(writer) + "-" + std::to_string(i)], Value(i));
+    }
+  }
+  EXPECT_EQ(defaults->storedObjectForKey("w1-199"), std::nullopt);
+  EXPECT_TRUE(defaults->synchronize());
+  EXPECT_EQ(defaults->dictionaryRepresentation(), stored);
+}
+
+TEST(UserDefaultsChild, DISABLED_SetsItsOwnKeys) {
+  const char* writer = std::getenv("VILMO_TEST_WRITER");
+  ASSERT_NE(writer, nullptr);
+  auto defaults = UserDefaults::suite("com.example.shared");
+  for (int i = 0; i < 200; ++i) {
+    defaults->setInteger("w" + std::string(writer) + "-" + std::to_string(i), i);
+  }
+}
+
+// The settings, their lock and the folder made for them are the user's alone; folders that
+// were there before keep their mode, and a settings file given another mode keeps it.
+TEST_F(UserDefaultsTest, SettingsFilesArePrivate) {
+  const mode_t savedMask = ::umask(022);
+  ::chmod(home_.configHome().c_str(), 0755);
+  auto defaults = UserDefaults::suite("com.example.private");
+  defaults->setString("token", "secret");
+  auto modeOf = [](const fs::path& path) { return fs::status(path).permissions(); };
+  EXPECT_EQ(modeOf(preferencesDirectory()), fs::perms(0700));
+  EXPECT_EQ(modeOf(home_.configHome()), fs::perms(0755));
+  EXPECT_EQ(modeOf(defaults->filePath()), fs::perms(0600));
+  EXPECT_EQ(modeOf(defaults->filePath().string() + ".lock"), fs::perms(0600));
+
+  ::chmod(defaults->filePath().c_str(), 0640);
+  defaults->setString("token", "rewritten");
+  EXPECT_EQ(modeOf(defaults->filePath()), fs::perms(0640));
+  EXPECT_EQ(fileContents(*defaults), (Dictionary{{"token", "rewritten"}}));
+  ::umask(savedMask);
 }
 
 }  // namespace

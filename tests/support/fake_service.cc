@@ -36,6 +36,8 @@ constexpr std::pair<const char*, const char*> kParkedFields[] = {
 };
 // Requests answered at the same time; the rest wait for a free thread.
 constexpr std::size_t kServiceThreads = 64;
+// Chunks of a chunked body, small enough that a long body takes many.
+constexpr std::size_t kChunkLength = 16384;
 
 bool isGzip(const std::optional<std::string>& encoding) {
   if (!encoding) return false;
@@ -202,6 +204,16 @@ void FakeService::State::serve(const httplib::Request& request, httplib::Respons
   // A body with a known length from a provider is never compressed by httplib, whatever
   // the request's Accept-Encoding says; a plain body could be.
   auto body = std::make_shared<const std::string>(std::move(answer.body));
+  if (answer.chunked) {
+    response.set_chunked_content_provider(
+        contentType, [body](size_t offset, httplib::DataSink& sink) {
+          const std::size_t length = std::min(kChunkLength, body->size() - offset);
+          if (!sink.write(body->data() + offset, length)) return false;
+          if (offset + length == body->size()) sink.done();
+          return true;
+        });
+    return;
+  }
   response.set_content_provider(
       body->size(), contentType, [body](size_t offset, size_t length, httplib::DataSink& sink) {
         return sink.write(body->data() + offset, std::min(length, body->size() - offset));

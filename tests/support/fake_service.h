@@ -31,6 +31,10 @@ class FakeService {
     double delaySeconds = 0;
     // Closes the connection without answering.
     bool dropConnection = false;
+    // Sends the body in chunks without a Content-Length, so a client learns its length only
+    // by reading to the end. Unlike a body with a length, httplib compresses a chunked one
+    // for a request that accepts gzip.
+    bool chunked = false;
 
     static Response redirect(std::string location, int status = 302);
   };

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -360,6 +362,34 @@ TEST_F(AppDelegateTest, MenusWithoutAnApplicationSubmenuAreLeftAlone) {
       EXPECT_EQ(c.menu->itemArray()[0]->submenu(), nullptr);
     }
   }
+}
+
+// A settings file that cannot be read must not stop the application: it is kept beside the
+// new one for whoever wants to recover it, and the launch stores what it needs afresh.
+TEST_F(AppDelegateTest, ADamagedSettingsFileIsSetAsideAndTheLaunchGoesOn) {
+  const auto file = platform::UserDefaults::standard()->filePath();
+  const auto damaged = platform::Data::fromString("<?xml version=\"1.0\"?><plist><dict><key>user");
+  ASSERT_TRUE(platform::createDirectory(file.parent_path(), true));
+  ASSERT_TRUE(platform::writeFileAtomically(file, damaged));
+  launch();
+  auto userID = platform::UserDefaults::standard()->stringForKey("userID");
+  ASSERT_TRUE(userID);
+  EXPECT_EQ(sink_->userIDs(), std::vector<std::optional<std::string>>{*userID});
+
+  const auto entries = platform::contentsOfDirectory(file.parent_path(), false);
+  ASSERT_TRUE(entries);
+  std::vector<std::filesystem::path> setAside;
+  for (const auto& entry : *entries) {
+    if (entry.filename().string().starts_with(file.filename().string() + ".damaged-")) {
+      setAside.push_back(entry);
+    }
+  }
+  ASSERT_EQ(setAside.size(), 1u);
+  EXPECT_EQ(platform::readFile(setAside[0]), damaged);
+  // The new file holds what this launch stored, as a new process reads it.
+  auto next = testing_support::runTestInChildProcess("SecondLaunchTest.DISABLED_ReadsTheUserID",
+                                                     {{"VILMO_EXPECTED_USER_ID", *userID}});
+  EXPECT_TRUE(next.passed()) << next.output;
 }
 
 TEST_F(AppDelegateTest, CheckingForUpdatesOpensTheConfiguredReleasePage) {
