@@ -8,9 +8,9 @@
 # hang or leak stops the run and leaves its input in build/fuzz/artifacts/<target>/. One input
 # for each new way of failing (sanitizer summary, broken promise, time-out) is minimised and
 # added to the corpus, and stays there for good, so that the corpus replay in CTest
-# (fuzz_replay_<target>) keeps checking it. At the end, new
-# inputs that widen coverage are merged into the corpus only when they are small (at most
-# 512 bytes, 60 files in all): the corpus stays a handful of seeds plus what failed once.
+# (fuzz_replay_<target>) keeps checking it. At the end, new inputs that widen coverage are
+# merged into the corpus only when they are small (at most 512 bytes, 60 files in all): the
+# corpus stays a handful of seeds plus what failed once.
 # While a target has a known crash in its corpus, pass -fork=1 -ignore_crashes=1 (and
 # -ignore_timeouts=1) after the seconds to fuzz past it.
 set -euo pipefail
@@ -60,7 +60,8 @@ status=0
 # that one fault found many times is kept once.
 signature() {
   local out line frame
-  out=$("build/fuzz/fuzz/fuzz_$target" "$1" -timeout=10 -rss_limit_mb=2048 2>&1 || true)
+  out=$("build/fuzz/fuzz/fuzz_$target" "$1" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$work/replay-" 2>&1 || true)
   line=$(grep -m1 -E "^SUMMARY:|broken promise:|ERROR: libFuzzer: (timeout|out-of-memory)" \
     <<<"$out" || true)
   if [[ $line == *"deadly signal"* ]]; then
@@ -86,7 +87,8 @@ for failure in "$artifacts"/crash-* "$artifacts"/timeout-* "$artifacts"/leak-* "
   echo "$why" >>"$known"
   small="$work/$name.min"
   if "build/fuzz/fuzz/fuzz_$target" "$failure" -minimize_crash=1 -runs=10000 -timeout=10 \
-       -exact_artifact_path="$small" >/dev/null 2>&1 && [ -s "$small" ]; then
+       -artifact_prefix="$work/" -exact_artifact_path="$small" >/dev/null 2>&1 &&
+     [ -s "$small" ]; then
     cp "$small" "$corpus/$name"
   else
     cp "$failure" "$corpus/$name"
@@ -99,8 +101,8 @@ done
 mkdir -p "$work/small" "$work/merged"
 find "$work/new" -type f -size -513c -exec cp {} "$work/small/" \;
 cp "$corpus"/* "$work/merged/"
-"build/fuzz/fuzz/fuzz_$target" -merge=1 -timeout=10 -rss_limit_mb=2048 "$work/merged" \
-  "$work/small" >/dev/null 2>&1 || true
+"build/fuzz/fuzz/fuzz_$target" -merge=1 -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/" \
+  "$work/merged" "$work/small" >/dev/null 2>&1 || true
 added=0
 for input in "$work/merged"/*; do
   name=$(basename "$input")

@@ -545,7 +545,7 @@ struct KeyedUnarchiver::Impl {
     return array;
   }
 
-  // Only values go into a value collection; a record inside one cannot be held. The element's
+  // Only values go into a value collection; a record or nil inside one cannot be held. The element's
   // size and classes are added to the collection's.
   std::optional<Value> decodeElement(const Value& reference, const ClassSet& allowed,
                                      KeyedUnarchiver& coder, Decoded& collection) {
@@ -553,7 +553,12 @@ struct KeyedUnarchiver::Impl {
     if (!decode(reference, allowed, coder, element)) return std::nullopt;
     collection.size += element.size;
     for (const std::string& name : element.classes) addClass(collection.classes, name);
-    if (!element.object) return Value(nullptr);
+    // Collections cannot hold nil: taking it as null would read an archive whose rewrite (null
+    // as NSNull) the same reader then refuses.
+    if (!element.object) {
+      fail("The archive holds nil inside a collection.");
+      return std::nullopt;
+    }
     if (Value* value = std::get_if<Value>(&*element.object)) return std::move(*value);
     fail("The archive holds a record inside a collection, which this reader cannot hold.");
     return std::nullopt;

@@ -1,5 +1,6 @@
 #include "platform/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -545,7 +546,13 @@ void appendPlistString(const std::string& s, std::string& out) {
 }
 
 void appendDate(Date date, std::string& out) {
-  const double seconds = std::floor(date.timeIntervalSince1970());
+  // A date read from outside may hold any double; the calendar only covers the years 1 to
+  // 9999, so one beyond is shown at the nearer end (and NaN as the epoch).
+  constexpr double kFirst = -62135596800;  // 0001-01-01 00:00:00
+  constexpr double kLast = 253402300799;   // 9999-12-31 23:59:59
+  double seconds = std::floor(date.timeIntervalSince1970());
+  if (std::isnan(seconds)) seconds = 0;
+  seconds = std::clamp(seconds, kFirst, kLast);
   const std::time_t time = static_cast<std::time_t>(seconds);
   std::tm parts{};
   gmtime_r(&time, &parts);

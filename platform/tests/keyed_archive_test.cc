@@ -393,6 +393,10 @@ TEST_F(KeyedArchiveTest, HostileReferencesFailInsteadOfLooping) {
        classEntry},
       // A class reference that is not a class entry.
       {Value("$null"), Value(Dictionary{{"NS.objects", Array{}}, {"$class", uid(0)}})},
+      // Nil inside a collection, which no collection can hold (and which would be rewritten as
+      // a null that the same reader refuses).
+      {Value("$null"), Value(Dictionary{{"NS.objects", Array{uid(0)}}, {"$class", uid(2)}}),
+       classEntry},
   };
   for (const Array& objects : graphs) {
     const Value archive(Dictionary{{"$version", 100000},

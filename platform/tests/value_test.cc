@@ -275,6 +275,13 @@ TEST(ValueTest, Description) {
   EXPECT_EQ(Value(Data::fromString("\x01\x02\x03\x04\xff")).description(), "<01020304 ff>");
   EXPECT_EQ(Value(Date::fromTimeIntervalSinceReferenceDate(0)).description(),
             "2001-01-01 00:00:00 +0000");
+  // Dates from outside may hold any double: shown at the calendar's ends, never undefined.
+  EXPECT_EQ(Value(Date::fromTimeIntervalSince1970(1e300)).description(),
+            "9999-12-31 23:59:59 +0000");
+  EXPECT_EQ(Value(Date::fromTimeIntervalSince1970(-1e300)).description(),
+            "1-01-01 00:00:00 +0000");
+  EXPECT_EQ(Value(Date::fromTimeIntervalSince1970(std::nan(""))).description(),
+            "1970-01-01 00:00:00 +0000");
 
   const Value nested = Dictionary{
       {"name", "two words"},
