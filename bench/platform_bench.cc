@@ -29,18 +29,23 @@ void QueueHopToSerialAndBackToMain(benchmark::State& state) {
 }
 BENCHMARK(QueueHopToSerialAndBackToMain);
 
-// About 1 MB of JSON: records with strings, integers, doubles, Booleans and nesting.
+// A settings-like record with strings, integers, doubles, Booleans and nesting.
+Value makeRecord(int i) {
+  return platform::Dictionary{
+      {"name", "file_" + std::to_string(i) + "_renamed_by_content.pdf"},
+      {"index", i},
+      {"score", i * 0.125},
+      {"accepted", i % 3 == 0},
+      {"tags", platform::Array{"report", "2026", "draft"}},
+      {"origin", platform::Dictionary{{"folder", "/home/user/Documents"}, {"depth", i % 7}}},
+  };
+}
+
+// About 1 MB of JSON made of such records.
 Value makeDocument() {
   platform::Array records;
   for (int i = 0; records.size() < 5700; ++i) {
-    records.push_back(platform::Dictionary{
-        {"name", "file_" + std::to_string(i) + "_renamed_by_content.pdf"},
-        {"index", i},
-        {"score", i * 0.125},
-        {"accepted", i % 3 == 0},
-        {"tags", platform::Array{"report", "2026", "draft"}},
-        {"origin", platform::Dictionary{{"folder", "/home/user/Documents"}, {"depth", i % 7}}},
-    });
+    records.push_back(makeRecord(i));
   }
   return platform::Dictionary{{"records", std::move(records)}};
 }
@@ -78,14 +83,7 @@ BENCHMARK(PlistRoundTrip1MB)
 platform::Data makeBinaryList100KB() {
   platform::Array records;
   for (int i = 0;; ++i) {
-    records.push_back(platform::Dictionary{
-        {"name", "file_" + std::to_string(i) + "_renamed_by_content.pdf"},
-        {"index", i},
-        {"score", i * 0.125},
-        {"accepted", i % 3 == 0},
-        {"tags", platform::Array{"report", "2026", "draft"}},
-        {"origin", platform::Dictionary{{"folder", "/home/user/Documents"}, {"depth", i % 7}}},
-    });
+    records.push_back(makeRecord(i));
     if (i % 50 == 49) {
       auto data = platform::plist::write(platform::Dictionary{{"records", records}},
                                          platform::plist::Format::Binary);
