@@ -148,7 +148,7 @@ class Reader {
       case kSet:
       case kDictionary: {
         const bool dictionary = object.kind == kDictionary;
-        if (!fits(object, object.count, dictionary ? 2 * std::uint64_t{refSize_} : refSize_)) {
+        if (!referencesFit(object)) {
           return false;
         }
         // Every path the walk takes is one that read() would take as well.
@@ -311,6 +311,12 @@ class Reader {
 
   // Whether `count` items of `width` bytes fit between the object's body and the offset
   // table.
+  // A container's references (two per dictionary entry) lie within the object area.
+  bool referencesFit(const Object& object) {
+    const std::uint64_t perEntry = object.kind == kDictionary ? 2 : 1;
+    return fits(object, object.count, perEntry * refSize_);
+  }
+
   bool fits(const Object& object, std::uint64_t count, std::uint64_t width) {
     const std::uint64_t room = tableOffset_ - object.body;
     if (count > room / width) return fail("An object's count is larger than its bytes could hold.");
@@ -475,7 +481,7 @@ class Reader {
     case kSet:
     case kDictionary: {
       const bool dictionary = object.kind == kDictionary;
-      if (!fits(object, object.count, dictionary ? 2 * std::uint64_t{refSize_} : refSize_)) {
+      if (!referencesFit(object)) {
         return false;
       }
       if (onPath_[static_cast<std::size_t>(index)]) {
