@@ -40,6 +40,16 @@ void BM_LogCallBelowTheLevelWithoutArguments(benchmark::State& state) {
 }
 BENCHMARK(BM_LogCallBelowTheLevelWithoutArguments);
 
+// The utility layer's entry, which user defaults, the swizzler and reachability call.
+void BM_UtilityLogCallBelowTheLevel(benchmark::State& state) {
+  ZIRLoggerSetLevel(ZULLoggerLevelNotice);
+  for (auto _ : state) {
+    ZULLogAtDebug("[ZULReachability]", false, "I-REA000001", "Reachability changed to %@ (%ld)",
+                  {"online", 2});
+  }
+}
+BENCHMARK(BM_UtilityLogCallBelowTheLevel);
+
 void BM_GzipCompress(benchmark::State& state) {
   const platform::Data input = jsonLikeText(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(zul_dataByGzippingData(input));

@@ -1,5 +1,6 @@
 // The rename flow end to end: how long until every proposal of a batch is in, against the
-// loopback naming service, and how long Apply takes to rename a large batch on disk.
+// loopback naming service, how long Apply takes to rename a large batch on disk, and how the
+// walk's search for free names grows with the batch.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -91,7 +92,7 @@ BENCHMARK(BM_AllProposalsArrive)->Arg(0)->Arg(20)->Unit(benchmark::kMillisecond)
 
 // Apply for 1,000 files, from the press to the finished screen: every file renamed in its
 // folder, each name checked for collisions first. Argument 0 gives every file its own name;
-// 1 gives all the same name, the worst case, where the n-th file tries n names.
+// 1 gives all the same name, so that every file after the first needs a suffix.
 void BM_ApplyRenames(benchmark::State& state) {
   const bool sameName = state.range(0) == 1;
   testing_support::TemporaryHome home;
@@ -124,5 +125,40 @@ void BM_ApplyRenames(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kApplyFiles);
 }
 BENCHMARK(BM_ApplyRenames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The on-disk walk alone for a batch whose files were all given the same name, at 500 and
+// 5,000 files: each file's search for a free suffix goes on from where the previous one
+// stopped, so the time grows with the batch, not with its square (5,000 files take about ten
+// times as long as 500).
+void BM_SameNameWalk(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  testing_support::TemporaryHome home;
+  int round = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const Path folder = home.path() / ("round" + std::to_string(round++));
+    const std::vector<Path> files = makeTextFiles(folder, count);
+    std::vector<RenameResult> rows;
+    rows.reserve(files.size());
+    for (const Path& file : files) rows.push_back({file.filename().string(), "Budget_Notes", file});
+    std::size_t moved = 0;
+    state.ResumeTiming();
+
+    {
+      SilencedStandardOutput silenced;
+      renameFiles(rows, RenameNames::Proposed, [&](RenameURLMap map) { moved = map.size(); });
+    }
+
+    state.PauseTiming();
+    std::filesystem::remove_all(folder);
+    state.ResumeTiming();
+    if (moved != static_cast<std::size_t>(count)) {
+      state.SkipWithError("not every file was renamed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_SameNameWalk)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

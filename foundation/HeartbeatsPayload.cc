@@ -9,6 +9,7 @@
 #include "foundation/ZULGzip.h"
 #include "platform/base64.h"
 #include "platform/json.h"
+#include "platform/text.h"
 
 namespace ZiruzadaCoreInternal {
 namespace {
@@ -141,14 +142,20 @@ HeartbeatsPayload Heartbeat::makePayload() const {
 }
 
 HeartbeatsPayload HeartbeatsBundle::makePayload() const {
-  // Byte order of UTF-8 text is the order of its Unicode scalar values.
-  std::map<std::string, std::vector<platform::Date>> datesByAgent;
+  // Agents that differ only in how their accents are encoded are one agent: they are keyed
+  // by their composed form, whose UTF-8 byte order is the order of its Unicode scalar values.
+  // An entry keeps the agent text of its earliest slot as it was logged.
+  std::map<std::string, HeartbeatsPayload::UserAgentPayload> entriesByAgent;
   for (const Heartbeat& heartbeat : buffer().elements()) {
-    datesByAgent[heartbeat.agent].push_back(heartbeat.date);
+    const auto entry = entriesByAgent
+                           .try_emplace(platform::text::canonicallyComposed(heartbeat.agent),
+                                        HeartbeatsPayload::UserAgentPayload{heartbeat.agent, {}})
+                           .first;
+    entry->second.dates.push_back(heartbeat.date);
   }
   HeartbeatsPayload payload;
-  for (auto& [agent, dates] : datesByAgent) {
-    payload.userAgentPayloads.push_back({agent, std::move(dates)});
+  for (auto& [composed, entry] : entriesByAgent) {
+    payload.userAgentPayloads.push_back(std::move(entry));
   }
   return payload;
 }

@@ -1,6 +1,7 @@
 #include "foundation/ZIRLogger.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,15 +12,9 @@
 
 namespace {
 
-void logWithVarArgs(int level, std::string_view service, std::string_view code,
-                    std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  ZIRLogMessage(level, service, code, format,
-                std::span<const platform::FormatArg>(args.begin(), args.size()));
-}
+constinit std::atomic<bool> setUpDone{false};
 
-}  // namespace
-
-void ZIRLoggerSetUpOnce() {
+void runSetUp() {
   static std::once_flag once;
   std::call_once(once, [] {
     ZULLoggerRegisterSDKVersion(ZIRSDKVersionString());
@@ -42,36 +37,72 @@ void ZIRLoggerSetUpOnce() {
     ZULLoggerSetUpOnce();
     if (forceStandardError) ZULLoggerAddStderr();
     if (debugMode) ZULLoggerForceDebugLevel();
+    setUpDone.store(true, std::memory_order_release);
   });
 }
 
+// Once the set-up is done this is one load, not a trip through the once-flag, and it stays
+// inline in this file's entries.
+void setUpOnce() {
+  if (!setUpDone.load(std::memory_order_acquire)) runSetUp();
+}
+
+// Whether a variadic call writes its line. The set-up comes first because it may turn
+// debug mode on; then the level. The entries ask before they touch their arguments at all:
+// most debug lines are dropped, and a dropped call never reads the list the caller built.
+bool writes(int level) {
+  setUpOnce();
+  return ZULLoggerLevelPasses(level);
+}
+
+// Takes the entry's parameters by reference so that the entry, for a dropped call, never
+// loads the ones the caller passed on the stack.
+void writeWithVarArgs(int level, const std::string_view& service, const std::string_view& code,
+                      const std::string_view& format,
+                      const std::initializer_list<ZULLogArgument>& args) {
+  const std::vector<platform::FormatArg> formatArgs = ZULLogArgument::formatArgs(args);
+  ZULLogMessage(level, service, false, code, format, formatArgs);
+}
+
+}  // namespace
+
+void ZIRLoggerSetUpOnce() { setUpOnce(); }
+
 void ZIRLoggerSetLevel(int level) {
-  ZIRLoggerSetUpOnce();
+  setUpOnce();
   ZULLoggerSetLevel(level);
 }
 
 void ZIRLogMessage(int level, std::string_view service, std::string_view code,
                    std::string_view format, ZULLogArguments arguments) {
-  ZIRLoggerSetUpOnce();
+  setUpOnce();
   ZULLogMessage(level, service, false, code, format, arguments);
 }
 
 void ZIRLogAtError(std::string_view service, std::string_view code, std::string_view format,
-                   std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelError, service, code, format, args);
+                   std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelError)) {
+    writeWithVarArgs(ZULLoggerLevelError, service, code, format, args);
+  }
 }
 
 void ZIRLogAtWarning(std::string_view service, std::string_view code, std::string_view format,
-                     std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelWarning, service, code, format, args);
+                     std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelWarning)) {
+    writeWithVarArgs(ZULLoggerLevelWarning, service, code, format, args);
+  }
 }
 
 void ZIRLogAtInfo(std::string_view service, std::string_view code, std::string_view format,
-                  std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelInfo, service, code, format, args);
+                  std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelInfo)) {
+    writeWithVarArgs(ZULLoggerLevelInfo, service, code, format, args);
+  }
 }
 
 void ZIRLogAtDebug(std::string_view service, std::string_view code, std::string_view format,
-                   std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelDebug, service, code, format, args);
+                   std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelDebug)) {
+    writeWithVarArgs(ZULLoggerLevelDebug, service, code, format, args);
+  }
 }

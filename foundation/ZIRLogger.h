@@ -19,10 +19,10 @@ void ZIRLogMessage(int level, std::string_view service, std::string_view code,
                    std::string_view format, ZULLogArguments arguments);
 
 void ZIRLogAtError(std::string_view service, std::string_view code, std::string_view format,
-                   std::initializer_list<platform::FormatArg> args = {});
+                   std::initializer_list<ZULLogArgument> args = {});
 void ZIRLogAtWarning(std::string_view service, std::string_view code, std::string_view format,
-                     std::initializer_list<platform::FormatArg> args = {});
+                     std::initializer_list<ZULLogArgument> args = {});
 void ZIRLogAtInfo(std::string_view service, std::string_view code, std::string_view format,
-                  std::initializer_list<platform::FormatArg> args = {});
+                  std::initializer_list<ZULLogArgument> args = {});
 void ZIRLogAtDebug(std::string_view service, std::string_view code, std::string_view format,
-                   std::initializer_list<platform::FormatArg> args = {});
+                   std::initializer_list<ZULLogArgument> args = {});

@@ -1,7 +1,6 @@
 #include "foundation/ZIRZiruzadaUserAgent.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -19,33 +18,11 @@ bool hasOnlyLibraryCharacters(std::string_view text) {
   return platform::text::isAlphanumericOr(text, "-_.");
 }
 
-// The order of the characters entries hold, as the root collation ranks them: spaces,
-// then punctuation and symbols in this order, then digits, then letters with case
-// ignored. Characters past ASCII follow, lower-cased, by code point.
-constexpr std::string_view kPunctuationOrder = " _-,;:!?.'\"()[]{}@*/\\&#%`^+<=>|~$";
-
-std::uint32_t primaryWeight(char32_t c) {
-  if (c >= '0' && c <= '9') return 0x100 + (c - '0');
-  if (c >= 'a' && c <= 'z') return 0x200 + (c - 'a');
-  if (c < 0x80) {
-    const std::size_t rank = kPunctuationOrder.find(static_cast<char>(c));
-    return rank == std::string_view::npos ? 0 : static_cast<std::uint32_t>(rank + 1);
-  }
-  return 0x1000 + static_cast<std::uint32_t>(c);
-}
-
-std::vector<std::uint32_t> sortKey(std::string_view text) {
-  std::vector<std::uint32_t> key;
-  for (char32_t c : platform::text::lowercasedCodePoints(text)) key.push_back(primaryWeight(c));
-  return key;
-}
-
-// Case-insensitive order; strings that differ only in case keep a fixed order between them.
+// Case-insensitive order in the user's locale; entries that differ only in case keep a
+// fixed order between them.
 bool rendersBefore(const std::string& a, const std::string& b) {
-  const std::vector<std::uint32_t> keyA = sortKey(a);
-  const std::vector<std::uint32_t> keyB = sortKey(b);
-  if (keyA != keyB) return keyA < keyB;
-  return a < b;
+  const int order = platform::text::localizedCaseInsensitiveCompare(a, b);
+  return order != 0 ? order < 0 : a < b;
 }
 
 }  // namespace

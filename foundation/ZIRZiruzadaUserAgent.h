@@ -30,7 +30,8 @@ class ZIRZiruzadaUserAgent {
   // Records (or replaces) one library entry.
   void setValue(const std::string& value, const std::string& component);
   // "name/value" for every library and environment entry (the environment's value wins
-  // for a name in both), sorted without regard to case, joined with single spaces.
+  // for a name in both), sorted as the user's locale orders words without regard to case,
+  // joined with single spaces.
   std::string ziruzadaUserAgent();
   // Replaces the library entries with the environment's: libraries registered before are
   // gone.

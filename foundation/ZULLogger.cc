@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "foundation/ZULAppEnvironmentUtil.h"
 #include "platform/dispatch.h"
@@ -13,12 +14,20 @@ namespace {
 constexpr int kMinimumLevel = ZULLoggerLevelError;
 constexpr int kMaximumLevel = ZULLoggerLevelDebug;
 
-struct LoggerState {
-  // Read on the caller's thread without a lock, as the level test comes before any
-  // formatting; atomics keep those reads well defined.
-  std::atomic<int> maximumLevel{ZULLoggerLevelNotice};
-  std::atomic<bool> debugMode{false};
+// Read on the caller's thread without a lock, as the level test comes before the set-up
+// and any formatting; atomics keep those reads well defined. Constant-initialised, so the
+// test needs no guard of its own. Until the set-up has run the level is notice, which is
+// what the set-up sets, so testing it first drops nothing the set-up would have passed.
+constinit std::atomic<int> maximumLevel{ZULLoggerLevelNotice};
+constinit std::atomic<bool> debugMode{false};
+constinit std::atomic<bool> setUpDone{false};
 
+bool levelPasses(int level) {
+  return maximumLevel.load(std::memory_order_relaxed) >= level ||
+         debugMode.load(std::memory_order_relaxed);
+}
+
+struct LoggerState {
   std::mutex versionMutex;
   std::optional<std::string> version;
 
@@ -33,31 +42,55 @@ LoggerState& state() {
   return *loggerState;
 }
 
-void logWithVarArgs(int level, std::string_view service, bool force, std::string_view code,
-                    std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  ZULLogMessage(level, service, force, code, format,
-                std::span<const platform::FormatArg>(args.begin(), args.size()));
+void runSetUp() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    maximumLevel = ZULLoggerLevelNotice;
+    state().queue = platform::Queue::serial("ZULLoggingClientQueue");
+    setUpDone.store(true, std::memory_order_release);
+  });
+}
+
+// Once the set-up is done this is one load, not a trip through the once-flag, and it stays
+// inline in this file's entries.
+void setUpOnce() {
+  if (!setUpDone.load(std::memory_order_acquire)) runSetUp();
+}
+
+// Whether a variadic call writes its line. The entries ask before they touch their
+// arguments at all, so that a dropped call never reads the list the caller built.
+bool writes(int level, bool force) { return force || levelPasses(level); }
+
+// Takes the entry's parameters by reference so that the entry, for a dropped call, never
+// loads the ones the caller passed on the stack (loads the compiler would otherwise hoist
+// above the level test).
+void writeWithVarArgs(int level, const std::string_view& service, bool force,
+                      const std::string_view& code, const std::string_view& format,
+                      const std::initializer_list<ZULLogArgument>& args) {
+  const std::vector<platform::FormatArg> formatArgs = ZULLogArgument::formatArgs(args);
+  ZULLogMessage(level, service, force, code, format, formatArgs);
 }
 
 }  // namespace
 
-void ZULLoggerSetUpOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    LoggerState& s = state();
-    s.maximumLevel = ZULLoggerLevelNotice;
-    s.queue = platform::Queue::serial("ZULLoggingClientQueue");
-  });
+std::vector<platform::FormatArg>
+ZULLogArgument::formatArgs(std::initializer_list<ZULLogArgument> args) {
+  std::vector<platform::FormatArg> formatArgs;
+  formatArgs.reserve(args.size());
+  for (const ZULLogArgument& arg : args) formatArgs.push_back(arg.makeFormatArg_(arg.value_));
+  return formatArgs;
 }
 
+void ZULLoggerSetUpOnce() { setUpOnce(); }
+
 void ZULLoggerAddStderr() {
-  ZULLoggerSetUpOnce();
+  setUpOnce();
   state().queue->async([] { state().toStandardError = true; });
 }
 
 void ZULLoggerForceDebugLevel() {
   if (ZULAppEnvironmentUtil::isFromAppStore()) return;
-  state().debugMode = true;
+  debugMode = true;
   ZULLoggerSetLevel(ZULLoggerLevelDebug);
 }
 
@@ -66,15 +99,14 @@ void ZULLoggerSetLevel(int level) {
     ZULLogAtError("[ZULLogger]", false, "I-COR000023", "Invalid logger level, %ld", {level});
     return;
   }
-  ZULLoggerSetUpOnce();
+  setUpOnce();
   if (level >= ZULLoggerLevelNotice && ZULAppEnvironmentUtil::isFromAppStore()) return;
-  state().maximumLevel = level;
+  maximumLevel = level;
 }
 
 bool ZULLoggerLevelPasses(int level) {
-  ZULLoggerSetUpOnce();
-  const LoggerState& s = state();
-  return s.maximumLevel >= level || s.debugMode;
+  setUpOnce();
+  return levelPasses(level);
 }
 
 void ZULLoggerRegisterSDKVersion(std::string version) {
@@ -85,9 +117,9 @@ void ZULLoggerRegisterSDKVersion(std::string version) {
 
 void ZULLogMessage(int level, std::string_view service, bool force, std::string_view code,
                    std::string_view format, ZULLogArguments arguments) {
-  ZULLoggerSetUpOnce();
+  if (!force && !levelPasses(level)) return;
+  setUpOnce();
   LoggerState& s = state();
-  if (!force && !(s.maximumLevel >= level) && !s.debugMode) return;
 
   const std::string text = arguments ? platform::format(format, *arguments) : std::string(format);
   std::optional<std::string> version;
@@ -105,26 +137,34 @@ void ZULLogMessage(int level, std::string_view service, bool force, std::string_
 }
 
 void ZULLogAtError(std::string_view service, bool force, std::string_view code,
-                   std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelError, service, force, code, format, args);
+                   std::string_view format, std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelError, force)) {
+    writeWithVarArgs(ZULLoggerLevelError, service, force, code, format, args);
+  }
 }
 
 void ZULLogAtWarning(std::string_view service, bool force, std::string_view code,
-                     std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelWarning, service, force, code, format, args);
+                     std::string_view format, std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelWarning, force)) {
+    writeWithVarArgs(ZULLoggerLevelWarning, service, force, code, format, args);
+  }
 }
 
 void ZULLogAtNotice(std::string_view service, bool force, std::string_view code,
-                    std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelNotice, service, force, code, format, args);
+                    std::string_view format, std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelNotice, force)) {
+    writeWithVarArgs(ZULLoggerLevelNotice, service, force, code, format, args);
+  }
 }
 
 void ZULLogAtDebug(std::string_view service, bool force, std::string_view code,
-                   std::string_view format, std::initializer_list<platform::FormatArg> args) {
-  logWithVarArgs(ZULLoggerLevelDebug, service, force, code, format, args);
+                   std::string_view format, std::initializer_list<ZULLogArgument> args) {
+  if (writes(ZULLoggerLevelDebug, force)) {
+    writeWithVarArgs(ZULLoggerLevelDebug, service, force, code, format, args);
+  }
 }
 
 void ZULLoggerFlush() {
-  ZULLoggerSetUpOnce();
+  setUpOnce();
   state().queue->sync([] {});
 }

@@ -39,17 +39,6 @@ std::int64_t toNanoseconds(double seconds) {
   return std::llround(std::min(seconds, kLongestDelaySeconds) * 1e9);
 }
 
-// Waits on the condition in real time; no timeout waits for ever.
-template <typename Predicate>
-bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-             std::optional<double> timeoutSeconds, Predicate ready) {
-  if (!timeoutSeconds || *timeoutSeconds >= kLongestDelaySeconds) {
-    cv.wait(lock, ready);
-    return true;
-  }
-  return cv.wait_for(lock, std::chrono::nanoseconds(toNanoseconds(*timeoutSeconds)), ready);
-}
-
 // The queues whose tasks the calling thread is running, innermost last. A sync onto another
 // queue pushes that queue on top of the caller's; a main-queue sync from another thread
 // carries the caller's list over to the main thread, so that a sync back onto any of them
@@ -74,9 +63,12 @@ class RunningQueueScope {
 
 // Worker threads shared by every queue. A serial queue borrows one worker while it has
 // tasks; each concurrent task takes one. A worker is started whenever a job finds no idle
-// one, up to kMaxThreads (blocked tasks would otherwise starve the rest), and ends after
-// kIdleTimeout without work. Workers are detached and the pool is never destroyed, so
-// that process exit neither waits for them nor pulls memory from under them.
+// one, while fewer than kMaxRunningWorkers are running; a worker blocked in a wait that
+// dispatch knows of (a semaphore, a group, a sync onto a queue) is not running, so the work it
+// waits for still gets a thread however many workers wait. kMaxWorkers bounds the pool even
+// then, and workers above the running limit end once their job is done. Idle workers end after
+// kIdleTimeout. Workers are detached and the pool is never destroyed, so that process exit
+// neither waits for them nor pulls memory from under them.
 class WorkerPool {
  public:
   static WorkerPool& shared() {
@@ -87,24 +79,49 @@ class WorkerPool {
   void submit(Task job) {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
-    if (idle_ < jobs_.size() && threads_ < kMaxThreads) {
-      try {
-        std::thread([this] { work(); }).detach();
-        ++threads_;
-        return;
-      } catch (const std::system_error&) {
-        // Out of threads: the job waits for a running worker, if there is one.
-        if (threads_ == 0) fatal("cannot start a worker thread");
-      }
-    }
-    wake_.notify_one();
+    if (!startWorkerIfWanted()) wake_.notify_one();
+  }
+
+  // Whether the calling thread is one of the pool's workers.
+  static bool isWorker() { return isWorker_; }
+
+  void workerBlocked() {
+    std::lock_guard lock(mutex_);
+    ++blocked_;
+    startWorkerIfWanted();
+  }
+
+  void workerUnblocked() {
+    std::lock_guard lock(mutex_);
+    --blocked_;
   }
 
  private:
-  static constexpr std::size_t kMaxThreads = 64;
+  static constexpr std::size_t kMaxRunningWorkers = 64;
+  static constexpr std::size_t kMaxWorkers = detail::kMaxWorkerThreads;
   static constexpr auto kIdleTimeout = std::chrono::seconds(5);
 
+  std::size_t running() const { return threads_ - blocked_; }
+
+  // With mutex_ held: starts a worker for a job that no idle worker will take, within the
+  // limits; false when none was started.
+  bool startWorkerIfWanted() {
+    if (idle_ >= jobs_.size() || running() >= kMaxRunningWorkers || threads_ >= kMaxWorkers) {
+      return false;
+    }
+    try {
+      std::thread([this] { work(); }).detach();
+      ++threads_;
+      return true;
+    } catch (const std::system_error&) {
+      // Out of threads: the job waits for a running worker, if there is one.
+      if (threads_ == 0) fatal("cannot start a worker thread");
+      return false;
+    }
+  }
+
   void work() {
+    isWorker_ = true;
     std::unique_lock lock(mutex_);
     for (;;) {
       if (jobs_.empty()) {
@@ -122,15 +139,43 @@ class WorkerPool {
       job();
       job = nullptr;  // captured state dies outside the lock
       lock.lock();
+      // More workers run than the limit allows: ones started while others were blocked
+      // outlast those waits only as long as their job.
+      if (running() > kMaxRunningWorkers) {
+        --threads_;
+        return;
+      }
     }
   }
+
+  static thread_local bool isWorker_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Task> jobs_;
   std::size_t idle_ = 0;
   std::size_t threads_ = 0;
+  std::size_t blocked_ = 0;
 };
+
+thread_local bool WorkerPool::isWorker_ = false;
+
+using detail::BlockedWorkerScope;
+
+// Waits on the condition in real time; no timeout waits for ever. A worker counts as blocked
+// while it waits.
+template <typename Predicate>
+bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+             std::optional<double> timeoutSeconds, Predicate ready) {
+  if (ready()) return true;
+  if (timeoutSeconds && toNanoseconds(*timeoutSeconds) == 0) return false;
+  BlockedWorkerScope blocked;
+  if (!timeoutSeconds || *timeoutSeconds >= kLongestDelaySeconds) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  return cv.wait_for(lock, std::chrono::nanoseconds(toNanoseconds(*timeoutSeconds)), ready);
+}
 
 // A sync caller waiting in a queue's line for its turn to hold the queue.
 struct SyncTicket {
@@ -258,7 +303,7 @@ class SerialQueue final : public QueueBase {
     SyncTicket ticket;
     items_.push_back({nullptr, &ticket});
     startDrainIfIdle();
-    ticket.turn.wait(lock, [&] { return ticket.granted; });
+    waitFor(ticket.turn, lock, std::nullopt, [&] { return ticket.granted; });
   }
 
   void release() {
@@ -368,7 +413,7 @@ class ConcurrentQueue final : public QueueBase {
         SyncTicket ticket;
         items_.push_back({nullptr, &ticket, barrier});
         startReady();
-        ticket.turn.wait(lock, [&] { return ticket.granted; });
+        waitFor(ticket.turn, lock, std::nullopt, [&] { return ticket.granted; });
       }
     }
     struct Finish {
@@ -433,7 +478,7 @@ class MainQueue final : public QueueBase {
     }
     wakeUp();
     std::unique_lock lock(mutex_);
-    sync.finished.wait(lock, [&] { return sync.done; });
+    waitFor(sync.finished, lock, std::nullopt, [&] { return sync.done; });
   }
 
   void barrierAsync(Task task) override { async(std::move(task)); }
@@ -914,6 +959,14 @@ std::shared_ptr<TimerSource> TimerSource::create(QueuePtr queue) {
 }
 
 namespace detail {
+
+BlockedWorkerScope::BlockedWorkerScope() : worker_(WorkerPool::isWorker()) {
+  if (worker_) WorkerPool::shared().workerBlocked();
+}
+
+BlockedWorkerScope::~BlockedWorkerScope() {
+  if (worker_) WorkerPool::shared().workerUnblocked();
+}
 
 bool runNextMainQueueTask() { return mainQueue().runNext(); }
 

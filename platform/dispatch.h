@@ -14,8 +14,9 @@ namespace platform {
 using Task = std::function<void()>;
 
 // A queue of tasks. Serial queues run one task at a time, in order; concurrent queues
-// run tasks in parallel on a shared pool, with barriers for exclusive work. The main
-// queue runs on the main thread, drained by RunLoop.
+// run tasks in parallel on a shared pool, with barriers for exclusive work. A task waiting
+// on a semaphore, a group or a sync gives its place in the pool to others while it waits.
+// The main queue runs on the main thread, drained by RunLoop.
 class Queue : public std::enable_shared_from_this<Queue> {
  public:
   enum class Kind { Serial, Concurrent, Main };

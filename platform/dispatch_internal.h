@@ -3,9 +3,26 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 
 namespace platform::detail {
+
+// The most worker threads the pool ever has, blocked ones included.
+inline constexpr std::size_t kMaxWorkerThreads = 256;
+
+// Marks the calling thread, when it is a pool worker, as blocked for the scope's lifetime, so
+// that the pool starts another worker for queued work instead of waiting for this one.
+class BlockedWorkerScope {
+ public:
+  BlockedWorkerScope();
+  ~BlockedWorkerScope();
+  BlockedWorkerScope(const BlockedWorkerScope&) = delete;
+  BlockedWorkerScope& operator=(const BlockedWorkerScope&) = delete;
+
+ private:
+  const bool worker_;
+};
 
 // Runs the next main-queue task on the calling thread; false when none is ready.
 bool runNextMainQueueTask();

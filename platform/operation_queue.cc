@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/dispatch_internal.h"
 #include "platform/error.h"
 
 namespace platform {
@@ -188,6 +189,7 @@ void Operation::setCompletionBlock(Task block) {
 }
 
 void Operation::waitUntilFinished() {
+  detail::BlockedWorkerScope blocked;
   std::unique_lock lock(state_->mutex);
   state_->completedChanged.wait(lock, [this] { return state_->completed; });
 }
@@ -335,6 +337,7 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
+  detail::BlockedWorkerScope blocked;
   std::unique_lock lock(state_->mutex);
   state_->idle.wait(lock, [this] { return state_->waiting.empty() && state_->running.empty(); });
 }

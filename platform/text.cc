@@ -1,6 +1,9 @@
 #include "platform/text.h"
 
 #include <unicode/brkiter.h>
+#include <unicode/bytestream.h>
+#include <unicode/coll.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
@@ -9,6 +12,8 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+
+#include "platform/locale.h"
 
 namespace platform::text {
 namespace {
@@ -113,18 +118,56 @@ bool isDecimalDigits(std::string_view utf8) {
   return allCodePoints(utf8, [](UChar32 c) { return u_charType(c) == U_DECIMAL_DIGIT_NUMBER; });
 }
 
-std::u32string lowercasedCodePoints(std::string_view utf8) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
-  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(utf8.size(), INT32_MAX));
-  std::u32string out;
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    out.push_back(c < 0 ? static_cast<char32_t>(bytes[start])
-                        : static_cast<char32_t>(u_tolower(c)));
+std::string canonicallyComposed(std::string_view utf8) {
+  if (utf8.size() > static_cast<std::size_t>(INT32_MAX) || !isValidUTF8(utf8)) {
+    return std::string(utf8);
   }
-  return out;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::string(utf8);
+  std::string composed;
+  icu::StringByteSink<std::string> sink(&composed, static_cast<int32_t>(utf8.size()));
+  nfc->normalizeUTF8(0, icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())), sink,
+                     nullptr, status);
+  return U_SUCCESS(status) ? composed : std::string(utf8);
+}
+
+namespace {
+
+// A collator for the current locale that ignores case, made once per thread and locale:
+// making one costs far more than a comparison, and sorting compares many times.
+const icu::Collator* caseInsensitiveCollator() {
+  thread_local std::string identifier;
+  thread_local std::unique_ptr<icu::Collator> collator;
+  const std::string current = Locale::currentIdentifier();
+  if (collator && current == identifier) return collator.get();
+
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Locale locale =
+      current.empty() ? icu::Locale::getRoot() : icu::Locale::createCanonical(current.c_str());
+  std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(locale, status));
+  if (U_FAILURE(status) || !made) return nullptr;
+  // Secondary strength: letters and accents decide, case does not.
+  made->setStrength(icu::Collator::SECONDARY);
+  identifier = current;
+  collator = std::move(made);
+  return collator.get();
+}
+
+}  // namespace
+
+int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
+  const icu::Collator* collator = caseInsensitiveCollator();
+  if (collator == nullptr || a.size() > static_cast<std::size_t>(INT32_MAX) ||
+      b.size() > static_cast<std::size_t>(INT32_MAX)) {
+    return a.compare(b);
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  const UCollationResult result =
+      collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+  if (U_FAILURE(status)) return a.compare(b);
+  return result == UCOL_LESS ? -1 : result == UCOL_GREATER ? 1 : 0;
 }
 
 }  // namespace platform::text

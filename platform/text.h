@@ -32,8 +32,15 @@ std::size_t utf16Length(std::string_view utf8);
 // Nd, so full-width digits count); ill-formed text fails. Empty text passes.
 bool isDecimalDigits(std::string_view utf8);
 
-// The text with every character lower-cased by the Unicode default rules; ill-formed bytes
-// are kept as they are.
-std::u32string lowercasedCodePoints(std::string_view utf8);
+// The text in Unicode canonical composition (NFC), so that an accented letter typed as one
+// code point and as a letter followed by a combining mark read the same. Text that is not
+// well-formed UTF-8 is returned as it is.
+std::string canonicallyComposed(std::string_view utf8);
+
+// Orders two UTF-8 texts as the user's current locale sorts words, with case ignored (accents
+// still count): negative when `a` comes first, zero when they differ only in case or in how
+// their accents are encoded, positive otherwise. Without a locale in the environment the
+// root order applies.
+int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 
 }  // namespace platform::text

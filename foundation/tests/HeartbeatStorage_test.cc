@@ -1,10 +1,12 @@
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/HeartbeatStorage.h"
+#include "platform/dispatch.h"
 #include "platform/files.h"
 #include "platform/user_defaults.h"
 #include "tests/support/temp_home.h"
@@ -151,6 +153,43 @@ TEST_F(HeartbeatStorageTest, OnlySwapsReportFailedSaves) {
   auto swapped = storage->swapSync([](auto) { return bundleWithCapacity(8); });
   EXPECT_EQ(swapped.failure, HeartbeatsSwapResult::Failure::writeError);
   EXPECT_FALSE(swapped.previous.has_value());
+}
+
+// Twice as many worker tasks as workers may run at once wait in line for the storage while an
+// update holds it, and each gets its turn. Every wait is bounded, so that a pool with no thread
+// left to hand the storage on fails instead of hanging.
+TEST_F(HeartbeatStorageTest, SyncUpdatesFromManyWorkerTasksAtOnceAllRun) {
+  constexpr int kTasks = 128;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto secondsLeft = [&] {
+    return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+  };
+  const auto countSignals = [&](platform::Semaphore& semaphore) {
+    int signals = 0;
+    while (signals < kTasks && semaphore.wait(secondsLeft())) ++signals;
+    return signals;
+  };
+  auto storage = HeartbeatStorage::instance(kAppID);
+  platform::Semaphore gate;
+  storage->updateAsync([gate](std::optional<HeartbeatsBundle> stored) mutable {
+    gate.wait();
+    return stored;
+  });
+  platform::Semaphore started;
+  platform::Semaphore finished;
+  for (int i = 0; i < kTasks; ++i) {
+    platform::Queue::global()->async([storage, started, finished]() mutable {
+      started.signal();
+      storage->updateSync([](std::optional<HeartbeatsBundle> stored) {
+        return bundleWithCapacity(stored ? stored->capacity() + 1 : 1);
+      });
+      finished.signal();
+    });
+  }
+  EXPECT_EQ(countSignals(started), kTasks);
+  gate.signal();
+  ASSERT_EQ(countSignals(finished), kTasks);
+  EXPECT_EQ(HeartbeatsBundle::decode(*platform::readFile(heartbeatFile()))->capacity(), kTasks);
 }
 
 TEST_F(HeartbeatStorageTest, UserDefaultsStorageKeepsDataUnderItsKey) {

@@ -265,6 +265,23 @@ TEST(HeartbeatsPayloadTest, BundlesGroupByAgentInSlotOrder) {
   EXPECT_EQ(heartbeat("one", day(1)).makePayload(), (HeartbeatsPayload{{{"one", {day(1)}}}, 2}));
 }
 
+// An accent typed as one code point or as a combining mark is one agent, placed by its
+// composed form: "\u00e9" comes after "f" however it was encoded.
+TEST(HeartbeatsPayloadTest, AgentsAreGroupedAndSortedByTheirComposedForm) {
+  const std::string decomposed = "lib-e\xCC\x81/1";
+  const std::string composed = "lib-\u00e9/1";
+  HeartbeatsBundle bundle(6);
+  bundle.append(heartbeat(decomposed, day(0)));
+  bundle.append(heartbeat("lib-f/1", day(1)));
+  bundle.append(heartbeat(composed, day(2)));
+  bundle.append(heartbeat("lib-e/1", day(3)));
+  bundle.append(heartbeat(composed, day(4)));
+  // The entry keeps the text of its earliest slot.
+  const HeartbeatsPayload expected{
+      {{"lib-e/1", {day(3)}}, {"lib-f/1", {day(1)}}, {decomposed, {day(0), day(2), day(4)}}}, 2};
+  EXPECT_EQ(bundle.makePayload(), expected);
+}
+
 TEST(HeartbeatsPayloadTest, EmptinessIgnoresTheVersion) {
   EXPECT_TRUE(HeartbeatsPayload::emptyPayload().isEmpty());
   EXPECT_EQ(HeartbeatsPayload::emptyPayload().version, 2);

@@ -80,6 +80,39 @@ TEST_F(ZIRLoggerTest, EachLevelPassesExactlyTheLevelsUpToIt) {
   }
 }
 
+// A log argument that counts how often it is turned into a value.
+struct CountedArgument {
+  int* conversions;
+  operator platform::Value() const {
+    ++*conversions;
+    return platform::Value("counted");
+  }
+};
+
+// Most debug lines are dropped, so a dropped line must not build its arguments; only
+// lines that are written (or forced) do.
+TEST_F(ZIRLoggerTest, LinesBelowTheLevelBuildNothingFromTheirArguments) {
+  LogCapture capture;
+  int conversions = 0;
+  const CountedArgument counted{&conversions};
+  // First of all, before any set-up has run.
+  ZULLogAtDebug("[ZULReachability]", false, "I-REA000001", "utility %@", {counted});
+  ZIRLogAtDebug(kService, "I-COR000001", "debug %@", {counted});
+  ZIRLogAtInfo(kService, "I-COR000001", "info %@", {counted, 7});
+  EXPECT_EQ(conversions, 0);
+
+  ZIRLogAtError(kService, "I-COR000002", "error %@", {counted});
+  ZULLogAtDebug("[ZULReachability]", true, "I-REA000002", "forced %@", {counted});
+  ZIRLoggerSetLevel(ZULLoggerLevelDebug);
+  ZIRLogAtDebug(kService, "I-COR000003", "debug %@ %ld", {counted, 7});
+  EXPECT_EQ(conversions, 3);
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                 "10.27.0 - [ZiruzadaCore][I-COR000002] error counted",
+                                 "10.27.0 - [ZULReachability][I-REA000002] forced counted",
+                                 "10.27.0 - [ZiruzadaCore][I-COR000003] debug counted 7",
+                             }));
+}
+
 TEST_F(ZIRLoggerTest, MessageWithoutArgumentsIsWrittenUnchanged) {
   LogCapture capture;
   ZIRLogMessage(5, kService, "I-COR000001", "keeps %@ and 100%% as they are", std::nullopt);

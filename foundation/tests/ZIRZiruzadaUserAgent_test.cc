@@ -11,6 +11,7 @@
 #include "foundation/tests/log_capture.h"
 #include "platform/bundle.h"
 #include "platform/plist.h"
+#include "tests/support/scoped_environment.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -25,7 +26,6 @@ class ZIRZiruzadaUserAgentTest : public testing_support::TemporaryHomeTest {
   // The entries this machine contributes, in their sorted places.
   static std::string device() { return "device/" + ZULAppEnvironmentUtil::deviceModel(); }
   static std::string osVersion() { return "os-version/" + ZULAppEnvironmentUtil::systemVersion(); }
-
 };
 
 TEST_F(ZIRZiruzadaUserAgentTest, SharedUserAgentListsLibrariesAndEnvironmentSorted) {
@@ -103,6 +103,7 @@ TEST_F(ZIRZiruzadaUserAgentTest, LaterValuesReplaceEarlierOnesAndEnvironmentWins
 }
 
 TEST_F(ZIRZiruzadaUserAgentTest, EntriesSortWithoutRegardToCase) {
+  testing_support::ScopedEnvironment locale("LC_ALL", "en_US.UTF-8");
   // Each list renders in the order given.
   const std::vector<std::vector<std::string>> orders = {
       {"apple", "Zed"},
@@ -111,6 +112,11 @@ TEST_F(ZIRZiruzadaUserAgentTest, EntriesSortWithoutRegardToCase) {
       {"lib-x", "lib"},  // "lib-x/…" against "lib/…": hyphen before slash
       {"zere-install", "zere-ios"},
       {"a_b", "a-b", "a.b", "ab"},  // punctuation before letters, in the root order
+      // Accented letters sort among the letters, not after every ASCII one.
+      {"\u00e9a", "zere"},
+      {"\u00c4pfel", "apple", "\u00e4rger", "Zed"},
+      {"Zu", "Z\u00fcrich_lib", "zz"},
+      {"\u00c9mile", "\u00e9milie", "EMMA"},
   };
   for (const auto& order : orders) {
     ZIRZiruzadaUserAgent agent;

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
+#include "platform/dispatch_internal.h"
+#include "platform/operation_queue.h"
 #include "platform/run_loop.h"
 #include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
@@ -28,6 +30,9 @@ using ::testing::ElementsAre;
 constexpr double kTimeout = 10;
 // How long a test watches for something that must not happen.
 constexpr double kQuietPeriod = 0.05;
+// Generous for tests that start hundreds of workers, which takes seconds under
+// ThreadSanitizer.
+constexpr double kManyWorkersTimeout = 30;
 
 struct QueueKind {
   const char* name;
@@ -539,6 +544,141 @@ TEST(SemaphoreTest, SignalFromAnotherThreadWakesAWaiter) {
   std::thread signaller([semaphore]() mutable { semaphore.signal(); });
   EXPECT_TRUE(semaphore.wait(kTimeout));
   signaller.join();
+}
+
+// What worker tasks block in, and what lets them all go.
+struct BlockingWait {
+  Task block;
+  Task release;
+};
+
+struct BlockingWaitKind {
+  const char* name;
+  std::function<BlockingWait(int tasks)> make;
+};
+
+void PrintTo(const BlockingWaitKind& kind, std::ostream* out) { *out << kind.name; }
+
+std::string blockingWaitName(const ::testing::TestParamInfo<BlockingWaitKind>& info) {
+  return info.param.name;
+}
+
+// Syncs onto a queue held by a task that waits for the release (on a serial queue a barrier
+// sync is a plain sync).
+BlockingWait heldQueueWait(const QueuePtr& queue) {
+  Semaphore gate;
+  queue->barrierAsync([gate]() mutable { gate.wait(); });
+  return {[queue] { queue->barrierSync([] {}); }, [gate]() mutable { gate.signal(); }};
+}
+
+const BlockingWaitKind kBlockingWaits[] = {
+    {"Semaphore",
+     [](int tasks) {
+       Semaphore gate;
+       return BlockingWait{[gate]() mutable { gate.wait(); },
+                           [gate, tasks]() mutable {
+                             for (int i = 0; i < tasks; ++i) gate.signal();
+                           }};
+     }},
+    {"Group",
+     [](int) {
+       Group group;
+       group.enter();
+       return BlockingWait{[group]() mutable { group.wait(); },
+                           [group]() mutable { group.leave(); }};
+     }},
+    // The main thread runs the syncs only once it pumps, after every task has started.
+    {"MainQueueSync",
+     [](int) {
+       return BlockingWait{[] { Queue::main()->sync([] {}); }, [] {}};
+     }},
+    {"ConcurrentQueueBarrierSync",
+     [](int) { return heldQueueWait(Queue::concurrent("test.held")); }},
+    // The awaited operation itself needs a worker once its suspended queue lets it go.
+    {"OperationWaitUntilFinished",
+     [](int) {
+       auto queue = std::make_shared<OperationQueue>();
+       queue->setSuspended(true);
+       auto operation = std::make_shared<Operation>([] {});
+       queue->addOperation(operation);
+       return BlockingWait{[operation] { operation->waitUntilFinished(); },
+                           [queue] { queue->setSuspended(false); }};
+     }},
+    {"OperationQueueWaitUntilAllFinished",
+     [](int) {
+       auto queue = std::make_shared<OperationQueue>();
+       queue->setSuspended(true);
+       queue->addOperationWithBlock([] {});
+       return BlockingWait{[queue] { queue->waitUntilAllOperationsAreFinished(); },
+                           [queue] { queue->setSuspended(false); }};
+     }},
+    // Last: before workers counted as blocked here, this left the pool stuck for good.
+    {"SerialQueueSync", [](int) { return heldQueueWait(Queue::serial("test.held")); }},
+};
+
+std::chrono::steady_clock::time_point deadlineIn(double seconds) {
+  return std::chrono::steady_clock::now() +
+         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+             std::chrono::duration<double>(seconds));
+}
+
+double secondsUntil(std::chrono::steady_clock::time_point deadline) {
+  return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+}
+
+// Waits for the semaphore to be signalled `count` times before the deadline; returns how many
+// signals came.
+int countSignals(Semaphore& semaphore, int count, std::chrono::steady_clock::time_point deadline) {
+  int signals = 0;
+  while (signals < count && semaphore.wait(secondsUntil(deadline))) ++signals;
+  return signals;
+}
+
+class BlockedWorkerTest : public ::testing::TestWithParam<BlockingWaitKind> {};
+
+// Twice as many tasks as workers may run at once all start while the first ones wait, so the
+// work they wait for never lacks a thread.
+TEST_P(BlockedWorkerTest, TasksKeepStartingWhileWorkersWait) {
+  constexpr int kTasks = 128;
+  BlockingWait wait = GetParam().make(kTasks);
+  Semaphore started;
+  auto done = std::make_shared<std::atomic<int>>(0);
+  for (int i = 0; i < kTasks; ++i) {
+    Queue::global()->async([started, block = wait.block, done]() mutable {
+      started.signal();
+      block();
+      ++*done;
+    });
+  }
+  EXPECT_EQ(countSignals(started, kTasks, deadlineIn(kManyWorkersTimeout)), kTasks);
+  wait.release();
+  EXPECT_TRUE(
+      testing_support::pumpMainQueueUntil([&] { return *done == kTasks; }, kManyWorkersTimeout));
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, BlockedWorkerTest, ::testing::ValuesIn(kBlockingWaits),
+                         blockingWaitName);
+
+// However many workers wait, the pool stops growing at its limit; the tasks beyond it run
+// once waiting ones finish.
+TEST(WorkerPoolTest, StopsGrowingAtItsLimit) {
+  constexpr int kLimit = static_cast<int>(detail::kMaxWorkerThreads);
+  constexpr int kTasks = kLimit + 32;
+  Semaphore gate;
+  Semaphore started;
+  auto done = std::make_shared<std::atomic<int>>(0);
+  for (int i = 0; i < kTasks; ++i) {
+    Queue::global()->async([gate, started, done]() mutable {
+      started.signal();
+      gate.wait();
+      ++*done;
+    });
+  }
+  EXPECT_EQ(countSignals(started, kLimit, deadlineIn(kManyWorkersTimeout)), kLimit);
+  EXPECT_FALSE(started.wait(kQuietPeriod));
+  for (int i = 0; i < kTasks; ++i) gate.signal();
+  EXPECT_TRUE(
+      testing_support::pumpMainQueueUntil([&] { return *done == kTasks; }, kManyWorkersTimeout));
 }
 
 // The platform crashed on these; so do we, rather than carry on with broken counts.

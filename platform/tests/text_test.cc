@@ -4,13 +4,16 @@
 
 #include <string>
 
+#include "tests/support/scoped_environment.h"
+
 namespace {
 
+using platform::text::canonicallyComposed;
 using platform::text::characterCount;
 using platform::text::characterPrefix;
 using platform::text::isAlphanumericOr;
 using platform::text::isValidUTF8;
-using platform::text::lowercasedCodePoints;
+using platform::text::localizedCaseInsensitiveCompare;
 
 TEST(TextTest, ValidatesUTF8) {
   struct Case {
@@ -70,9 +73,65 @@ TEST(TextTest, TellsLettersAndDigitsOfAnyScriptFromTheRest) {
   EXPECT_TRUE(isAlphanumericOr("a.b", "."));
 }
 
-TEST(TextTest, LowercasesByCodePointAndKeepsIllFormedBytes) {
-  EXPECT_EQ(lowercasedCodePoints("AbC\u00c9"), (std::u32string{U'a', U'b', U'c', U'\u00e9'}));
-  EXPECT_EQ(lowercasedCodePoints("A\xff"), (std::u32string{U'a', U'\xff'}));
+TEST(TextTest, ComposesCanonically) {
+  struct Case {
+    std::string text;
+    std::string composed;
+  } cases[] = {
+      {"", ""},
+      {"zere-ios/10.27.0", "zere-ios/10.27.0"},
+      {"caf\u00e9", "caf\u00e9"},                  // already composed
+      {"cafe\xCC\x81", "caf\u00e9"},               // e + combining acute
+      {"A\xCC\x8A", "\u00c5"},                     // A + combining ring
+      {"\u212b", "\u00c5"},                        // the angstrom sign is the letter
+      {"q\xCC\x87\xCC\xA3", "q\xCC\xA3\xCC\x87"},  // no precomposed form: marks reordered
+      {"\u1100\u1161", "\uac00"},                  // Hangul jamo make a syllable
+      {"e\xCC\x81\xC3", "e\xCC\x81\xC3"},          // ill-formed: left as it is
+  };
+  for (const Case& c : cases) EXPECT_EQ(canonicallyComposed(c.text), c.composed) << c.text;
+}
+
+// The sign of a comparison: -1, 0 or 1.
+int sign(int order) { return (order > 0) - (order < 0); }
+
+TEST(TextTest, ComparesWithoutCaseInTheLocalesOrder) {
+  struct Case {
+    std::string a;
+    std::string b;
+    int order;
+  } const everywhere[] = {
+      {"\u00e9a/1", "zere/1", -1},  // accented letters sort among the letters, not after z
+      {"\u00c9a/1", "zere/1", -1},
+      {"Zed", "apple", 1},
+      {"ABC", "abc", 0},  // case alone decides nothing
+      {"\u00c4rger", "\u00e4RGER", 0},
+      {"abc", "ABD", -1},
+      {"e", "\u00e9", -1},               // accents count
+      {"cafe\xCC\x81", "CAF\u00c9", 0},  // one text in two encodings
+      {"a9", "aa", -1},                  // digits before letters
+      {"lib-x/1", "lib/1", -1},          // hyphen before slash
+      {"a_b", "a-b", -1},
+      {"", "a", -1},
+  };
+  // Without a locale, and in two whose order agrees here.
+  for (const char* locale : {"C", "en_US.UTF-8", "de_DE.UTF-8"}) {
+    testing_support::ScopedEnvironment all("LC_ALL", locale);
+    for (const Case& c : everywhere) {
+      EXPECT_EQ(sign(localizedCaseInsensitiveCompare(c.a, c.b)), c.order)
+          << c.a << " / " << c.b << " in " << locale;
+      EXPECT_EQ(sign(localizedCaseInsensitiveCompare(c.b, c.a)), -c.order)
+          << c.b << " / " << c.a << " in " << locale;
+    }
+  }
+  // Swedish puts "\u00e4" after "z"; German treats it as an "a".
+  {
+    testing_support::ScopedEnvironment all("LC_ALL", "sv_SE.UTF-8");
+    EXPECT_GT(localizedCaseInsensitiveCompare("\u00c4pple/1", "zere/1"), 0);
+  }
+  {
+    testing_support::ScopedEnvironment all("LC_ALL", "de_DE.UTF-8");
+    EXPECT_LT(localizedCaseInsensitiveCompare("\u00c4pple/1", "zere/1"), 0);
+  }
 }
 
 }  // namespace

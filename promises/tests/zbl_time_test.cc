@@ -1,5 +1,7 @@
 // delay, timeout, retry and await of ZBLPromise, on a manual clock.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -288,6 +290,31 @@ TEST_F(ZBLAwaitTest, DoesNotNeedTheBlockedThread) {
   ZBLPromiseAwait(pending, &error);
   settler.join();
   EXPECT_EQ(error->code(), 3);
+}
+
+// Twice as many worker tasks as workers may run at once await one promise. Every wait is
+// bounded, so that a pool left without a thread for the wake-ups fails instead of hanging.
+TEST_F(ZBLAwaitTest, ManyWorkerTasksAwaitAtOnce) {
+  constexpr int kTasks = 128;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto secondsLeft = [&] {
+    return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+  };
+  auto promise = ZBLPromise::pendingPromise();
+  platform::Semaphore started;
+  auto woken = std::make_shared<std::atomic<int>>(0);
+  for (int i = 0; i < kTasks; ++i) {
+    platform::Queue::global()->async([promise, started, woken]() mutable {
+      started.signal();
+      if (ZBLPromiseAwait(promise) == ZBLObject(7)) ++*woken;
+    });
+  }
+  int awaiting = 0;
+  while (awaiting < kTasks && started.wait(secondsLeft())) ++awaiting;
+  EXPECT_EQ(awaiting, kTasks);
+  promise->fulfill(7);
+  EXPECT_TRUE(testing_support::pumpMainQueueUntil([&] { return *woken == kTasks; },
+                                                  std::max(secondsLeft(), 1.0)));
 }
 
 TEST(ZBLAwaitDeathTest, ANullPromiseStopsTheProcess) {

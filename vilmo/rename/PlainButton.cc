@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "vilmo/widgets/ElidedLabel.h"
 #include "vilmo/widgets/Theme.h"
 
 namespace {
@@ -23,6 +24,9 @@ void PlainButton::setLabel(const QString& text, const QFont& font, look::ColorSp
   setText(text);
   setFont(font);
   color_ = color;
+  // A name takes the width it needs while its row has room; a row too narrow for it may
+  // squeeze it, and it is then shortened in the middle.
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   updateGeometry();
   update();
 }
@@ -45,8 +49,7 @@ void PlainButton::setPadding(const QMargins& padding) {
 
 QSize PlainButton::labelSize() const {
   if (iconSize_ > 0) return {iconSize_, iconSize_};
-  QFontMetrics metrics(font());
-  return {metrics.horizontalAdvance(text()), metrics.height()};
+  return {ElidedLabel::naturalWidth(text(), font()), QFontMetrics(font()).height()};
 }
 
 QSize PlainButton::sizeHint() const {
@@ -56,10 +59,11 @@ QSize PlainButton::sizeHint() const {
 }
 
 QSize PlainButton::minimumSizeHint() const {
-  // A long file name may be cut at the end rather than widen the column.
+  // A long file name may be shortened rather than widen the column.
   QSize hint = sizeHint();
   if (iconSize_ > 0) return hint;
-  return {padding_.left() + padding_.right(), hint.height()};
+  return {ElidedLabel::shortestWidth(text(), font()) + padding_.left() + padding_.right(),
+          hint.height()};
 }
 
 void PlainButton::paintEvent(QPaintEvent*) {
@@ -90,6 +94,6 @@ void PlainButton::paintEvent(QPaintEvent*) {
   painter.setClipPath(clip);
   painter.setFont(font());
   painter.setPen(look::resolveColor(color_, palette()));
-  QString shown = QFontMetrics(font()).elidedText(text(), Qt::ElideRight, label.width());
-  painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, shown);
+  painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
+                   ElidedLabel::fitted(text(), font(), label.width()));
 }

@@ -1,6 +1,5 @@
 #include "vilmo/rename/Rename1View.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <utility>
@@ -74,11 +73,12 @@ void Rename1View::finishFileDrop(const std::vector<std::filesystem::path>& urls)
 
 void Rename1View::mergeDroppedFiles(const std::vector<std::filesystem::path>& accepted,
                                     const std::vector<std::string>& refused) const {
-  const std::vector<std::filesystem::path> listed = supportedFiles.get();
-  std::vector<std::filesystem::path> files = listed;
+  std::vector<std::filesystem::path> files = supportedFiles.get();
+  // Also a file dropped twice at once is listed once: its answers find their row by the
+  // file, so a second row of it would wait for ever.
+  std::set<std::filesystem::path> listed(files.begin(), files.end());
   for (const auto& url : accepted) {
-    // Against the list as it was: two equal files in one drop are both added.
-    if (std::find(listed.begin(), listed.end(), url) == listed.end()) files.push_back(url);
+    if (listed.insert(url).second) files.push_back(url);
   }
   supportedFiles.set(std::move(files));
 

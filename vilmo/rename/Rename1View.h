@@ -84,8 +84,8 @@ struct Rename1View {
   bool handleFileDrop(std::vector<std::filesystem::path> urls) const;
   // Keeps the supported files, logs "drop_files" with the counts, then merges.
   void finishFileDrop(const std::vector<std::filesystem::path>& urls) const;
-  // Appends the accepted files not yet listed (in one write) and joins the refused
-  // extensions without duplicates.
+  // Appends the accepted files not yet listed, each once (in one write), and joins the
+  // refused extensions without duplicates.
   void mergeDroppedFiles(const std::vector<std::filesystem::path>& accepted,
                          const std::vector<std::string>& refused) const;
   // A click on a file name: opens or closes the preview panel on it.

@@ -136,7 +136,6 @@ void Rename1ViewWidget::rebuildRows(const std::vector<std::filesystem::path>& fi
     name->setLabel(QString::fromStdString(file.filename().string()), look::displayFont(13, true),
                    {look::ColorRole::Primary});
     name->setPadding(QMargins(15, 5, 8, 5));
-    name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     connect(name, &QAbstractButton::clicked, this, [file] { Rename1View::togglePreview(file); });
     line->addWidget(name, 0);
     line->addStretch(1);

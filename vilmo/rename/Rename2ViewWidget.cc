@@ -20,6 +20,11 @@ constexpr double kCornerRadius = 5;
 // The list block's padding on every edge; the list reaches 10 into it on the left.
 constexpr int kListBlockPadding = 10;
 
+// The proposal keeps room for about a dozen characters beside a long file name and takes
+// whatever the file name leaves; only a file name that does not fit beside that room is
+// shortened.
+constexpr int kNameFieldMinimumWidth = 80;
+
 int iconSize() { return static_cast<int>(Rename2View::kIconSize); }
 int rowHeight() { return static_cast<int>(Rename2View::kRowHeight); }
 
@@ -68,7 +73,7 @@ Rename2RowWidget::Rename2RowWidget(std::size_t index, QWidget* parent)
   nameField_ = new QLineEdit(proposalGroup_);
   nameField_->setFrame(false);
   nameField_->setPlaceholderText(look::localized(Rename2View::kPlaceholder));
-  nameField_->setMinimumWidth(40);
+  nameField_->setMinimumWidth(kNameFieldMinimumWidth);
   addNameShadow(nameField_);
   nameStack->addWidget(nameField_, 1);
   proposal->addLayout(nameStack, 1);

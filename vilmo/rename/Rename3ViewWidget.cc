@@ -8,6 +8,7 @@
 #include "vilmo/rename/FileListArea.h"
 #include "vilmo/rename/PlainButton.h"
 #include "vilmo/rename/RenameScreens.h"
+#include "vilmo/widgets/ElidedLabel.h"
 #include "vilmo/widgets/SidebarWidget.h"
 #include "vilmo/widgets/StyledButton.h"
 #include "vilmo/widgets/Theme.h"
@@ -61,7 +62,7 @@ Rename3RowWidget::Rename3RowWidget(std::size_t index, QWidget* parent)
   arrow_->setFont(look::displayFont(13, true));
   look::setTextColor(arrow_, {look::ColorRole::Accent});
   names->addWidget(arrow_);
-  newName_ = new QLabel(newLine);
+  newName_ = new ElidedLabel(newLine);
   newName_->setObjectName(QStringLiteral("newName"));
   newName_->setFont(look::displayFont(13, true));
   look::setTextColor(newName_, {look::ColorRole::Primary});

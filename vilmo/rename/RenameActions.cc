@@ -1,8 +1,10 @@
 #include "vilmo/rename/RenameActions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iostream>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include "platform/dispatch.h"
@@ -47,9 +49,97 @@ bool isTaken(const Path& path) {
 }
 
 bool isUsableName(const std::string& name, RenameNames names) {
-  if (!isValidFileName(name)) return false;
-  return names == RenameNames::Restored || (name != kPendingName && name != kErrorRenamingName);
+  return isValidFileName(name) && (names == RenameNames::Restored || !isPlaceholderName(name));
 }
+
+// The name tried at `counter`: the new name itself at 0, else with "_" and the counter.
+Path candidateAt(const Path& directory, const std::string& name, const std::string& extension,
+                 int counter) {
+  return candidate(directory, counter == 0 ? name : name + "_" + std::to_string(counter),
+                   extension);
+}
+
+// Where one walk goes on looking for a free name for a (folder, name, extension). A file
+// given a taken name tries "_1", "_2", ... in turn; starting each search from 1 would make a
+// batch given one name cost the square of its size, so the walk remembers the lowest counter
+// not known to be taken. A file the walk moves away frees its name, which may be one of the
+// counters passed over (or, for a document package, a whole folder of them); the search then
+// starts there again, so every file gets the name a search from 1 would give it.
+class FreeNames {
+ public:
+  struct Found {
+    Path target;
+    int counter = 0;
+  };
+
+  // The first candidate that nothing occupies.
+  Found find(const Path& directory, const std::string& name, const std::string& extension) {
+    int& next = next_.try_emplace({directory, name, extension}, 0).first->second;
+    Found found{candidateAt(directory, name, extension, next), next};
+    while (isTaken(found.target)) {
+      found.target = candidateAt(directory, name, extension, ++found.counter);
+    }
+    next = found.counter;
+    return found;
+  }
+
+  // A file moved from `source` to what find gave for the name.
+  void moved(const Path& source, const Path& directory, const std::string& name,
+             const std::string& extension, const Found& found) {
+    next_[{directory, name, extension}] = found.counter + 1;
+    freed(source);
+  }
+
+ private:
+  using Key = std::tuple<Path, std::string, std::string>;
+
+  static bool isWithin(const Path& path, const Path& folder) {
+    return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+           folder.end();
+  }
+
+  void freed(const Path& source) {
+    // Names inside a folder that moved away: searched afresh.
+    auto inside = next_.lower_bound({source, "", ""});
+    while (inside != next_.end() && isWithin(std::get<0>(inside->first), source)) {
+      inside = next_.erase(inside);
+    }
+    // The name itself is a candidate of the whole name without extension, or of the part
+    // before its last "." with the rest as extension.
+    const Path directory = source.parent_path();
+    const std::string file = source.filename().string();
+    freedCandidate(directory, file, "");
+    const std::size_t dot = file.rfind('.');
+    if (dot != std::string::npos && dot + 1 < file.size()) {
+      freedCandidate(directory, file.substr(0, dot), file.substr(dot + 1));
+    }
+  }
+
+  // `stem` is the name itself at counter 0, and, when it ends in "_" and a counter written
+  // as the walk writes it, the name before them at that counter.
+  void freedCandidate(const Path& directory, const std::string& stem,
+                      const std::string& extension) {
+    lower({directory, stem, extension}, 0);
+    const std::size_t underscore = stem.rfind('_');
+    if (underscore == std::string::npos) return;
+    const std::string digits = stem.substr(underscore + 1);
+    int counter = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), counter);
+    if (error != std::errc() || end != digits.data() + digits.size() || counter < 1 ||
+        std::to_string(counter) != digits) {
+      return;
+    }
+    lower({directory, stem.substr(0, underscore), extension}, counter);
+  }
+
+  void lower(const Key& key, int counter) {
+    const auto entry = next_.find(key);
+    if (entry != next_.end() && counter < entry->second) entry->second = counter;
+  }
+
+  std::map<Key, int> next_;
+};
 
 template <typename Handler>
 void onMainQueue(const std::weak_ptr<ContentView>& view, Handler handler) {
@@ -66,6 +156,10 @@ bool isPendingRow(const RenameResult& row) { return row.newName == kPendingName;
 
 bool anyRowPending(const std::vector<RenameResult>& rows) {
   return std::any_of(rows.begin(), rows.end(), isPendingRow);
+}
+
+bool isPlaceholderName(const std::string& name) {
+  return name == kPendingName || name == kErrorRenamingName;
 }
 
 bool isValidFileName(const std::string& name) {
@@ -201,34 +295,35 @@ void renameGoBack(const std::shared_ptr<ContentView>& view, std::int64_t step) {
 void renameFiles(const std::vector<RenameResult>& rows, RenameNames names,
                  const std::function<void(RenameURLMap)>& completion) {
   RenameURLMap map;
+  FreeNames freeNames;
   for (const RenameResult& row : rows) {
     const Path& source = row.url;
     if (!isUsableName(row.newName, names)) {
-      std::cout << "Error renaming file " << source.filename().string() << ": invalid name"
-                << std::endl;
+      std::cout << "Error renaming file " << source.filename().string() << ": invalid name\n";
       map[source] = source;
       continue;
     }
     const Path directory = source.parent_path();
     const std::string extension = extensionOf(source);
-    Path target = candidate(directory, row.newName, extension);
-    if (target == source) {
+    if (candidate(directory, row.newName, extension) == source) {
       map[source] = source;
       continue;
     }
-    for (int counter = 1; isTaken(target); ++counter) {
-      target = candidate(directory, row.newName + "_" + std::to_string(counter), extension);
-    }
-    std::cout << "Renaming file from " << source.string() << " to " << target.string() << std::endl;
+    const FreeNames::Found found = freeNames.find(directory, row.newName, extension);
+    const Path& target = found.target;
+    std::cout << "Renaming file from " << source.string() << " to " << target.string() << '\n';
     platform::ErrorPtr error;
     if (platform::moveItem(source, target, &error)) {
-      std::cout << "Successfully renamed file to " << target.string() << std::endl;
+      std::cout << "Successfully renamed file to " << target.string() << '\n';
+      freeNames.moved(source, directory, row.newName, extension, found);
       map[source] = target;
     } else {
       std::cout << "Error renaming file " << source.filename().string() << ": "
-                << error->localizedDescription() << std::endl;
+                << error->localizedDescription() << '\n';
     }
   }
+  // One flush for the whole walk, not a write to the console per line on the main thread.
+  std::cout.flush();
   completion(std::move(map));
 }
 

@@ -28,6 +28,8 @@ std::string baseName(const std::filesystem::path& url);
 bool isPendingRow(const RenameResult& row);
 bool anyRowPending(const std::vector<RenameResult>& rows);
 
+// Whether the text is one of the two names a row shows while it has no proposal.
+bool isPlaceholderName(const std::string& name);
 // Whether the text can become a file's name: not empty, ".", "..", and without "/" or NUL.
 bool isValidFileName(const std::string& name);
 
@@ -80,10 +82,11 @@ void renameGoBack(const std::shared_ptr<ContentView>& view, std::int64_t step);
 enum class RenameNames { Proposed, Restored };
 
 // Moves each row's file to its new name plus the file's extension, in the same folder. A
-// taken name gets "_1", "_2", ... before the extension; nothing is ever replaced. A row
-// already at its name, or whose name cannot be used, stays where it is and maps to itself;
-// a failed move maps to nothing. Prints a line for every move and every failure. The
-// completion gets the map of source to destination, on the calling thread.
+// taken name gets the first free of "_1", "_2", ... before the extension; nothing is ever
+// replaced. A row already at its name, or whose name cannot be used, stays where it is and
+// maps to itself; a failed move maps to nothing. Prints a line for every move and every
+// failure, flushed once at the end. The completion gets the map of source to destination, on
+// the calling thread.
 void renameFiles(const std::vector<RenameResult>& rows, RenameNames names,
                  const std::function<void(RenameURLMap)>& completion);
 

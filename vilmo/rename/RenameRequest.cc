@@ -145,5 +145,11 @@ void handleRenameResponse(const std::optional<platform::Data>& data,
   }
   std::string name = droppingLeadingUnderscore(*filename->asString());
   if (!name.empty() && name.back() == '_') name.pop_back();
+  // A placeholder would leave the row looking as if it still waited, and a name no file can
+  // have would be applied as nothing: either is no name, which the row shows as a failure.
+  if (isPlaceholderName(name) || !isValidFileName(name)) {
+    completion(std::nullopt);
+    return;
+  }
   completion(std::move(name));
 }

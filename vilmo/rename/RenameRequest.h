@@ -70,8 +70,9 @@ void requestNewNameForRow(const std::filesystem::path& url,
                           const std::shared_ptr<ContentView>& view, std::size_t index);
 
 // Reads an answer: a 200 response whose body is a JSON object of strings only, with a
-// "filename" entry. That name loses one leading and then one trailing "_". Anything else
-// gives none.
+// "filename" entry. That name loses one leading and then one trailing "_"; what is left must
+// be neither a placeholder nor something no file can be called ("", ".", "..", a "/" or a
+// NUL). Anything else gives none.
 void handleRenameResponse(const std::optional<platform::Data>& data,
                           const std::optional<platform::HTTPURLResponse>& response,
                           const platform::ErrorPtr& error, const NameCompletion& completion);

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/json.h"
 #include "platform/value.h"
+#include "vilmo/reorg/Containment.h"
 
 namespace fs = std::filesystem;
 
@@ -209,7 +210,7 @@ std::string joinPath(const std::string& parent, std::string_view name) {
 
 template <typename Node>
 void build(const std::vector<FolderContent>& entries, Node& parent, const std::string& parentPath,
-           const fs::path& rootURL, std::set<fs::path>& placed) {
+           const fs::path& rootURL, Containment& containment, std::set<fs::path>& placed) {
   for (const FolderContent& entry : entries) {
     if (entry.type == "folder") {
       const std::string name = entry.folderName.value_or("");
@@ -217,10 +218,13 @@ void build(const std::vector<FolderContent>& entries, Node& parent, const std::s
         continue;
       }
       std::string path = joinPath(parentPath, name);
+      if (!containment.holds(appendRelativePath(rootURL, path))) {
+        continue;
+      }
       auto folder = std::make_shared<VirtualSubFolder>(name, path);
       parent.subFolders().push_back(folder);
       if (entry.contents) {
-        build(*entry.contents, *folder, path, rootURL, placed);
+        build(*entry.contents, *folder, path, rootURL, containment, placed);
       }
     } else if (entry.type == "file") {
       const std::string sourcePath = entry.sourcePath.value_or("");
@@ -238,7 +242,12 @@ void build(const std::vector<FolderContent>& entries, Node& parent, const std::s
         continue;
       }
       fs::path location = rootURL / relative;
-      if (!platform::fileExists(location)) {
+      if (!platform::fileExists(location) || !containment.holds(location.parent_path())) {
+        continue;
+      }
+      // An empty new path stays: Apply tells it has none.
+      fs::path destination = appendRelativePath(rootURL, newPath);
+      if (!containment.holds(destination.parent_path()) && !containment.isRoot(destination)) {
         continue;
       }
       parent.files().push_back(std::make_shared<VirtualFile>(relative.filename().string(), location,
@@ -303,13 +312,15 @@ std::optional<FolderResponse> decodeFolderResponse(const platform::Data& data,
 void buildFolderTree(const std::vector<FolderContent>& entries, VirtualFolder& parent,
                      const std::string& parentPath, const fs::path& rootURL,
                      std::set<fs::path>& placed) {
-  build(entries, parent, parentPath, rootURL, placed);
+  Containment containment(rootURL);
+  build(entries, parent, parentPath, rootURL, containment, placed);
 }
 
 void buildFolderTree(const std::vector<FolderContent>& entries, VirtualSubFolder& parent,
                      const std::string& parentPath, const fs::path& rootURL,
                      std::set<fs::path>& placed) {
-  build(entries, parent, parentPath, rootURL, placed);
+  Containment containment(rootURL);
+  build(entries, parent, parentPath, rootURL, containment, placed);
 }
 
 std::shared_ptr<VirtualFolder> makeProposedTree(const FolderResponse& response,

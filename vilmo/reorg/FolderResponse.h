@@ -49,8 +49,8 @@ std::optional<FolderResponse> decodeFolderResponse(const platform::Data& data,
 // Adds the entries of one level below `parent` (a root or a sub-folder), recursing into
 // folders. A file entry is placed when something exists at its source below `rootURL`; its
 // location then joins `placed`. Names that would reach outside the dropped folder ("..",
-// an absolute new path, NUL, an empty source) are not placed; such a folder is skipped
-// with its children.
+// an absolute new path, NUL, an empty source, a link inside it that leads elsewhere) are
+// not placed; such a folder is skipped with its children.
 void buildFolderTree(const std::vector<FolderContent>& entries, VirtualFolder& parent,
                      const std::string& parentPath, const std::filesystem::path& rootURL,
                      std::set<std::filesystem::path>& placed);

@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <vector>
 
-#include <QCloseEvent>
-#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
@@ -21,6 +19,7 @@
 #include "platform/files.h"
 #include "vilmo/rename/FileDropTarget.h"
 #include "vilmo/reorg/TreeViews.h"
+#include "vilmo/widgets/SheetWidget.h"
 #include "vilmo/widgets/SidebarWidget.h"
 #include "vilmo/widgets/StyledButton.h"
 #include "vilmo/widgets/Theme.h"
@@ -69,19 +68,6 @@ class FolderDropZone : public QWidget {
   std::function<bool(std::vector<std::filesystem::path>)> drop_;
 };
 
-// The progress panel follows the request alone: Escape or closing it does nothing.
-class ProgressSheet : public QDialog {
- public:
-  explicit ProgressSheet(QWidget* parent) : QDialog(parent, Qt::Sheet) {
-    setObjectName(QStringLiteral("progressSheet"));
-    setWindowModality(Qt::WindowModal);
-  }
-  void reject() override {}
-
- protected:
-  void closeEvent(QCloseEvent* event) override { event->ignore(); }
-};
-
 }  // namespace
 
 Reorg1ViewWidget::Reorg1ViewWidget(Reorg1View view, QWidget* parent)
@@ -122,23 +108,25 @@ Reorg1ViewWidget::Reorg1ViewWidget(Reorg1View view, QWidget* parent)
 }
 
 void Reorg1ViewWidget::buildProgressSheet() {
-  sheet_ = new ProgressSheet(this);
-  sheet_->setMinimumSize(static_cast<int>(Reorg1View::kSheetMinimumWidth),
-                         static_cast<int>(Reorg1View::kSheetMinimumHeight));
-  auto* stack = new QVBoxLayout(sheet_);
+  sheet_ = new SheetWidget(this);
+  QWidget* panel = sheet_->panel();
+  panel->setObjectName(QStringLiteral("progressSheet"));
+  panel->setMinimumSize(static_cast<int>(Reorg1View::kSheetMinimumWidth),
+                        static_cast<int>(Reorg1View::kSheetMinimumHeight));
+  auto* stack = new QVBoxLayout(panel);
   stack->setAlignment(Qt::AlignCenter);
-  stack->addWidget(look::imageLabel(Reorg1View::kProgressImage, 104, sheet_), 0, Qt::AlignHCenter);
-  auto* title = new QLabel(look::localized(Reorg1View::kProgressTitle), sheet_);
+  stack->addWidget(look::imageLabel(Reorg1View::kProgressImage, 104, panel), 0, Qt::AlignHCenter);
+  auto* title = new QLabel(look::localized(Reorg1View::kProgressTitle), panel);
   title->setFont(look::displayFont(13, true));
   stack->addWidget(title, 0, Qt::AlignHCenter);
-  progressBar_ = new QProgressBar(sheet_);
+  progressBar_ = new QProgressBar(panel);
   progressBar_->setRange(0, kProgressSteps);
   progressBar_->setTextVisible(false);
   stack->addWidget(progressBar_);
-  progressLabel_ = new QLabel(sheet_);
+  progressLabel_ = new QLabel(panel);
   progressLabel_->setFont(look::displayFont(10, false));
   stack->addWidget(progressLabel_, 0, Qt::AlignHCenter);
-  cancelButton_ = new QPushButton(look::localized(Reorg1View::kCancel), sheet_);
+  cancelButton_ = new QPushButton(look::localized(Reorg1View::kCancel), panel);
   cancelButton_->setFont(look::displayFont(13, true));
   cancelButton_->setAutoDefault(false);
   auto* cancelRow = new QHBoxLayout;
@@ -150,6 +138,8 @@ void Reorg1ViewWidget::buildProgressSheet() {
     if (action) action();
   });
 }
+
+QWidget* Reorg1ViewWidget::progressSheet() const { return sheet_->panel(); }
 
 void Reorg1ViewWidget::setView(Reorg1View view) {
   view_ = std::move(view);
@@ -179,9 +169,9 @@ void Reorg1ViewWidget::refresh() {
   progressLabel_->setText(look::localized(Reorg1View::progressText(progress)));
   bool processing = view_.isProcessing && view_.isProcessing.get();
   if (processing && isVisible() && !sheet_->isVisible()) {
-    sheet_->open();
+    sheet_->present();
   } else if (!processing && sheet_->isVisible()) {
-    sheet_->hide();
+    sheet_->dismiss();
   }
 }
 
@@ -193,5 +183,5 @@ void Reorg1ViewWidget::showEvent(QShowEvent* event) {
 
 void Reorg1ViewWidget::hideEvent(QHideEvent* event) {
   TwoColumnScreen::hideEvent(event);
-  sheet_->hide();
+  sheet_->dismiss();
 }

@@ -7,10 +7,10 @@
 #include "vilmo/widgets/ScreenWidget.h"
 
 class FolderTreeArea;
-class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class SheetWidget;
 class SidebarWidget;
 class StyledButton;
 class SummaryStrip;
@@ -33,8 +33,9 @@ class Reorg1ViewWidget : public TwoColumnScreen {
   FolderTreeArea* tree() const { return tree_; }
   StyledButton* reselectButton() const { return reselectButton_; }
   StyledButton* nextButton() const { return nextButton_; }
-  // The progress panel and its parts.
-  QDialog* progressSheet() const { return sheet_; }
+  // The progress panel, the sheet that presents it over the dimmed screen, and its parts.
+  QWidget* progressSheet() const;
+  SheetWidget* sheet() const { return sheet_; }
   QProgressBar* progressBar() const { return progressBar_; }
   QLabel* progressLabel() const { return progressLabel_; }
   QPushButton* cancelButton() const { return cancelButton_; }
@@ -54,7 +55,7 @@ class Reorg1ViewWidget : public TwoColumnScreen {
   QWidget* buttonRow_;
   StyledButton* reselectButton_;
   StyledButton* nextButton_;
-  QDialog* sheet_;
+  SheetWidget* sheet_;
   QProgressBar* progressBar_;
   QLabel* progressLabel_;
   QPushButton* cancelButton_;

@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 
 #include <iostream>
-#include <map>
 #include <system_error>
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "vilmo/reorg/Containment.h"
 #include "vilmo/reorg/FolderResponse.h"
 
 namespace fs = std::filesystem;
@@ -20,47 +20,6 @@ fs::path locationOf(const fs::path& rootURL, const std::string& relativePath) {
   return appendRelativePath(rootURL, relativePath).lexically_normal();
 }
 
-// Nothing outside the dropped folder is touched, not even through a link inside it that
-// points elsewhere: a folder to create or a file's old and new folders must resolve to a
-// place below the dropped folder.
-class Containment {
- public:
-  explicit Containment(const fs::path& rootURL) {
-    std::error_code error;
-    root_ = fs::weakly_canonical(rootURL, error);
-    if (error) {
-      root_ = rootURL.lexically_normal();
-    }
-  }
-
-  bool holds(const fs::path& path) {
-    auto [cached, fresh] = verdicts_.try_emplace(path, false);
-    if (fresh) {
-      std::error_code error;
-      fs::path resolved = fs::weakly_canonical(path, error);
-      cached->second = !error && isBelowOrAt(resolved);
-    }
-    return cached->second;
-  }
-
- private:
-  bool isBelowOrAt(const fs::path& resolved) const {
-    auto inside = resolved.begin();
-    for (auto part = root_.begin(); part != root_.end(); ++part, ++inside) {
-      if (part->empty()) {
-        continue;
-      }
-      if (inside == resolved.end() || *inside != *part) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  fs::path root_;
-  std::map<fs::path, bool> verdicts_;
-};
-
 platform::ErrorPtr outsideError(const fs::path& path) {
   return platform::makeError(
       platform::kCocoaErrorDomain, platform::kFileWriteNoPermissionError,
@@ -68,6 +27,23 @@ platform::ErrorPtr outsideError(const fs::path& path) {
           {platform::kFilePathErrorKey, path.string()},
           {platform::kLocalizedDescriptionKey,
            "“" + path.filename().string() + "” lies outside the folder being organised."}});
+}
+
+platform::ErrorPtr noDestinationError(const fs::path& source) {
+  return platform::makeError(
+      platform::kCocoaErrorDomain, platform::kFileWriteUnknownError,
+      platform::Dictionary{
+          {platform::kFilePathErrorKey, source.string()},
+          {platform::kLocalizedDescriptionKey,
+           "“" + source.filename().string() + "” has no new path in the folder being organised."}});
+}
+
+// A file the tree leaves where it is, which no move can put there, counts as placed; one
+// that has gone since the scan does not.
+bool isAlreadyThere(const fs::path& source, const fs::path& destination, Containment& containment) {
+  std::error_code error;
+  return containment.sameEntry(source, destination) &&
+         fs::exists(fs::symlink_status(source, error));
 }
 
 template <typename Proposed, typename Applied>
@@ -96,9 +72,12 @@ void moveInto(const Proposed& proposed, const fs::path& rootURL, Containment& co
     platform::ErrorPtr error;
     if (!containment.holds(file->sourceURL().parent_path())) {
       error = outsideError(file->sourceURL());
+    } else if (containment.isRoot(destination)) {
+      error = noDestinationError(file->sourceURL());
     } else if (!containment.holds(destination.parent_path())) {
       error = outsideError(destination);
-    } else if (platform::moveItem(file->sourceURL(), destination, &error)) {
+    } else if (platform::moveItem(file->sourceURL(), destination, &error) ||
+               isAlreadyThere(file->sourceURL(), destination, containment)) {
       applied.files().push_back(
           std::make_shared<VirtualFile>(file->name(), destination, file->relativePath()));
       continue;

@@ -1,7 +1,9 @@
 #include "vilmo/rename/RenameActions.h"
 
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,27 @@ std::string missingFileDescription(const Path& from, const Path& to) {
   EXPECT_FALSE(platform::moveItem(from, to, &error));
   return error ? error->localizedDescription() : "";
 }
+
+// Standard output as the walk writes it, and how often it was flushed, for its lifetime.
+class CountingOutput : public std::stringbuf {
+ public:
+  CountingOutput() : saved_(std::cout.rdbuf(this)) {}
+  ~CountingOutput() override { std::cout.rdbuf(saved_); }
+  CountingOutput(const CountingOutput&) = delete;
+  CountingOutput& operator=(const CountingOutput&) = delete;
+
+  int flushes() const { return flushes_; }
+
+ protected:
+  int sync() override {
+    ++flushes_;
+    return 0;
+  }
+
+ private:
+  std::streambuf* saved_;
+  int flushes_ = 0;
+};
 
 class RenameActionsTest : public vilmo_test::AppEnvironmentTest {
  protected:
@@ -155,6 +178,51 @@ TEST_F(RenameActionsTest, RetryAsksAgainForThatRowAndApplyWaitsForIt) {
   EXPECT_TRUE(sink_->events().empty());
   EXPECT_EQ(newNames(), (std::vector<std::string>{"Alpha", "Bravo_Name"}));
   EXPECT_FALSE(view_->isApplyButtonDisabled());
+}
+
+TEST_F(RenameActionsTest, TheSameFileTwiceInOneDropGetsOneRowAndItsAnswer) {
+  const Path a = textFile("a.txt", "alpha");
+  const Path b = textFile("b.txt", "bravo");
+  view_->rename1View().finishFileDrop({a, b, a});
+  EXPECT_EQ(view_->supportedFiles(), (std::vector<Path>{a, b}));
+
+  view_->rename1View().nextAction();
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(view_->renameResults(),
+            (std::vector<RenameResult>{{"a.txt", "Alpha", a}, {"b.txt", "Bravo", b}}));
+  EXPECT_FALSE(view_->rename2View().applyDisabled());
+}
+
+TEST_F(RenameActionsTest, AnswersThatCannotBeANameLeaveTheRowFailedAndRetryable) {
+  const char* answers[] = {"Pending...", "Error renaming", "", ".", "..", "Q3/Summary"};
+  std::vector<Path> files;
+  for (const char* answer : answers) {
+    const std::string text = "file" + std::to_string(files.size());
+    files.push_back(textFile(text + ".txt", text));
+    service_.scriptRename(FakeNamingService::textContains(text),
+                          FakeNamingService::filename(answer), 1);
+  }
+  startWith(files);
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(newNames(), std::vector<std::string>(files.size(), "Error renaming"));
+  const Rename2View screen = view_->rename2View();
+  EXPECT_TRUE(screen.applyDisabled());
+  EXPECT_EQ(screen.ratingBlock(), Rename2View::RatingBlock::Asking);
+  for (const RenameResult& row : view_->renameResults()) {
+    EXPECT_TRUE(Rename2View::rowButtonsEnabled(row));
+  }
+
+  // A retry's answer is read the same way; a usable one then names the row.
+  service_.scriptRename(FakeNamingService::textContains("file0"),
+                        FakeNamingService::filename("_Pending..._"), 1);
+  view_->rename2View().retryAction(view_->renameResults()[0]);
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(newNames()[0], "Error renaming");
+  service_.scriptRename(FakeNamingService::textContains("file0"),
+                        FakeNamingService::filename("Q3_Summary"), 1);
+  view_->rename2View().retryAction(view_->renameResults()[0]);
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(newNames()[0], "Q3_Summary");
 }
 
 TEST_F(RenameActionsTest, AnswersForAnEarlierBatchOrAnotherRowAreDropped) {
@@ -309,6 +377,107 @@ TEST_F(RenameActionsTest, TheWalkMovesOnlyRowsWithAUsableName) {
   renameFiles({{"Pending....txt", "Pending...", placeholder}}, RenameNames::Restored,
               [&](RenameURLMap result) { map = std::move(result); });
   EXPECT_EQ(contentsOf(folder_ / "Pending....txt"), "p");
+}
+
+TEST_F(RenameActionsTest, ManyFilesGivenOneNameGetTheSameSuffixesAsEverInApplyAndRevoke) {
+  // Files on disk hold the bare name and a far suffix; two files of the batch hold suffixes
+  // too and free them when they move.
+  for (const char* name : {"Report.txt", "Report_9.txt"}) textFile(name, name);
+  ASSERT_TRUE(platform::createDirectory(folder_ / "sub", true));
+  struct Case {
+    const char* file;
+    const char* newName;
+    const char* applied;
+    const char* revoked;
+    bool missing = false;
+  } cases[] = {
+      {"a.txt", "Report", "Report_1.txt", "a.txt"},
+      {"b.txt", "Report", "Report_3.txt", "b.txt"},
+      {"c.pdf", "Report", "Report.pdf", "c.pdf"},
+      {"Report_2.txt", "Summary", "Summary.txt", "Report_2_1.txt"},
+      {"d.txt", "Report", "Report_2.txt", "d.txt"},  // the suffix the row above freed
+      {"e.txt", "Report", "Report_4.txt", "e.txt"},
+      {"sub/f.txt", "Report", "sub/Report.txt", "sub/f.txt"},
+      {"Report_5.txt", "Report", "Report_6.txt", "Report_5_1.txt"},  // passes over itself
+      {"g.txt", "Report", "Report_5.txt", "g.txt"},
+      {"h", "Report", "Report", "h"},
+      {"i", "Report", "Report_1", "i"},
+      {"c2.pdf", "Report", "Report_1.pdf", "c2.pdf"},
+      {"j.txt", "Report", "Report_7.txt", "j.txt"},
+      {"k.txt", "Report", "Report_8.txt", "k.txt"},
+      {"l.txt", "Report", "Report_10.txt", "l.txt"},
+      {"m.txt", "Report", "Report_11.txt", "m.txt", true},  // the failed move keeps it free
+      {"n.txt", "Report", "Report_11.txt", "n.txt"},
+      {"p.txt", "Report_1", "Report_1_1.txt", "p.txt"},
+  };
+  std::vector<RenameResult> rows;
+  std::string expectedOutput;
+  RenameURLMap expectedMap;
+  for (const Case& c : cases) {
+    const Path source = folder_ / c.file;
+    const Path target = folder_ / c.applied;
+    if (c.missing) {
+      expectedOutput += "Renaming file from " + source.string() + " to " + target.string() +
+                        "\nError renaming file " + source.filename().string() + ": " +
+                        missingFileDescription(source, target) + "\n";
+    } else {
+      textFile(c.file, c.file);
+      expectedOutput += movedLines(source, target);
+      expectedMap[source] = target;
+    }
+    rows.push_back({source.filename().string(), c.newName, source});
+  }
+
+  RenameURLMap applied;
+  {
+    CountingOutput output;
+    renameFiles(rows, RenameNames::Proposed, [&](RenameURLMap map) { applied = std::move(map); });
+    EXPECT_EQ(output.str(), expectedOutput);
+    EXPECT_LE(output.flushes(), 1);
+  }
+  EXPECT_EQ(applied, expectedMap);
+  for (const Case& c : cases) {
+    if (!c.missing) {
+      EXPECT_EQ(contentsOf(folder_ / c.applied), c.file) << c.file;
+    }
+  }
+
+  RenameURLMap revoked;
+  {
+    CountingOutput output;
+    renameFiles(buildRevokeRows(rows, applied), RenameNames::Restored,
+                [&](RenameURLMap map) { revoked = std::move(map); });
+    EXPECT_LE(output.flushes(), 1);
+  }
+  RenameURLMap expectedRevoked;
+  for (const Case& c : cases) {
+    const Path from = folder_ / (c.missing ? c.file : c.applied);
+    expectedRevoked[from] = folder_ / c.revoked;
+    if (!c.missing) {
+      EXPECT_EQ(contentsOf(folder_ / c.revoked), c.file) << c.file;
+    }
+  }
+  EXPECT_EQ(revoked, expectedRevoked);
+  for (const char* name : {"Report.txt", "Report_9.txt"}) {
+    EXPECT_EQ(contentsOf(folder_ / name), name);
+  }
+
+  // A document package is a folder: when it moves, the names inside it are free again.
+  const Path package = folder_ / "Deck.pages";
+  ASSERT_TRUE(platform::createDirectory(package, true));
+  for (const char* name : {"Report.txt", "x.txt", "y.txt"}) {
+    textFile(std::string("Deck.pages/") + name, name);
+  }
+  CountingOutput output;
+  renameFiles({{"x.txt", "Report", package / "x.txt"},
+               {"Deck.pages", "Slides", package},
+               {"y.txt", "Report", package / "y.txt"}},
+              RenameNames::Proposed, [](RenameURLMap) {});
+  EXPECT_NE(output.str().find("Renaming file from " + (package / "y.txt").string() + " to " +
+                              (package / "Report.txt").string() + "\n"),
+            std::string::npos)
+      << output.str();
+  EXPECT_EQ(contentsOf(folder_ / "Slides.pages" / "Report_1.txt"), "x.txt");
 }
 
 TEST_F(RenameActionsTest, RevokeAllMovesEveryFileBackAsFarAsItCan) {

@@ -201,7 +201,6 @@ TEST(RenameAnswerTest, OnlyA200WithAStringFilenameGivesAName) {
       {"other strings ignored", 200, R"({"note":"x","filename":"A"})", false, "A"},
       {"one underscore each end", 200, R"({"filename":"_Q3_"})", false, "Q3"},
       {"two underscores each end", 200, R"({"filename":"__Q3__"})", false, "_Q3_"},
-      {"a single underscore", 200, R"({"filename":"_"})", false, ""},
       {"inner spaces kept", 200, R"({"filename":" Q3 "})", false, " Q3 "},
       {"status 201", 201, R"({"filename":"A"})", false, std::nullopt},
       {"status 500", 500, R"({"filename":"A"})", false, std::nullopt},
@@ -212,6 +211,19 @@ TEST(RenameAnswerTest, OnlyA200WithAStringFilenameGivesAName) {
       {"not JSON", 200, "A", false, std::nullopt},
       {"no data", 200, std::nullopt, false, std::nullopt},
       {"transport error", 200, R"({"filename":"A"})", true, std::nullopt},
+      // What a row shows while it has no name, and what no file can be called, are no name.
+      {"the pending placeholder", 200, R"({"filename":"Pending..."})", false, std::nullopt},
+      {"the failure placeholder", 200, R"({"filename":"Error renaming"})", false, std::nullopt},
+      {"a placeholder once trimmed", 200, R"({"filename":"_Pending..._"})", false, std::nullopt},
+      {"a placeholder in other case", 200, R"({"filename":"pending..."})", false, "pending..."},
+      {"empty", 200, R"({"filename":""})", false, std::nullopt},
+      {"a single underscore", 200, R"({"filename":"_"})", false, std::nullopt},
+      {"a dot", 200, R"({"filename":"."})", false, std::nullopt},
+      {"two dots", 200, R"({"filename":".."})", false, std::nullopt},
+      {"two dots once trimmed", 200, R"({"filename":"_.._"})", false, std::nullopt},
+      {"a slash", 200, R"({"filename":"Q3/Summary"})", false, std::nullopt},
+      {"a NUL", 200, R"({"filename":"Q3\u0000Summary"})", false, std::nullopt},
+      {"three dots", 200, R"({"filename":"..."})", false, "..."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -120,9 +120,9 @@ TEST_F(RenameScreensTest, DropKeepsSupportedFilesAndReportsTheCounts) {
   view.finishFileDrop({file("a.pdf"), file("b.txt"), file("c.XYZ"), file("listed.pdf"),
                        file("a.pdf"), file("blob"), folder_ / "missing.png"});
 
-  // Equal files are checked against the list as it was: both copies of a.pdf are added.
-  EXPECT_EQ(state->files, (std::vector<fs::path>{file("listed.pdf"), file("a.pdf"), file("b.txt"),
-                                                 file("a.pdf")}));
+  // A file already listed, or dropped twice, is listed once.
+  EXPECT_EQ(state->files,
+            (std::vector<fs::path>{file("listed.pdf"), file("a.pdf"), file("b.txt")}));
   // Joined without duplicates, lower case; a refused file without extension adds "".
   EXPECT_EQ(state->types, (std::vector<std::string>{"", "mov", "xyz"}));
   auto events = eventsNamed("drop_files");
@@ -148,6 +148,7 @@ TEST_F(RenameScreensTest, DropCasesAndTheirEvents) {
     bool all;
   } cases[] = {
       {"already listed", {"a.pdf"}, {"a.pdf"}, 1, {}, 1, 1, true},
+      {"twice in one drop", {"a.pdf", "b.png", "a.pdf"}, {}, 2, {}, 3, 3, true},
       {"same type twice", {"x.xyz", "y.xyz"}, {}, 0, {"xyz"}, 2, 0, false},
       {"nothing resolved", {}, {"a.pdf"}, 1, {}, 0, 0, true},
       {"only supported", {"a.png", "b.docx"}, {}, 2, {}, 2, 2, true},

@@ -29,6 +29,12 @@ class ReorgApplyTest : public testing_support::TemporaryHomeTest {
   // Scans the folder, builds the proposed tree from the answer's contents and applies it;
   // returns the applied tree, with the console in console_.
   std::shared_ptr<VirtualFolder> apply(const std::string& contents) {
+    propose(contents);
+    return applyProposed();
+  }
+
+  // The first half of apply: the scan and the proposed tree, as the preview shows them.
+  void propose(const std::string& contents) {
     scanned_ = scanFolder(root());
     std::string error;
     std::optional<FolderResponse> response = decodeFolderResponse(
@@ -36,6 +42,9 @@ class ReorgApplyTest : public testing_support::TemporaryHomeTest {
         &error);
     EXPECT_TRUE(response) << error;
     proposed_ = makeProposedTree(response.value_or(FolderResponse{}), *scanned_);
+  }
+
+  std::shared_ptr<VirtualFolder> applyProposed() {
     testing::internal::CaptureStdout();
     std::shared_ptr<VirtualFolder> applied = applyProposedTree(*proposed_, *scanned_);
     console_ = testing::internal::GetCapturedStdout();
@@ -75,11 +84,11 @@ TEST_F(ReorgApplyTest, CreatesFoldersMovesFilesAndRemovesOnlyEmptiedDirectories)
                      "Media/p.jpg", "Photos/", "Photos/.DS_Store", "h.txt", "others/",
                      "others/Keep/", "others/Keep/Deep/", "others/Keep/Deep/k.txt", "top.txt"}));
   EXPECT_EQ(contentsOf(root() / "Finance/2023/y.pdf"), "Invoices/2023/y.pdf");
-  // "top.txt" onto itself does not move: the one failure.
-  EXPECT_EQ(console_.rfind("Error moving file: ", 0), 0u) << console_;
-  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 1) << console_;
-  EXPECT_EQ(appliedFiles(*applied), (Strings{"h.txt", "Finance/x.pdf", "Finance/2023/y.pdf",
-                                             "Media/p.jpg", "others/Keep/Deep/k.txt"}));
+  // "top.txt" is already where the tree puts it.
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(appliedFiles(*applied),
+            (Strings{"h.txt", "top.txt", "Finance/x.pdf", "Finance/2023/y.pdf", "Media/p.jpg",
+                     "others/Keep/Deep/k.txt"}));
   EXPECT_EQ(applied->name(), "Docs");
   EXPECT_EQ(applied->rootURL(), root());
   EXPECT_EQ(applied->files()[0]->sourceURL(), root() / "h.txt");
@@ -99,10 +108,60 @@ TEST_F(ReorgApplyTest, NeverReplacesAFile) {
                   {"type":"file","sourcePath":"New/a.txt","newPath":"New/a.txt"}]}])");
   EXPECT_EQ(listTree(root()), (Strings{"New/", "New/a.txt", "Old/", "Old/a.txt"}));
   EXPECT_EQ(contentsOf(root() / "New/a.txt"), "New/a.txt");
-  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 2) << console_;
+  // Old/a.txt is refused; New/a.txt is already where the tree puts it.
+  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 1) << console_;
   EXPECT_EQ(console_.find("Error moving file: "), 0u) << console_;
-  EXPECT_TRUE(appliedFiles(*applied).empty());
+  EXPECT_EQ(appliedFiles(*applied), Strings{"New/a.txt"});
   ASSERT_EQ(applied->subFolders().size(), 1u);
+}
+
+// However its new path spells the place, a file the tree leaves where it is counts as placed:
+// nothing moves, nothing is reported, and the applied tree lists it.
+TEST_F(ReorgApplyTest, AFileAlreadyWhereTheTreePutsItCountsAsPlaced) {
+  makeTree(root(), {"top.txt", "Sub/a.txt", "Sub/b.txt", "Sub/c.txt", "Sub/d.txt"});
+  std::filesystem::create_directory_symlink("Sub", root() / "Link");
+  const Strings before = listTree(root());
+  std::shared_ptr<VirtualFolder> applied = apply(R"([
+      {"type":"file","sourcePath":"top.txt","newPath":"top.txt"},
+      {"type":"file","sourcePath":"Sub/a.txt","newPath":"Sub//a.txt"},
+      {"type":"file","sourcePath":"Sub/b.txt","newPath":"Sub/./b.txt"},
+      {"type":"file","sourcePath":"Link","newPath":"Link"},
+      {"type":"file","sourcePath":"Sub/c.txt","newPath":"Link/c.txt"},
+      {"type":"folder","folderName":"Sub","contents":[
+        {"type":"file","sourcePath":"Sub/d.txt","newPath":"Sub/d.txt"}]}])");
+
+  EXPECT_EQ(listTree(root()), before);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(appliedFiles(*applied),
+            (Strings{"top.txt", "Sub//a.txt", "Sub/./b.txt", "Link", "Link/c.txt", "Sub/d.txt"}));
+  ASSERT_FALSE(applied->files().empty());
+  EXPECT_EQ(applied->files()[0]->sourceURL(), root() / "top.txt");
+
+  // A file gone since the preview is not there, whatever its new path says.
+  propose(R"([{"type":"file","sourcePath":"top.txt","newPath":"top.txt"}])");
+  std::filesystem::remove(root() / "top.txt");
+  applied = applyProposed();
+  EXPECT_EQ(console_.find("Error moving file: "), 0u) << console_;
+  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 1) << console_;
+  EXPECT_TRUE(applied->files().empty());
+}
+
+// A file whose new path names no place, the folder itself, stays where it is and says so.
+TEST_F(ReorgApplyTest, AFileWithoutANewPathIsToldSo) {
+  for (const char* newPath :
+       {R"()", R"(,"newPath":"")", R"(,"newPath":".")", R"(,"newPath":"./")"}) {
+    std::filesystem::remove_all(root());
+    makeTree(root(), {"Sub/a.txt"});
+    std::shared_ptr<VirtualFolder> applied =
+        apply(std::string(R"([{"type":"file","sourcePath":"Sub/a.txt")") + newPath + "}]");
+    EXPECT_EQ(listTree(root()), (Strings{"Sub/", "Sub/a.txt"})) << newPath;
+    EXPECT_EQ(console_.find("Error moving file: "), 0u) << console_;
+    EXPECT_NE(console_.find("“a.txt” has no new path in the folder being organised."),
+              std::string::npos)
+        << console_;
+    EXPECT_EQ(console_.find("lies outside"), std::string::npos) << console_;
+    EXPECT_TRUE(appliedFiles(*applied).empty()) << newPath;
+  }
 }
 
 TEST_F(ReorgApplyTest, WhichOldDirectoriesStay) {
@@ -183,26 +242,34 @@ TEST_F(ReorgApplyTest, FailedFolderIsListedButHoldsNothing) {
       {"type":"file","sourcePath":"a.txt","newPath":"a.txt"}])");
   EXPECT_EQ(listTree(root()), (Strings{"a.txt", "b.txt"}));
   EXPECT_EQ(console_.find("Error creating directory: "), 0u) << console_;
-  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 3) << console_;
-  EXPECT_TRUE(appliedFiles(*applied).empty());
+  EXPECT_EQ(std::count(console_.begin(), console_.end(), '\n'), 2) << console_;
+  EXPECT_EQ(console_.find("Error moving file: ", 1), console_.find('\n') + 1) << console_;
+  EXPECT_EQ(appliedFiles(*applied), Strings{"a.txt"});  // already in place
   ASSERT_EQ(applied->subFolders().size(), 1u);
   ASSERT_EQ(applied->subFolders()[0]->subFolders().size(), 1u);
   EXPECT_EQ(applied->subFolders()[0]->subFolders()[0]->relativePath(), "a.txt/sub");
 }
 
 // A link inside the dropped folder that leads elsewhere is no way out: nothing is created,
-// moved into or taken from the place it leads to.
+// moved into or taken from the place it leads to, even when the link came after the preview
+// (which leaves such names out of the tree).
 TEST_F(ReorgApplyTest, LinksDoNotLeadOutsideTheDroppedFolder) {
   Path outside = home_.path() / "Outside";
   makeTree(outside, {"secret.txt"});
   makeTree(root(), {"a.txt"});
   std::filesystem::create_directory_symlink(outside, root() / "out");
+  scanned_ = scanFolder(root());
+  proposed_ = std::make_shared<VirtualFolder>(root());
+  proposed_->subFolders().push_back(std::make_shared<VirtualSubFolder>("out/New", "out/New"));
+  const std::pair<Path, std::string> files[] = {{root() / "a.txt", "out/a.txt"},
+                                                {root() / "out/secret.txt", "secret.txt"},
+                                                {root() / "out", "kept/out"}};
+  for (const auto& [source, newPath] : files) {
+    proposed_->files().push_back(
+        std::make_shared<VirtualFile>(source.filename().string(), source, newPath));
+  }
 
-  std::shared_ptr<VirtualFolder> applied = apply(R"([
-      {"type":"folder","folderName":"out/New","contents":[]},
-      {"type":"file","sourcePath":"a.txt","newPath":"out/a.txt"},
-      {"type":"file","sourcePath":"out/secret.txt","newPath":"secret.txt"},
-      {"type":"file","sourcePath":"out","newPath":"kept/out"}])");
+  std::shared_ptr<VirtualFolder> applied = applyProposed();
 
   EXPECT_EQ(listTree(outside), Strings{"secret.txt"});
   EXPECT_EQ(listTree(root()), (Strings{"a.txt", "out"}));

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>

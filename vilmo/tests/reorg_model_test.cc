@@ -311,6 +311,54 @@ TEST_F(ReorgModelTest, NamesLeavingTheDroppedFolderAreNotPlaced) {
   }
 }
 
+// Links are followed when the tree is built: a name that leads outside through a link inside
+// the dropped folder is left out as a ".." would be, so the preview shows no file placed
+// that Apply would refuse to move. A link that stays inside is a way like any other.
+TEST_F(ReorgModelTest, NamesLeavingThroughALinkAreNotPlaced) {
+  Path outside = home_.path() / "Outside";
+  makeTree(outside, {"secret.txt", "Deeper/"});
+  makeTree(root(), {"a.txt", "Sub/b.txt"});
+  std::filesystem::create_directory_symlink(outside, root() / "out");
+  std::filesystem::create_directory_symlink("Sub", root() / "in");
+  std::shared_ptr<VirtualFolder> scanned = scanFolder(root());
+  const std::string everythingInOthers =
+      outline(*makeProposedTree(decode(R"({"folderName":"","type":"","contents":[]})"), *scanned));
+
+  struct Case {
+    const char* name;
+    std::string entry;
+  };
+  const Case cases[] = {
+      {"destination through the link",
+       R"({"type":"file","sourcePath":"a.txt","newPath":"out/a.txt"})"},
+      {"destination below the link",
+       R"({"type":"file","sourcePath":"a.txt","newPath":"out/Deeper/a.txt"})"},
+      {"source through the link",
+       R"({"type":"file","sourcePath":"out/secret.txt","newPath":"secret.txt"})"},
+      {"folder that is the link", R"({"type":"folder","folderName":"out","contents":[
+          {"type":"file","sourcePath":"a.txt","newPath":"a.txt"}]})"},
+      {"folder below the link", R"({"type":"folder","folderName":"out/New","contents":[
+          {"type":"file","sourcePath":"a.txt","newPath":"a.txt"}]})"},
+  };
+  for (const Case& c : cases) {
+    FolderResponse response = decode(R"({"folderName":"","type":"","contents":[)" + c.entry + "]}");
+    EXPECT_EQ(outline(*makeProposedTree(response, *scanned)), everythingInOthers) << c.name;
+  }
+
+  FolderResponse inside = decode(R"({"folderName":"","type":"","contents":[
+      {"type":"file","sourcePath":"Sub/b.txt","newPath":"in/b2.txt"},
+      {"type":"file","sourcePath":"a.txt","newPath":"in/a.txt"},
+      {"type":"file","sourcePath":"out","newPath":"Links/out"},
+      {"type":"file","sourcePath":"in"}]})");
+  std::string proposed = outline(*makeProposedTree(inside, *scanned));
+  EXPECT_EQ(proposed.substr(0, proposed.find("  others/")), "Docs/\n"
+                                                            "  b.txt -> in/b2.txt @ Sub/b.txt\n"
+                                                            "  a.txt -> in/a.txt @ a.txt\n"
+                                                            "  out -> Links/out @ out\n"
+                                                            "  in ->  @ in\n")
+      << proposed;
+}
+
 TEST(PrintAppliedFolderTest, OneLinePerNodeWithFixedIndentation) {
   VirtualFolder root("Docs", "/d/Docs");
   auto finance = std::make_shared<VirtualSubFolder>("Finance", "Finance");

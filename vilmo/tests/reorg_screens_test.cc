@@ -7,15 +7,18 @@
 #include <utility>
 #include <vector>
 
-#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
@@ -29,6 +32,8 @@
 #include "vilmo/reorg/TreeViews.h"
 #include "vilmo/reorg/VirtualFolder.h"
 #include "vilmo/tests/content_view_test_support.h"
+#include "vilmo/widgets/CustomButtonWidget.h"
+#include "vilmo/widgets/SheetWidget.h"
 #include "vilmo/widgets/SidebarWidget.h"
 #include "vilmo/widgets/StepItemWidget.h"
 #include "vilmo/widgets/StyledButton.h"
@@ -279,6 +284,30 @@ TEST_F(ReorgScreensTest, DropScreenWidgetTakesOneFolderAndShowsItsTree) {
   EXPECT_EQ(eventsNamed("drop_folder").size(), 1u);
 }
 
+void pressKey(QWidget* target, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+// A click as the window system delivers it: to the window, which finds the widget under the
+// pointer.
+void clickInWindow(QWidget& window, QPoint at) {
+  const QPointF local(at);
+  const QPointF global = window.mapToGlobal(local);
+  QMouseEvent press(QEvent::MouseButtonPress, local, local, global, Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(window.windowHandle(), &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, local, local, global, Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window.windowHandle(), &release);
+}
+
+QRect rectIn(QWidget& window, QWidget* widget) {
+  return QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+}
+
 TEST_F(ReorgScreensTest, ProgressSheetFollowsTheRequestAndItsButtonsFireOnce) {
   auto state = std::make_shared<DropState>();
   state->folder = tree({"a"});
@@ -323,13 +352,106 @@ TEST_F(ReorgScreensTest, ProgressSheetFollowsTheRequestAndItsButtonsFireOnce) {
   EXPECT_EQ(nexts, 1);
 
   // Escape does not take the panel down; only the request's end or Cancel does.
-  screen.progressSheet()->reject();
+  pressKey(screen.cancelButton(), Qt::Key_Escape);
   EXPECT_TRUE(screen.progressSheet()->isVisible());
   screen.cancelButton()->click();
   EXPECT_EQ(cancels, 1);
   screen.refresh();
   EXPECT_FALSE(screen.progressSheet()->isVisible());
   EXPECT_TRUE(screen.nextButton()->isEnabled());
+}
+
+// While a request runs the panel is a sheet: the screen around it is painted dimmed, the
+// panel is painted whole at its size, and clicks and keys stay with it.
+TEST_F(ReorgScreensTest, ProgressSheetDimsTheScreenBehindAndKeepsItsInput) {
+  auto state = std::make_shared<DropState>();
+  state->folder = tree({"a.txt", "Sub/b.txt"});
+  Reorg1View view = dropScreen(state);
+  int clears = 0, switches = 0, cancels = 0;
+  view.clearAction = [&] { ++clears; };
+  view.switchMode = [&] { ++switches; };
+  view.cancelReorg = [&] { ++cancels; };
+  Reorg1ViewWidget screen(view);
+  screen.resize(585, 381);
+  screen.show();
+  QLabel* title = nullptr;
+  for (QLabel* label : screen.findChildren<QLabel*>()) {
+    if (label->text() == "Drop folder") title = label;
+  }
+  ASSERT_NE(title, nullptr);
+  ASSERT_FALSE(screen.sidebar()->buttons().empty());
+  QWidget* fileRename = screen.sidebar()->buttons().front();
+  // Without the sheet the same clicks reach the screen.
+  clickInWindow(screen, rectIn(screen, screen.reselectButton()).center());
+  clickInWindow(screen, rectIn(screen, fileRename).center());
+  ASSERT_EQ(clears, 1);
+  ASSERT_EQ(switches, 1);
+  const QImage before = screen.grab().toImage();
+
+  state->processing = true;
+  screen.refresh();
+  ASSERT_TRUE(screen.progressSheet()->isVisible());
+  const QImage after = screen.grab().toImage();
+  ASSERT_EQ(after.size(), screen.size());
+  const QRect panel = rectIn(screen, screen.progressSheet());
+
+  // Brighter than white once dimmed is only the panel, painted at least 260 × 215.
+  const int dimmedWhite = static_cast<int>(255 * (1 - SheetWidget::kDimming)) + 1;
+  QRect bright;
+  for (int y = 0; y < after.height(); ++y) {
+    for (int x = 0; x < after.width(); ++x) {
+      if (qGray(after.pixel(x, y)) > dimmedWhite) bright |= QRect(x, y, 1, 1);
+    }
+  }
+  EXPECT_GE(bright.width(), 260);
+  EXPECT_GE(bright.height(), 215);
+  EXPECT_TRUE(panel.contains(bright)) << bright.x() << "," << bright.y();
+  // Every pixel around it is darker than before, the title's included, which the panel
+  // leaves in sight; only the buttons, now drawn disabled, are left out.
+  EXPECT_FALSE(panel.intersects(rectIn(screen, title)));
+  const QRect buttons =
+      rectIn(screen, screen.reselectButton()) | rectIn(screen, screen.nextButton());
+  int compared = 0, dimmed = 0;
+  for (int y = 0; y < after.height(); ++y) {
+    for (int x = 0; x < after.width(); ++x) {
+      const int was = qGray(before.pixel(x, y));
+      if (panel.contains(x, y) || buttons.contains(x, y) || was < 40) continue;
+      ++compared;
+      if (qGray(after.pixel(x, y)) <= was * 0.8) ++dimmed;
+    }
+  }
+  EXPECT_GT(compared, 100000);
+  EXPECT_EQ(dimmed, compared);
+
+  // Clicks behind the sheet land on it; on "Cancel" they go through.
+  for (const QPoint at :
+       {rectIn(screen, screen.reselectButton()).center(), rectIn(screen, fileRename).center(),
+        rectIn(screen, screen.summary()).center(), rectIn(screen, title).center(),
+        rectIn(screen, screen.tree()).topRight() + QPoint(-12, 12)}) {
+    ASSERT_FALSE(panel.contains(at)) << at.x() << "," << at.y();
+    EXPECT_EQ(screen.childAt(at), screen.sheet());
+    clickInWindow(screen, at);
+  }
+  EXPECT_EQ(clears, 1);
+  EXPECT_EQ(switches, 1);
+  // The keyboard is the panel's: Tab goes round its controls, Escape changes nothing.
+  EXPECT_EQ(screen.focusWidget(), screen.cancelButton());
+  for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+    pressKey(screen.cancelButton(), key);
+    EXPECT_EQ(screen.focusWidget(), screen.cancelButton()) << key;
+  }
+  pressKey(screen.cancelButton(), Qt::Key_Escape);
+  EXPECT_TRUE(screen.progressSheet()->isVisible());
+  clickInWindow(screen, rectIn(screen, screen.cancelButton()).center());
+  EXPECT_EQ(cancels, 1);
+
+  // Down again, the screen is as bright and as reachable as before.
+  state->processing = false;
+  screen.refresh();
+  EXPECT_FALSE(screen.sheet()->isVisible());
+  EXPECT_EQ(screen.grab().toImage().pixel(5, 5), before.pixel(5, 5));
+  clickInWindow(screen, rectIn(screen, screen.reselectButton()).center());
+  EXPECT_EQ(clears, 2);
 }
 
 // --- Tree views --------------------------------------------------------------------------
