@@ -1,5 +1,5 @@
-// ZIRServiceHosts: the host names of the SDK's remote services, which are configuration
-// (the bundle's Info.plist, overridable by an environment variable).
+// ZIRServiceHosts: the host names and base addresses of the SDK's remote services, which are
+// configuration (the bundle's Info.plist, overridable by an environment variable).
 #pragma once
 
 #include <string>
@@ -10,5 +10,14 @@ struct ZIRServiceHosts {
   // Used when neither gives one: a name that never resolves.
   static constexpr const char* kDefaultAnalyticsServiceHost = "analytics.rerora.invalid";
 
+  static constexpr const char* kInstallationsServiceURLKey = "ReroraInstallationsServiceURL";
+  static constexpr const char* kInstallationsServiceURLEnvironment =
+      "RERORA_INSTALLATIONS_SERVICE_URL";
+  // Used when neither gives one: an address whose host never resolves.
+  static constexpr const char* kDefaultInstallationsServiceURL =
+      "https://installations.rerora.invalid";
+
   static std::string analyticsServiceHost();
+  // Scheme and host (and port) without a trailing "/"; the request paths are appended.
+  static std::string installationsServiceURL();
 };

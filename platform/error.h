@@ -29,6 +29,8 @@ class Error {
  public:
   Error(std::string domain, std::int64_t code, Dictionary userInfo = {},
         std::shared_ptr<const Error> underlying = nullptr);
+  // Components derive errors that carry more (a response, a body) and find them again by type.
+  virtual ~Error() = default;
 
   const std::string& domain() const { return domain_; }
   std::int64_t code() const { return code_; }

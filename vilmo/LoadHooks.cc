@@ -1,6 +1,7 @@
 #include "vilmo/LoadHooks.h"
 
 #include "analytics/engine/DAVOdazaradoConnector.h"
+#include "installations/ZIRInstallations.h"
 #include "messaging/ZIRMessaging.h"
 #include "platform/application.h"
 #include "platform/object_runtime.h"
@@ -12,8 +13,8 @@ void runClassLoadHooks() {
   // are dropped by the linker, so nothing may register itself.
   static constexpr platform::ObjectRuntime::LoadHook kStartUpList[] = {
       &platform::Application::load, &platform::UserNotificationCenter::load,
-      &DAVOdazaradoConnector::load, &ZIRMessaging::load,
-      &AppDelegate::load,
+      &ZIRInstallations::load,      &DAVOdazaradoConnector::load,
+      &ZIRMessaging::load,          &AppDelegate::load,
   };
   platform::ObjectRuntime::runLoadHooks(kStartUpList);
 }

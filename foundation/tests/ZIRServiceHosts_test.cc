@@ -13,7 +13,10 @@ namespace {
 
 class ZIRServiceHostsTest : public testing_support::TemporaryHomeTest {
  protected:
-  void TearDown() override { unsetenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment); }
+  void TearDown() override {
+    unsetenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment);
+    unsetenv(ZIRServiceHosts::kInstallationsServiceURLEnvironment);
+  }
 };
 
 TEST_F(ZIRServiceHostsTest, TheEnvironmentWinsOverTheInfoPlistWhichWinsOverThePlaceholder) {
@@ -39,6 +42,33 @@ TEST_F(ZIRServiceHostsTest, TheEnvironmentWinsOverTheInfoPlistWhichWinsOverThePl
       unsetenv(ZIRServiceHosts::kAnalyticsServiceHostEnvironment);
     }
     EXPECT_EQ(ZIRServiceHosts::analyticsServiceHost(), c.expected)
+        << c.info.value_or("(none)") << " / " << c.environment.value_or("(none)");
+  }
+}
+
+TEST_F(ZIRServiceHostsTest, TheInstallationsAddressIsConfigurationWithoutATrailingSlash) {
+  struct Case {
+    std::optional<std::string> info;
+    std::optional<std::string> environment;
+    std::string expected;
+  } cases[] = {
+      {std::nullopt, std::nullopt, ZIRServiceHosts::kDefaultInstallationsServiceURL},
+      {"", "", ZIRServiceHosts::kDefaultInstallationsServiceURL},
+      {"/", std::nullopt, ZIRServiceHosts::kDefaultInstallationsServiceURL},
+      {"https://installations.example.test", std::nullopt, "https://installations.example.test"},
+      {"https://installations.example.test", "http://127.0.0.1:8080//", "http://127.0.0.1:8080"},
+      {std::nullopt, "http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+  };
+  for (const Case& c : cases) {
+    platform::Dictionary info;
+    if (c.info) info.set(ZIRServiceHosts::kInstallationsServiceURLKey, *c.info);
+    home_.useBundle(info);
+    if (c.environment) {
+      setenv(ZIRServiceHosts::kInstallationsServiceURLEnvironment, c.environment->c_str(), 1);
+    } else {
+      unsetenv(ZIRServiceHosts::kInstallationsServiceURLEnvironment);
+    }
+    EXPECT_EQ(ZIRServiceHosts::installationsServiceURL(), c.expected)
         << c.info.value_or("(none)") << " / " << c.environment.value_or("(none)");
   }
 }
