@@ -37,10 +37,33 @@ platform::FormatArg identifierArg(const ZIRInstallationsItem& installation) {
   return platform::Value();
 }
 
-// A body for the log: the bytes as UTF-8 text, or nothing when they are not.
+// The answers carry the new refresh and auth tokens under these names.
+bool isTokenKey(const std::string& key) { return key == "refreshToken" || key == "token"; }
+
+// Nesting is bounded by the JSON reader.
+void redactTokens(platform::Value& value) {
+  if (platform::Dictionary* dictionary = value.asDictionary()) {
+    for (auto& [key, entry] : *dictionary) {
+      if (isTokenKey(key) && entry.isString()) {
+        entry = platform::Value(kRedacted);
+      } else {
+        redactTokens(entry);
+      }
+    }
+  } else if (platform::Array* array = value.asArray()) {
+    for (platform::Value& entry : *array) redactTokens(entry);
+  }
+}
+
+// A body for the log: the bytes as UTF-8 text with the tokens of a JSON answer redacted, or
+// nothing when they are not text.
 platform::Value bodyText(const platform::Data& data) {
   std::string text = data.toString();
   if (!platform::text::isValidUTF8(text)) return platform::Value();
+  if (std::optional<platform::Value> json = platform::json::parse(text)) {
+    redactTokens(*json);
+    if (std::optional<std::string> written = platform::json::write(*json)) return *written;
+  }
   return text;
 }
 

@@ -73,30 +73,33 @@ void ZIRInstallationsIDController::makeCaches() {
   // The caches hold the controller weakly: a controller that is gone makes no new runs, and
   // a caller asking then is told so instead of waiting for ever.
   const std::weak_ptr<ZIRInstallationsIDController> weakSelf = weak_from_this();
-  auto handler = [weakSelf](ZBLPromisePtr (ZIRInstallationsIDController::*operation)()) {
-    return [weakSelf, operation]() -> ZBLPromisePtr {
+  const auto gone = [] {
+    return ZIRInstallationsErrorUtil::rejectedPromiseWithError(
+        ZIRInstallationsErrorUtil::installationsErrorWithCode(
+            ZIRInstallationsErrorCodeUnknown, "The installations controller no longer exists.",
+            nullptr));
+  };
+  auto handler = [weakSelf, gone](ZBLPromisePtr (ZIRInstallationsIDController::*operation)()) {
+    return [weakSelf, gone, operation]() -> ZBLPromisePtr {
       if (const auto self = weakSelf.lock()) return ((*self).*operation)();
-      return ZIRInstallationsErrorUtil::rejectedPromiseWithError(
-          ZIRInstallationsErrorUtil::installationsErrorWithCode(
-              ZIRInstallationsErrorCodeUnknown, "The installations controller no longer exists.",
-              nullptr));
+      return gone();
     };
   };
   getInstallationPromiseCache_ = std::make_unique<ZIRInstallationsSingleOperationPromiseCache>(
       handler(&ZIRInstallationsIDController::createGetInstallationItemPromise));
   authTokenPromiseCache_ =
-      std::make_unique<ZIRInstallationsSingleOperationPromiseCache>([weakSelf]() -> ZBLPromisePtr {
+      std::make_unique<ZIRInstallationsSingleOperationPromiseCache>([weakSelf, gone]() -> ZBLPromisePtr {
         if (const auto self = weakSelf.lock()) {
           return self->installationWithValidAuthTokenForcingRefresh(false);
         }
-        return nullptr;
+        return gone();
       });
   authTokenForcingRefreshPromiseCache_ =
-      std::make_unique<ZIRInstallationsSingleOperationPromiseCache>([weakSelf]() -> ZBLPromisePtr {
+      std::make_unique<ZIRInstallationsSingleOperationPromiseCache>([weakSelf, gone]() -> ZBLPromisePtr {
         if (const auto self = weakSelf.lock()) {
           return self->installationWithValidAuthTokenForcingRefresh(true);
         }
-        return nullptr;
+        return gone();
       });
   deleteInstallationPromiseCache_ = std::make_unique<ZIRInstallationsSingleOperationPromiseCache>(
       handler(&ZIRInstallationsIDController::createDeleteInstallationPromise));

@@ -362,6 +362,21 @@ TEST_F(ZIRInstallationsAPIServiceTest, TheLoggedRequestHidesTheAPIKeyAndTheToken
   }
   EXPECT_NE(sent[1].find("ZIS_v2 <redacted>"), std::string::npos);
   EXPECT_NE(sent[1].find(kBundleIdentifier), std::string::npos);
+
+  // The answers' tokens stay out of the response lines too.
+  std::vector<std::string> received;
+  for (const std::string& line : log.lines()) {
+    if (line.find("[I-ZIS001003]") != std::string::npos) received.push_back(line);
+  }
+  ASSERT_EQ(received.size(), 2u);
+  for (const std::string& line : received) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(line.find("<redacted>"), std::string::npos);
+    for (const auto& record : service_.installations()) {
+      EXPECT_EQ(line.find(record.refreshToken), std::string::npos);
+      EXPECT_EQ(line.find(record.authToken), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

@@ -23,7 +23,9 @@
 #include "installations/ZIRInstallationsStore.h"
 #include "platform/bundle.h"
 #include "platform/object_runtime.h"
+#include "platform/keychain.h"
 #include "platform/plist.h"
+#include "platform/run_loop.h"
 #include "platform/url_session.h"
 #include "platform/user_defaults.h"
 #include "tests/support/child_process.h"
@@ -255,10 +257,11 @@ TEST_F(InstallationsEndToEndTest, TheDefaultAppHandsOutAStoredIdentifierAndToken
   FakeInstallationsService service;
   configure(service.baseURL());
 
-  // Created eagerly, but nothing asks for an identifier at launch.
+  // Created eagerly, but nothing asks for an identifier at launch: a prefetch would have
+  // reached the service within this second.
   ASSERT_NE(ZIRInstallations::installations(), nullptr);
-  ASSERT_TRUE(testing_support::pumpMainQueueUntil([] { return true; }));
-  EXPECT_TRUE(service.requests().empty());
+  platform::RunLoop::runFor(1.0);
+  EXPECT_FALSE(service.waitForRequests(1, 0.5));
 
   const std::optional<std::string> fid = identifier();
   ASSERT_TRUE(fid);
@@ -278,6 +281,19 @@ TEST_F(InstallationsEndToEndTest, TheDefaultAppHandsOutAStoredIdentifierAndToken
   // Stored: the keychain record and its marker in the installations' defaults suite.
   const std::string key = std::string(kAppID) + VEVEza::kDefaultAppName;
   EXPECT_TRUE(platform::UserDefaults::suite("com.ziruzada.ZIRInstallations")->boolForKey(key));
+  platform::Dictionary query;
+  query.set(platform::kSecClass, platform::kSecClassGenericPassword);
+  query.set(platform::kSecAttrService,
+            std::string("com.ziruzada.ZIRInstallations.installations.") + kAppID);
+  query.set(platform::kSecAttrAccount, key);
+  query.set(platform::kSecReturnData, true);
+  std::optional<platform::Value> row;
+  ASSERT_EQ(platform::SecItemCopyMatching(query, &row), platform::errSecSuccess);
+  ASSERT_TRUE(row && row->asData());
+  const std::string stored(reinterpret_cast<const char*>(row->asData()->bytes()),
+                           row->asData()->length());
+  EXPECT_NE(stored.find(*fid), std::string::npos);
+  EXPECT_NE(stored.find(token->authToken()), std::string::npos);
 
   // A second process finds the same identifier without asking the service.
   const std::size_t requestsBefore = service.requests().size();
@@ -285,6 +301,7 @@ TEST_F(InstallationsEndToEndTest, TheDefaultAppHandsOutAStoredIdentifierAndToken
       "InstallationsEndToEndTest.DISABLED_ALaterLaunchReadsTheStoredIdentifier",
       {{"VILMO_TEST_SERVICE_URL", service.baseURL()},
        {"VILMO_TEST_EXPECTED_FID", *fid},
+       {"VILMO_TEST_EXPECTED_TOKEN", token->authToken()},
        {"VILMO_TEST_HOME", home_.path().string()}});
   EXPECT_TRUE(child.passed()) << child.output;
   EXPECT_EQ(service.requests().size(), requestsBefore);
@@ -295,13 +312,25 @@ TEST_F(InstallationsEndToEndTest, DISABLED_ALaterLaunchReadsTheStoredIdentifier)
   const char* home = std::getenv("VILMO_TEST_HOME");
   const char* serviceURL = std::getenv("VILMO_TEST_SERVICE_URL");
   const char* expected = std::getenv("VILMO_TEST_EXPECTED_FID");
-  ASSERT_TRUE(home && serviceURL && expected);
+  const char* expectedToken = std::getenv("VILMO_TEST_EXPECTED_TOKEN");
+  ASSERT_TRUE(home && serviceURL && expected && expectedToken);
   testing_support::ScopedEnvironment sharedHome("HOME", home);
   testing_support::ScopedEnvironment data("XDG_DATA_HOME", std::string(home) + "/.local/share");
   testing_support::ScopedEnvironment config("XDG_CONFIG_HOME", std::string(home) + "/.config");
   testing_support::ScopedEnvironment cache("XDG_CACHE_HOME", std::string(home) + "/.cache");
   configure(serviceURL);
   EXPECT_EQ(identifier(), expected);
+  // The stored token is still valid, so it comes without a request too.
+  std::shared_ptr<ZIRInstallationsAuthTokenResult> token;
+  ZIRInstallations::installations()->authTokenWithCompletion(
+      [&](auto result, platform::ErrorPtr error) {
+        EXPECT_EQ(error, nullptr);
+        token = result;
+      });
+  ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return token != nullptr; }));
+  EXPECT_EQ(token->authToken(), expectedToken);
+  // Long enough for a stray background request to reach the parent's fake service.
+  platform::RunLoop::runFor(0.5);
 }
 
 }  // namespace
