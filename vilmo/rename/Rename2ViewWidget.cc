@@ -102,7 +102,12 @@ void Rename2RowWidget::display(const RenameResult& row, bool isApplyingRename) {
   look::setTextColor(arrow_, color);
 
   QString name = QString::fromStdString(row.newName);
-  if (nameField_->text() != name) nameField_->setText(name);
+  if (nameField_->text() != name) {
+    nameField_->setText(name);
+    // setText leaves the cursor at the end, which scrolls a long name's beginning out of the
+    // field; unless the user is typing in it, the name is read from its start.
+    if (!nameField_->hasFocus()) nameField_->setCursorPosition(0);
+  }
   nameField_->setEnabled(!isApplyingRename);
   look::setTextColor(nameField_, color);
   // The field's own background is clear: the proposal's tint shows through.

@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QGraphicsEffect>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPaintEngine>
 #include <QTextItem>
 #include <gtest/gtest.h>
@@ -43,11 +45,14 @@ class TextRecordingEngine : public QPaintEngine {
   void drawImage(const QRectF&, const QImage&, const QRectF&, Qt::ImageConversionFlags) override {}
   void drawTextItem(const QPointF& origin, const QTextItem& item) override {
     text += item.text();
-    right = std::max(right, state->transform().map(origin).x() + item.width());
+    const double x = state->transform().map(origin).x();
+    left = std::min(left, x);
+    right = std::max(right, x + item.width());
   }
   Type type() const override { return QPaintEngine::User; }
 
   QString text;
+  double left = std::numeric_limits<double>::infinity();
   double right = 0;
 };
 
@@ -281,6 +286,28 @@ TEST_F(RenameNamesWidgetTest, NamesTooLongForTheRowAreShortenedInTheMiddleUntilT
     for (std::size_t i = 0; i < names.size(); ++i) {
       EXPECT_EQ(paint(names[i], screenCase.listViewport(screen.get())).text, shortened[i]);
     }
+  }
+}
+
+TEST_F(RenameNamesWidgetTest, LongProposalsShowTheirBeginningWhileNotBeingEdited) {
+  Rename2View view;
+  view.renameResults = bindRows(kLongNames);
+  Rename2ViewWidget screen(view);
+  showAt(screen, kWindowSize);
+  ASSERT_EQ(screen.rows().size(), kLongNames.size());
+  for (auto* row : screen.rows()) {
+    QLineEdit* field = row->nameField();
+    TextRecorder recorder(field->size());
+    // Its shadow would draw it through a pixmap, out of the recorder's sight.
+    if (QGraphicsEffect* effect = field->graphicsEffect()) effect->setEnabled(false);
+    field->render(&recorder);
+    if (QGraphicsEffect* effect = field->graphicsEffect()) effect->setEnabled(true);
+    SCOPED_TRACE(recorder.recorded().text.toStdString());
+    ASSERT_FALSE(recorder.recorded().text.isEmpty());
+    // A field scrolled to its end would start drawing left of its own edge, cutting the
+    // first letters (even a glyph in half) with nothing to show that they are missing.
+    EXPECT_GE(recorder.recorded().left, 0);
+    EXPECT_TRUE(kLongNames[0].starts_with(recorder.recorded().text.left(20).toStdString()));
   }
 }
 
