@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes one target for a while: fuzz/run.sh <target> <seconds> [libFuzzer flags...]
 # Targets: json plist keyed_archive base64 gzip format http_response user_defaults
-# installations_response installations_stored_item installations_iid_token installations_iid_marker.
+# installations_response installations_stored_item installations_iid_token installations_iid_marker
+# transport_event transport_response transport_metrics_metadata
+# transport_filenames transport_library_data.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of
