@@ -10,10 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -260,10 +263,29 @@ Outcome writeThroughNamedFile(const fs::path& path, const Data& data, mode_t mod
   return Outcome::Written;
 }
 
+// Reading a whole folder on every write would make filling a folder of N files cost N^2;
+// leftovers are rare (a writer killed in a short window), so a folder is swept at its first
+// write in a process and then at most once a minute.
+bool sweepIsDue(const fs::path& folder) {
+  struct Sweeps {
+    std::mutex mutex;
+    std::map<std::string, std::chrono::steady_clock::time_point> last;
+  };
+  static auto* sweeps = new Sweeps;  // never destroyed: writes may run while the process exits
+  constexpr auto kInterval = std::chrono::minutes(1);
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(sweeps->mutex);
+  auto [entry, inserted] = sweeps->last.try_emplace(folder.string(), now);
+  if (inserted) return true;
+  if (now - entry->second < kInterval) return false;
+  entry->second = now;
+  return true;
+}
+
 bool writeAtomically(const fs::path& path, const Data& data, bool mayUseUnnamedFile,
                      ErrorPtr* error) {
   const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  removeTemporariesOfGoneWriters(folder);
+  if (sweepIsDue(folder)) removeTemporariesOfGoneWriters(folder);
   mode_t mode = 0600;
   if (struct stat existing{}; ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     mode = existing.st_mode & 0777;

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -176,6 +177,29 @@ std::string noProxyList() {
 }
 
 }  // namespace
+
+std::optional<std::string> urlOrigin(const URL& url) {
+  if (checkURL(url)) return std::nullopt;
+  CURLU* parsed = curl_url();
+  if (!parsed) return std::nullopt;
+  std::optional<std::string> origin;
+  char* scheme = nullptr;
+  char* host = nullptr;
+  char* port = nullptr;
+  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+      curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+      curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+    std::string text = std::string(scheme) + "://" + host + ":" + port;
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    origin = std::move(text);
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_free(port);
+  curl_url_cleanup(parsed);
+  return origin;
+}
 
 bool HeaderNameLess::operator()(std::string_view a, std::string_view b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),

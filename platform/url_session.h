@@ -21,6 +21,10 @@ namespace platform {
 // Absolute URL text ("https://host/path?query").
 using URL = std::string;
 
+// "scheme://host:port" of an http(s) URL, lower-cased, with the scheme's default port filled in;
+// none for anything else. Two URLs with the same origin reach the same server.
+std::optional<std::string> urlOrigin(const URL& url);
+
 inline constexpr const char* kURLErrorDomain = "NSURLErrorDomain";
 
 // Codes of kURLErrorDomain errors, as the platform numbers them.

@@ -1,5 +1,11 @@
 #include "vilmo/LoadHooks.h"
 
+#include "ReroraDataTransport/RDTCORLibrary/RDTCOREvent.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORFlatFileStorage.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORLifecycle.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORMetricsController.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "analytics/engine/DAVOdazaradoConnector.h"
 #include "installations/ZIRInstallations.h"
 #include "messaging/ZIRMessaging.h"
@@ -13,8 +19,12 @@ void runClassLoadHooks() {
   // are dropped by the linker, so nothing may register itself.
   static constexpr platform::ObjectRuntime::LoadHook kStartUpList[] = {
       &platform::Application::load, &platform::UserNotificationCenter::load,
-      &ZIRInstallations::load,      &DAVOdazaradoConnector::load,
-      &ZIRMessaging::load,          &AppDelegate::load,
+      // The event transport: its uploader, store and metrics controller register in this
+      // order, so that the controller ends up as the store's delegate.
+      &RDTCOREvent::load, &RDTCORApplication::load, &RDTCORLifecycle::load,
+      &RDTKCTUploader::load, &RDTCORFlatFileStorage::load, &RDTCORMetricsController::load,
+      &ZIRInstallations::load, &DAVOdazaradoConnector::load, &ZIRMessaging::load,
+      &AppDelegate::load,
   };
   platform::ObjectRuntime::runLoadHooks(kStartUpList);
 }

@@ -1,11 +1,15 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORClock.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ctime>
-#include <fstream>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <limits>
-#include <sstream>
+#include <ios>
 
 #include "platform/clock.h"
 
@@ -50,14 +54,79 @@ std::optional<std::int64_t> RDTCORParseBootTimeSeconds(std::string_view procStat
   return std::nullopt;
 }
 
+namespace {
+
+// The "btime" value of /proc/stat, scanned in small pieces: the file is generated anew on every
+// read and can be large on a machine with many processors, and only one short line matters.
+std::optional<std::int64_t> readBootTimeSeconds() {
+  std::FILE* file = std::fopen("/proc/stat", "re");
+  if (!file) return std::nullopt;
+  constexpr std::size_t kLongestBootTimeLine = 64;
+  char buffer[4096];
+  std::string line;
+  bool atLineStart = true;
+  bool capturing = false;
+  std::streamsize total = 0;
+  std::optional<std::int64_t> seconds;
+  while (!seconds && total < kMaxProcStatBytes) {
+    const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
+    if (count == 0) break;
+    total += static_cast<std::streamsize>(count);
+    for (std::size_t i = 0; i < count && !seconds; ++i) {
+      const char c = buffer[i];
+      if (atLineStart) {
+        capturing = c == 'b';
+        line.clear();
+      }
+      if (capturing) {
+        if (c == '\n') {
+          seconds = RDTCORParseBootTimeSeconds(line);
+          capturing = false;
+        } else if (line.size() < kLongestBootTimeLine) {
+          line.push_back(c);
+        } else {
+          capturing = false;
+        }
+      }
+      atLineStart = c == '\n';
+    }
+  }
+  if (!seconds && capturing) seconds = RDTCORParseBootTimeSeconds(line);
+  std::fclose(file);
+  return seconds;
+}
+
+// Wall time minus time since boot, which moves only when the wall clock is set.
+double bootOffsetSeconds() {
+  timespec realtime{};
+  timespec boottime{};
+  clock_gettime(CLOCK_REALTIME, &realtime);
+  clock_gettime(CLOCK_BOOTTIME, &boottime);
+  return static_cast<double>(realtime.tv_sec - boottime.tv_sec) +
+         static_cast<double>(realtime.tv_nsec - boottime.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
 std::int64_t RDTCORKernelBootTimeNanoseconds() {
-  std::ifstream file("/proc/stat");
-  if (!file) return 0;
-  std::string text(static_cast<std::size_t>(kMaxProcStatBytes), '\0');
-  file.read(text.data(), kMaxProcStatBytes);
-  text.resize(static_cast<std::size_t>(file.gcount()));
-  const auto seconds = RDTCORParseBootTimeSeconds(text);
-  return seconds ? *seconds * 1'000'000'000 : 0;
+  // Every snapshot asks, several times; the file is read again only when the wall clock was
+  // set since the last read. Never destroyed: snapshots are taken on queues until exit.
+  struct Cache {
+    std::mutex mutex;
+    bool valid = false;
+    double offset = 0;
+    std::int64_t bootTime = 0;
+  };
+  static auto* cache = new Cache;
+  const double offset = bootOffsetSeconds();
+  std::lock_guard lock(cache->mutex);
+  if (cache->valid && std::fabs(offset - cache->offset) < 0.5) return cache->bootTime;
+  const auto seconds = readBootTimeSeconds();
+  if (!seconds) return 0;
+  cache->valid = true;
+  cache->offset = offset;
+  cache->bootTime = *seconds * 1'000'000'000;
+  return cache->bootTime;
 }
 
 void RDTCORClock::load() {
@@ -69,7 +138,10 @@ std::shared_ptr<RDTCORClock> RDTCORClock::snapshot() { return std::make_shared<R
 std::shared_ptr<RDTCORClock>
 RDTCORClock::clockSnapshotInTheFuture(std::uint64_t millisInTheFuture) {
   auto clock = snapshot();
-  clock->timeMillis_ += static_cast<std::int64_t>(millisInTheFuture);
+  // A wait from outside may be any size; the moment saturates instead of wrapping into the past.
+  const std::uint64_t room =
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - clock->timeMillis_);
+  clock->timeMillis_ += static_cast<std::int64_t>(std::min(millisInTheFuture, room));
   return clock;
 }
 

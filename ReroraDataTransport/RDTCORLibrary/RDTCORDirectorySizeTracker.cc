@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 RDTCORDirectorySizeTracker::RDTCORDirectorySizeTracker(std::string directoryPath)
     : directoryPath_(std::move(directoryPath)) {}
@@ -16,26 +17,19 @@ std::uint64_t RDTCORDirectorySizeTracker::contentSizeLocked() {
   if (!cachedSizeBytes_) {
     knownSizes_.clear();
     std::uint64_t total = 0;
-    std::error_code ec;
-    std::filesystem::recursive_directory_iterator it(
-        directoryPath_, std::filesystem::directory_options::skip_permission_denied, ec);
-    const std::filesystem::recursive_directory_iterator end;
-    while (!ec && it != end) {
-      const std::filesystem::directory_entry& entry = *it;
-      const std::string name = entry.path().filename().string();
-      if (!name.empty() && name.front() == '.') {
-        if (entry.is_directory(ec)) it.disable_recursion_pending();
-      } else if (std::error_code fileEc;
-                 std::filesystem::is_regular_file(entry.symlink_status(fileEc))) {
-        // A link is not a regular file of the tree, whatever it points to.
-        const std::uint64_t size = fileSizeAtURL(entry.path());
-        knownSizes_[entry.path().string()] = size;
-        total += size;
-      }
-      // A vanished or unreadable entry is skipped; the walk goes on with the next one.
-      it.increment(ec);
-      if (ec) ec.clear();
-    }
+    RDTCORWalkDirectory(
+        directoryPath_, kMaxWalkDepth,
+        [&](const std::filesystem::path& path, std::filesystem::file_status status) {
+          const std::string name = path.filename().string();
+          if (!name.empty() && name.front() == '.') return false;
+          // A link is not a regular file of the tree, whatever it names.
+          if (std::filesystem::is_regular_file(status)) {
+            const std::uint64_t size = fileSizeAtURL(path);
+            knownSizes_[path.string()] = size;
+            total += size;
+          }
+          return true;
+        });
     cachedSizeBytes_ = total;
   }
   return *cachedSizeBytes_;
@@ -81,4 +75,42 @@ std::uint64_t RDTCORDirectorySizeTracker::fileSizeAtURL(const std::filesystem::p
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+void RDTCORWalkDirectory(
+    const std::filesystem::path& root, std::size_t maxDepth,
+    const std::function<bool(const std::filesystem::path&, std::filesystem::file_status)>& visit) {
+  namespace fs = std::filesystem;
+  // One open folder per level, the root first, so the stack's size is the depth of the entries
+  // of the folder on top. A folder or entry that fails (vanished, unreadable, out of
+  // descriptors) is skipped and the walk goes on with the rest; a recursive iterator would
+  // instead end the whole walk at the first failure.
+  std::vector<fs::directory_iterator> folders;
+  std::error_code ec;
+  folders.emplace_back(root, ec);
+  if (ec) return;
+  while (!folders.empty()) {
+    fs::directory_iterator& current = folders.back();
+    if (current == fs::directory_iterator()) {
+      folders.pop_back();
+      continue;
+    }
+    const fs::path path = current->path();
+    std::error_code statusEc;
+    const fs::file_status status = current->symlink_status(statusEc);
+    const std::size_t depth = folders.size();
+    current.increment(ec);
+    if (ec) {
+      // The rest of this folder cannot be listed; its parent's remaining entries still can.
+      folders.pop_back();
+      ec.clear();
+    }
+    if (statusEc) continue;
+    const bool enter = visit(path, status);
+    if (enter && fs::is_directory(status) && depth <= maxDepth) {
+      std::error_code openEc;
+      fs::directory_iterator inner(path, openEc);
+      if (!openEc) folders.push_back(std::move(inner));
+    }
+  }
 }

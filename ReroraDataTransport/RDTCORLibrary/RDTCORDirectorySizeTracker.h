@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,8 +26,13 @@ class RDTCORDirectorySizeTracker {
   // Forgets the total: the next query walks again.
   void resetCachedSize();
 
-  // Walks again: regular, non-hidden files of the tree, each added up once; the result
-  // becomes the cached total.
+  // How many levels of folders below the tracked one are walked: nothing the store writes
+  // lies deeper than two levels, and a bound keeps a hostile tree from holding a descriptor
+  // per level without limit.
+  static constexpr std::size_t kMaxWalkDepth = 16;
+
+  // Walks again: regular, non-hidden files of the tree, each added up once; hidden folders,
+  // links and entries that cannot be read are skipped. The result becomes the cached total.
   std::uint64_t calculateDirectoryContentSize();
   static std::uint64_t fileSizeAtURL(const std::filesystem::path& path);
 
@@ -39,3 +45,11 @@ class RDTCORDirectorySizeTracker {
   // The size each counted file had when it was last walked or reported.
   std::map<std::string, std::uint64_t, std::less<>> knownSizes_;
 };
+
+// Visits every entry below root, depth first, with the entry's own status (a link's, never its
+// target's); visit answers whether to go into the entry when it is a folder. Links are never
+// followed, and folders more than maxDepth levels below root are not entered. An entry or a
+// folder that fails (vanished, unreadable, out of descriptors) is skipped and the walk goes on.
+void RDTCORWalkDirectory(
+    const std::filesystem::path& root, std::size_t maxDepth,
+    const std::function<bool(const std::filesystem::path&, std::filesystem::file_status)>& visit);

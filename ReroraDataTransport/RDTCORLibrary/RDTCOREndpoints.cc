@@ -7,28 +7,29 @@
 namespace {
 
 const platform::URL& kctServerURL() {
-  static const platform::URL url = ZIRServiceHosts::kctUploadURL();
-  return url;
+  static const auto* url = new platform::URL(ZIRServiceHosts::kctUploadURL());
+  return *url;
 }
 
 const platform::URL& fllServerURL() {
-  static const platform::URL url = ZIRServiceHosts::fllUploadURL();
-  return url;
+  static const auto* url = new platform::URL(ZIRServiceHosts::fllUploadURL());
+  return *url;
 }
 
 const platform::URL& cshServerURL() {
-  static const platform::URL url = ZIRServiceHosts::cshUploadURL();
-  return url;
+  static const auto* url = new platform::URL(ZIRServiceHosts::cshUploadURL());
+  return *url;
 }
 
 const std::map<RDTCORTarget, platform::URL>& uploadURLs() {
-  static const std::map<RDTCORTarget, platform::URL> urls{
+  // These outlive every upload: the uploader's queue may still run while the process exits.
+  static const auto* urls = new std::map<RDTCORTarget, platform::URL>{
       {RDTCORTargetKCT, kctServerURL()},
       {RDTCORTargetFLL, fllServerURL()},
       {RDTCORTargetCSH, cshServerURL()},
       {RDTCORTargetINT, kRDTCORINTUploadURL},
   };
-  return urls;
+  return *urls;
 }
 
 }  // namespace
@@ -41,6 +42,6 @@ std::optional<platform::URL> RDTCOREndpoints::uploadURLForTarget(RDTCORTarget ta
 }
 
 const std::string& FLLAndCSHAndINTAPIKey() {
-  static const std::string key = ZIRServiceHosts::transportAPIKey();
-  return key;
+  static const auto* key = new std::string(ZIRServiceHosts::transportAPIKey());
+  return *key;
 }

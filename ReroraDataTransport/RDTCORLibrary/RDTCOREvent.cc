@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "platform/base64.h"
 #include "platform/clock.h"
 #include "platform/format.h"
@@ -48,10 +49,6 @@ ParsedCustomBytes parseCustomBytes(const std::optional<platform::Data>& bytes) {
   }
   parsed.object = *value->asDictionary();
   return parsed;
-}
-
-std::string errorText(const platform::ErrorPtr& error) {
-  return error ? error->description() : std::string("(null)");
 }
 
 // Strictly decimal, as a number formatter reads it.
@@ -153,7 +150,7 @@ void RDTCOREvent::setDataObject(std::shared_ptr<RDTCOREventDataObject> dataObjec
 std::optional<std::int64_t> RDTCOREvent::eventCode() const {
   const ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
-    RDTCORLogDebug("Error when getting an event's event_code: %@", {errorText(parsed.error)});
+    RDTCORLogDebug("Error when getting an event's event_code: %@", {RDTCORErrorText(parsed.error)});
     return std::nullopt;
   }
   if (!parsed.object) return std::nullopt;
@@ -164,7 +161,7 @@ std::optional<std::int64_t> RDTCOREvent::eventCode() const {
 void RDTCOREvent::setEventCode(std::optional<std::int64_t> eventCode) {
   ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
-    RDTCORLogDebug("Error when setting an event's event_code: %@", {errorText(parsed.error)});
+    RDTCORLogDebug("Error when setting an event's event_code: %@", {RDTCORErrorText(parsed.error)});
     return;
   }
   if (!eventCode) {
@@ -177,7 +174,7 @@ void RDTCOREvent::setEventCode(std::optional<std::int64_t> eventCode) {
   platform::ErrorPtr error;
   customBytes_ = platform::json::writeData(platform::Value(std::move(*parsed.object)), {}, &error);
   if (!customBytes_) {
-    RDTCORLogDebug("Error when setting an event's event_code: %@", {errorText(error)});
+    RDTCORLogDebug("Error when setting an event's event_code: %@", {RDTCORErrorText(error)});
   }
 }
 
@@ -185,7 +182,7 @@ std::optional<platform::Data> RDTCOREvent::networkConnectionInfoData() const {
   const ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
     RDTCORLogDebug("Error when getting an event's network_connection_info: %@",
-                   {errorText(parsed.error)});
+                   {RDTCORErrorText(parsed.error)});
     return std::nullopt;
   }
   if (!parsed.object) return std::nullopt;
@@ -198,7 +195,7 @@ void RDTCOREvent::setNetworkConnectionInfoData(const std::optional<platform::Dat
   ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
     RDTCORLogDebug("Error when setting an event's network_connection_info: %@",
-                   {errorText(parsed.error)});
+                   {RDTCORErrorText(parsed.error)});
     return;
   }
   if (!parsed.object) parsed.object.emplace();
@@ -206,7 +203,8 @@ void RDTCOREvent::setNetworkConnectionInfoData(const std::optional<platform::Dat
   platform::ErrorPtr error;
   customBytes_ = platform::json::writeData(platform::Value(std::move(*parsed.object)), {}, &error);
   if (!customBytes_) {
-    RDTCORLogDebug("Error when setting an event's network_connection_info: %@", {errorText(error)});
+    RDTCORLogDebug("Error when setting an event's network_connection_info: %@",
+                   {RDTCORErrorText(error)});
   }
 }
 
@@ -214,7 +212,7 @@ bool RDTCOREvent::needsNetworkConnectionInfoPopulated() const {
   const ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
     RDTCORLogDebug("Error when checking the event for needs_network_connection_info: %@",
-                   {errorText(parsed.error)});
+                   {RDTCORErrorText(parsed.error)});
     return false;
   }
   if (!parsed.object) return false;
@@ -225,7 +223,7 @@ void RDTCOREvent::setNeedsNetworkConnectionInfoPopulated(bool needsNetworkInfo) 
   ParsedCustomBytes parsed = parseCustomBytes(customBytes_);
   if (parsed.error) {
     RDTCORLogDebug("Error when setting the event for needs_network_connection_info: %@",
-                   {errorText(parsed.error)});
+                   {RDTCORErrorText(parsed.error)});
     return;
   }
   platform::Dictionary object;
@@ -242,7 +240,7 @@ void RDTCOREvent::setNeedsNetworkConnectionInfoPopulated(bool needsNetworkInfo) 
   customBytes_ = platform::json::writeData(platform::Value(std::move(object)), {}, &error);
   if (!customBytes_) {
     RDTCORLogDebug("Error when setting the event for needs_network_connection_info: %@",
-                   {errorText(error)});
+                   {RDTCORErrorText(error)});
   }
 }
 

@@ -1,6 +1,5 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORFlatFileStorage.h"
 
-#include <atomic>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -23,19 +22,9 @@ constexpr const char* kLibraryDataFolder = "rdt_library_data";
 constexpr const char* kInternalInconsistencyDomain = "NSInternalInconsistencyException";
 constexpr const char* kBackgroundTaskName = "RDTStorage";
 // Our layout is two levels deep; nothing we write lies deeper than this.
-constexpr int kMaxSweepDepth = 8;
-
-std::string errorText(const platform::ErrorPtr& error) {
-  return error ? error->description() : std::string("(null)");
-}
+constexpr std::size_t kMaxSweepDepth = 8;
 
 bool isHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
-
-// Opening a pipe or a device would block the queue or never end: only plain files are read.
-bool isPlainFile(const fs::path& path) {
-  std::error_code ec;
-  return fs::is_regular_file(fs::status(path, ec));
-}
 
 bool isFolder(const fs::path& path) {
   std::error_code ec;
@@ -45,7 +34,7 @@ bool isFolder(const fs::path& path) {
 void createFolder(const std::string& path, const char* failureFormat) {
   platform::ErrorPtr error;
   if (!platform::createDirectory(path, true, &error, platform::DirectoryAccess::OwnerOnly)) {
-    RDTCORAssertionFailed(__FILE__, __LINE__, failureFormat, {errorText(error)});
+    RDTCORAssertionFailed(__FILE__, __LINE__, failureFormat, {RDTCORErrorText(error)});
   }
 }
 
@@ -64,53 +53,34 @@ std::string storagePathUnder(const std::string& root, const char* folder) {
 
 // The shared layout's folders, each computed once.
 std::string sharedFolder(const char* folder) {
-  static const std::string root = RDTCORRootDirectory().string();
-  return storagePathUnder(root, folder);
+  // Never destroyed: the store's queue may still read it while the process exits.
+  static const auto* root = new std::string(RDTCORRootDirectory().string());
+  return storagePathUnder(*root, folder);
 }
-
-// Calls the identifier's end once, whichever of the expiration handler and the work is first.
-class BackgroundTask {
- public:
-  BackgroundTask(const std::shared_ptr<RDTCORApplicationProtocol>& application, const char* name)
-      : application_(application), identifier_(std::make_shared<std::atomic<std::uint64_t>>(0)) {
-    if (!application) return;
-    std::weak_ptr<RDTCORApplicationProtocol> weakApplication = application;
-    auto identifier = identifier_;
-    identifier_->store(
-        application->beginBackgroundTaskWithName(name, [weakApplication, identifier] {
-          if (const auto app = weakApplication.lock())
-            app->endBackgroundTask(identifier->exchange(0));
-        }));
-  }
-  void end() const {
-    if (const auto app = application_.lock()) app->endBackgroundTask(identifier_->exchange(0));
-  }
-
- private:
-  std::weak_ptr<RDTCORApplicationProtocol> application_;
-  std::shared_ptr<std::atomic<std::uint64_t>> identifier_;
-};
 
 }  // namespace
 
 // ---- Layout
 
 std::string RDTCORFlatFileStorage::eventDataStoragePath() {
-  static const std::string path = sharedFolder(kEventDataFolder);
-  createFolder(path, creationFailureFormat(kEventDataFolder));
-  return path;
+  // Never destroyed: the store's queue may still read it while the process exits.
+  static const auto* path = new std::string(sharedFolder(kEventDataFolder));
+  createFolder(*path, creationFailureFormat(kEventDataFolder));
+  return *path;
 }
 
 std::string RDTCORFlatFileStorage::batchDataStoragePath() {
-  static const std::string path = sharedFolder(kBatchDataFolder);
-  createFolder(path, creationFailureFormat(kBatchDataFolder));
-  return path;
+  // Never destroyed: the store's queue may still read it while the process exits.
+  static const auto* path = new std::string(sharedFolder(kBatchDataFolder));
+  createFolder(*path, creationFailureFormat(kBatchDataFolder));
+  return *path;
 }
 
 std::string RDTCORFlatFileStorage::libraryDataStoragePath() {
-  static const std::string path = sharedFolder(kLibraryDataFolder);
-  createFolder(path, creationFailureFormat(kLibraryDataFolder));
-  return path;
+  // Never destroyed: the store's queue may still read it while the process exits.
+  static const auto* path = new std::string(sharedFolder(kLibraryDataFolder));
+  createFolder(*path, creationFailureFormat(kLibraryDataFolder));
+  return *path;
 }
 
 std::string RDTCORFlatFileStorage::batchPathForTarget(RDTCORTarget target, std::int64_t batchID,
@@ -177,14 +147,17 @@ std::shared_ptr<RDTCORFlatFileStorage> RDTCORFlatFileStorage::sharedInstance() {
 }
 
 RDTCORFlatFileStorage::RDTCORFlatFileStorage()
-    : storageQueue_(platform::Queue::serial("com.rerora.RDTCORFlatFileStorage")),
-      uploadCoordinator_(RDTCORUploadCoordinator::sharedInstance()) {}
+    : RDTCORFlatFileStorage({}, RDTCORUploadCoordinator::sharedInstance()) {}
 
 RDTCORFlatFileStorage::RDTCORFlatFileStorage(
     fs::path rootDirectory, std::shared_ptr<RDTCORUploadCoordinator> uploadCoordinator)
     : ownRoot_(std::move(rootDirectory)),
       storageQueue_(platform::Queue::serial("com.rerora.RDTCORFlatFileStorage")),
-      uploadCoordinator_(std::move(uploadCoordinator)) {}
+      uploadCoordinator_(std::move(uploadCoordinator)) {
+  // Every event file is decoded here; that must not wait for some other start-up step to
+  // have made the event's classes known.
+  RDTCOREvent::load();
+}
 
 std::shared_ptr<RDTCORDirectorySizeTracker> RDTCORFlatFileStorage::sizeTracker() {
   std::lock_guard lock(mutex_);
@@ -208,7 +181,7 @@ void RDTCORFlatFileStorage::setDelegate(const std::shared_ptr<RDTCORStorageDeleg
 void RDTCORFlatFileStorage::appWillBackground(const RDTCORApplicationPtr& application) {
   storageQueue_->async([application] {
     if (!application) return;
-    BackgroundTask(application, kBackgroundTaskName).end();
+    RDTCORBackgroundTask(application, kBackgroundTaskName).end();
   });
 }
 
@@ -243,15 +216,14 @@ void RDTCORFlatFileStorage::storeEvent(const std::shared_ptr<RDTCOREvent>& event
   if (!onComplete) {
     onComplete = [event](bool wasWritten, const platform::ErrorPtr& error) {
       RDTCORLogDebug("event %@ stored. success:%@ error:%@",
-                     {event->eventID(), wasWritten ? "YES" : "NO", errorText(error)});
+                     {event->eventID(), wasWritten ? "YES" : "NO", RDTCORErrorText(error)});
     };
   }
-  auto task =
-      std::make_shared<BackgroundTask>(RDTCORApplication::sharedApplication(), kBackgroundTaskName);
+  const RDTCORBackgroundTask task(RDTCORApplication::sharedApplication(), kBackgroundTaskName);
   auto self = shared_from_this();
   storageQueue_->async([self, event, onComplete = std::move(onComplete), task] {
     self->storeEventOnQueue(event, onComplete);
-    task->end();
+    task.end();
   });
 }
 
@@ -427,12 +399,16 @@ void RDTCORFlatFileStorage::takeBatchOnQueue(const RDTCORStorageEventSelector& s
     const std::uint64_t fileBytes = RDTCORDirectorySizeTracker::fileSizeAtURL(path);
     if (!events.empty() && batchBytes + fileBytes > kRDTCORFlatFileStorageSizeLimit) continue;
     platform::ErrorPtr error;
-    std::shared_ptr<RDTCOREvent> event;
-    if (isPlainFile(path)) {
-      event = RDTCORUnarchiveFromPath<RDTCOREvent>(kRDTCOREventClassName, path, &error);
+    std::shared_ptr<RDTCOREvent> event =
+        RDTCORUnarchiveFromPath<RDTCOREvent>(kRDTCOREventClassName, path, &error);
+    if (!event && !RDTCORIsCorruptArchiveError(error)) {
+      // Unread is not undecodable: the event may be whole, so it waits in the pool.
+      RDTCORLogDebug("An event file could not be read and stays for a later batch: %@",
+                     {RDTCORErrorText(error)});
+      continue;
     }
     if (!event) {
-      RDTCORLogDebug("Error deserializing event: %@", {errorText(error)});
+      RDTCORLogDebug("Error deserializing event: %@", {RDTCORErrorText(error)});
       warmSizeTracker();
       if (platform::removeItem(path)) sizeTracker()->fileWasRemovedAtPath(path, fileBytes);
       continue;
@@ -446,7 +422,7 @@ void RDTCORFlatFileStorage::takeBatchOnQueue(const RDTCORStorageEventSelector& s
     if (!batchFolderMade ||
         !platform::moveItem(path, fs::path(batchPath) / fs::path(path).filename(), &error)) {
       RDTCORLogDebug("An event file wasn't moveable into the batch directory: %@",
-                     {errorText(error)});
+                     {RDTCORErrorText(error)});
       continue;
     }
     events.push_back(std::move(event));
@@ -506,7 +482,7 @@ bool RDTCORFlatFileStorage::moveContentsOfDirectoryAtPath(const std::string& pat
       continue;
     }
     if (!firstFailure) firstFailure = moveError;
-    failures.push_back(errorText(moveError));
+    failures.push_back(RDTCORErrorText(moveError));
   }
   if (failures.empty()) return true;
   if (error) {
@@ -523,7 +499,7 @@ void RDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(std::int64_t batch
   const auto batchPaths = batchDirPathsForBatchID(batchID, &error);
   if (!batchPaths) {
     RDTCORLogDebug("Failed to find event file paths for batchID: %@, error: %@",
-                   {batchID, errorText(error)});
+                   {batchID, RDTCORErrorText(error)});
     return;
   }
   for (const std::string& batchPath : *batchPaths) {
@@ -537,7 +513,8 @@ void RDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(std::int64_t batch
         RDTCORLogDebug("Batched events at path: %@ moved back to the storage: %@",
                        {batchPath, destination});
       } else {
-        RDTCORLogDebug("Error encountered whilst moving events back: %@", {errorText(moveError)});
+        RDTCORLogDebug("Error encountered whilst moving events back: %@",
+                       {RDTCORErrorText(moveError)});
         // Events that did not come back stay in their batch, which the next removal or
         // the expiry sweep tries again, instead of being deleted with it.
         std::error_code ec;
@@ -623,17 +600,14 @@ void RDTCORFlatFileStorage::checkForExpirationsOnQueue() {
   }
 
   std::vector<fs::path> expiredFiles;
-  ec.clear();
-  fs::recursive_directory_iterator it(eventDataPath(), ec);
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const auto event = eventComponentsFromFilename(it->path().filename().string());
+  RDTCORWalkDirectory(eventDataPath(), kMaxSweepDepth, [&](const fs::path& path, fs::file_status) {
+    const auto event = eventComponentsFromFilename(path.filename().string());
     if (event && now > event->expiration.timeIntervalSince1970()) {
-      expiredFiles.push_back(it->path());
-      it.disable_recursion_pending();
-    } else if (it.depth() >= kMaxSweepDepth) {
-      it.disable_recursion_pending();
+      expiredFiles.push_back(path);
+      return false;
     }
-  }
+    return true;
+  });
 
   RDTCOREventSet removed;
   std::uint64_t removedBytes = 0;
@@ -654,17 +628,22 @@ void RDTCORFlatFileStorage::checkForExpirationsOnQueue() {
       reportRemoved();
     }
     platform::ErrorPtr error;
-    std::shared_ptr<RDTCOREvent> event;
-    if (isPlainFile(path)) {
-      event = RDTCORUnarchiveFromPath<RDTCOREvent>(kRDTCOREventClassName, path, &error);
+    std::shared_ptr<RDTCOREvent> event =
+        RDTCORUnarchiveFromPath<RDTCOREvent>(kRDTCOREventClassName, path, &error);
+    if (!event && !RDTCORIsCorruptArchiveError(error)) {
+      // Kept for the next sweep, which can still report the event as dropped.
+      RDTCORLogDebug("An expired event file could not be read and stays for a later sweep: %@",
+                     {RDTCORErrorText(error)});
+      continue;
     }
     if (!event) {
       RDTCORLogDebug("Error deserializing event while checking for expired events: %@",
-                     {errorText(error)});
+                     {RDTCORErrorText(error)});
     }
     platform::ErrorPtr removeError;
     if (!platform::removeItem(path, &removeError)) {
-      RDTCORLogDebug("There was an error deleting an expired item: %@", {errorText(removeError)});
+      RDTCORLogDebug("There was an error deleting an expired item: %@",
+                     {RDTCORErrorText(removeError)});
       continue;
     }
     RDTCORLogDebug("Item deleted because it expired: %@", {path.string()});
@@ -696,7 +675,8 @@ void RDTCORFlatFileStorage::libraryDataForKey(const std::string& key,
     if (RDTCORWriteFileAtomically(*newValue, path, &writeError)) {
       self->fileWasWritten(path, newValue->length());
     } else {
-      RDTCORLogDebug("Error writing new value in libraryDataForKey: %@", {errorText(writeError)});
+      RDTCORLogDebug("Error writing new value in libraryDataForKey: %@",
+                     {RDTCORErrorText(writeError)});
     }
   });
 }

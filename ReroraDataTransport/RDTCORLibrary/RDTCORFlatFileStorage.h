@@ -99,6 +99,7 @@ class RDTCORFlatFileStorage : public RDTCORStorageProtocol,
   // Over the root directory; made at first use.
   std::shared_ptr<RDTCORDirectorySizeTracker> sizeTracker();
 
+  // Each store makes the event's classes known (RDTCOREvent::load) before it writes or reads one.
   // The shared store's layout: the paths above, the shared coordinator. Use sharedInstance.
   RDTCORFlatFileStorage();
   // A store of its own over rootDirectory (whose "RDTCORFlatFileStorage" folder holds the

@@ -46,9 +46,10 @@ void RDTCORMetricsController::load() {
 }
 
 std::shared_ptr<RDTCORMetricsController> RDTCORMetricsController::sharedInstance() {
-  static const auto instance =
-      std::make_shared<RDTCORMetricsController>(RDTCORFlatFileStorage::sharedInstance());
-  return instance;
+  // Never destroyed, like the store it reports to.
+  static const auto* instance = new std::shared_ptr<RDTCORMetricsController>(
+      std::make_shared<RDTCORMetricsController>(RDTCORFlatFileStorage::sharedInstance()));
+  return *instance;
 }
 
 RDTCORMetricsController::RDTCORMetricsController(

@@ -1,18 +1,24 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 
-#include <system_error>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <utility>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
 #include "platform/bundle.h"
 #include "platform/files.h"
 #include "platform/format.h"
+#include "promises/zbl_object.h"
 
 namespace {
 
-std::string errorText(const platform::ErrorPtr& error) {
-  return error ? error->description() : std::string("(null)");
-}
+// The range of the platform's archive decoding errors, in its Cocoa domain.
+constexpr std::int64_t kCoderErrorMinimum = 4864;
+constexpr std::int64_t kCoderErrorMaximum = 4991;
 
 void setError(platform::ErrorPtr* out, platform::ErrorPtr error) {
   if (out) *out = std::move(error);
@@ -34,7 +40,119 @@ void reachabilityChanged(platform::NetworkReachabilityRef, platform::NetworkReac
   RDTCORReachability::sharedInstance()->setCallbackFlags(flags);
 }
 
+// A file read failure as the platform's files report it, with the system's reason beneath.
+platform::ErrorPtr fileReadError(const std::filesystem::path& path, int errnoValue) {
+  return platform::makeError(platform::kCocoaErrorDomain,
+                             errnoValue == ENOENT ? platform::kFileReadNoSuchFileError
+                                                  : platform::kFileReadUnknownError,
+                             {{platform::kFilePathErrorKey, path.string()}},
+                             platform::makeError(platform::kPOSIXErrorDomain, errnoValue));
+}
+
+platform::ErrorPtr notAnArchiveError(const std::filesystem::path& path, const char* reason) {
+  return platform::makeError(platform::kCocoaErrorDomain, platform::kCoderReadCorruptError,
+                             {{platform::kFilePathErrorKey, path.string()},
+                              {platform::kLocalizedFailureReasonErrorKey, reason}});
+}
+
+bool cannotHoldAnArchive(const struct stat& info) {
+  return !S_ISREG(info.st_mode) ||
+         static_cast<std::uintmax_t>(info.st_size) > kRDTCORMaxArchiveFileSize;
+}
+
+const char* whyNoArchive(const struct stat& info) {
+  return S_ISREG(info.st_mode) ? "The file is larger than any archive the transport writes."
+                               : "The path names no regular file.";
+}
+
+// The bytes of a file that can hold an archive. Checked before opening, since opening a pipe
+// or a device may block for ever, and again on the open file, which may have been replaced
+// in between; opened non-blocking for that case.
+std::optional<platform::Data> readArchiveFile(const std::filesystem::path& path,
+                                              platform::ErrorPtr* error) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    setError(error, fileReadError(path, errno));
+    return std::nullopt;
+  }
+  if (cannotHoldAnArchive(info)) {
+    setError(error, notAnArchiveError(path, whyNoArchive(info)));
+    return std::nullopt;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    setError(error, fileReadError(path, errno));
+    return std::nullopt;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &info) != 0) {
+    setError(error, fileReadError(path, errno));
+    return std::nullopt;
+  }
+  if (cannotHoldAnArchive(info)) {
+    setError(error, notAnArchiveError(path, whyNoArchive(info)));
+    return std::nullopt;
+  }
+  platform::Data data;
+  data.vector().reserve(static_cast<std::size_t>(info.st_size));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count == 0) break;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      setError(error, fileReadError(path, errno));
+      return std::nullopt;
+    }
+    data.append(buffer, static_cast<std::size_t>(count));
+    // A file still growing is no archive we wrote: it is not read on without bound.
+    if (data.length() > kRDTCORMaxArchiveFileSize) {
+      setError(error, notAnArchiveError(path, whyNoArchive(info)));
+      return std::nullopt;
+    }
+  }
+  return data;
+}
+
 }  // namespace
+
+// ---- Background tasks
+
+struct RDTCORBackgroundTask::State {
+  std::weak_ptr<RDTCORApplicationProtocol> application;
+  // Whoever takes the identifier out ends the task; everyone after finds none.
+  std::atomic<RDTCORBackgroundIdentifier> identifier{RDTCORBackgroundIdentifierInvalid};
+
+  bool endWith(RDTCORBackgroundIdentifier taken) const {
+    if (taken == RDTCORBackgroundIdentifierInvalid) return false;
+    if (const auto app = application.lock()) app->endBackgroundTask(taken);
+    return true;
+  }
+};
+
+RDTCORBackgroundTask::RDTCORBackgroundTask(
+    const std::shared_ptr<RDTCORApplicationProtocol>& application, const std::string& name,
+    std::function<void(bool wasRunning)> onExpiry)
+    : state_(std::make_shared<State>()) {
+  if (!application) return;
+  state_->application = application;
+  const RDTCORBackgroundIdentifier identifier = application->beginBackgroundTaskWithName(
+      name, [state = state_, onExpiry = std::move(onExpiry)] {
+        const RDTCORBackgroundIdentifier taken =
+            state->identifier.exchange(RDTCORBackgroundIdentifierInvalid);
+        if (onExpiry) onExpiry(taken != RDTCORBackgroundIdentifierInvalid);
+        state->endWith(taken);
+      });
+  // An expiry during the begin found no identifier yet; the work still ends this one.
+  state_->identifier.store(identifier);
+}
+
+bool RDTCORBackgroundTask::end() const {
+  return state_->endWith(state_->identifier.exchange(RDTCORBackgroundIdentifierInvalid));
+}
 
 // ---- Application
 
@@ -169,15 +287,27 @@ bool RDTCORFlagsSayReachable(platform::NetworkReachabilityFlags flags) {
 
 bool RDTCORFlagsSayCellular(platform::NetworkReachabilityFlags) { return false; }
 
+// ---- Log texts
+
+std::string RDTCORErrorText(const platform::ErrorPtr& error) {
+  return error ? error->description() : std::string("(null)");
+}
+
+std::string RDTCORDescribeObjectOfType(const std::type_info& type, const void* object) {
+  return ZBLDescribeObjectOfType(type, object);
+}
+
 // ---- Files
 
 std::filesystem::path RDTCORRootDirectory() {
-  static const std::filesystem::path root = [] {
-    std::filesystem::path path =
-        platform::format("%@/rerora-sdks-events", {platform::cachesDirectory().string()});
-    RDTCORLogDebug("RDT's state will be saved to: %@", {path.string()});
+  // Never destroyed: the transport's queues may still use it while the process exits.
+  static const auto* rootPath = [] {
+    auto* path = new std::filesystem::path(
+        platform::format("%@/rerora-sdks-events", {platform::cachesDirectory().string()}));
+    RDTCORLogDebug("RDT's state will be saved to: %@", {path->string()});
     return path;
   }();
+  const std::filesystem::path& root = *rootPath;
   if (!platform::createDirectory(root, true, nullptr, platform::DirectoryAccess::OwnerOnly)) {
     RDTCORAssertionFailed(__FILE__, __LINE__, "There was an error creating RDT's path");
   }
@@ -191,13 +321,13 @@ std::optional<platform::Data> RDTCORArchiveToPath(const platform::SecureCodingPt
   if (!path.empty() && !platform::createDirectory(path.parent_path(), true, &localError,
                                                   platform::DirectoryAccess::OwnerOnly)) {
     RDTCORLogDebug("Attempt to create directory failed: path:%@ error:%@",
-                   {path.string(), errorText(localError)});
+                   {path.string(), RDTCORErrorText(localError)});
     setError(error, localError);
     return std::nullopt;
   }
   auto data = platform::KeyedArchiver::archivedData(object, &localError);
   if (!data) {
-    RDTCORLogDebug("Encoding an object failed: %@", {errorText(localError)});
+    RDTCORLogDebug("Encoding an object failed: %@", {RDTCORErrorText(localError)});
     setError(error, localError);
     return std::nullopt;
   }
@@ -206,7 +336,7 @@ std::optional<platform::Data> RDTCORArchiveToPath(const platform::SecureCodingPt
       RDTCORLogDebug("Writing archive succeeded: %@", {path.string()});
     } else if (localError) {
       RDTCORLogDebug("Attempt to write archive failed: path:%@ error:%@",
-                     {path.string(), errorText(localError)});
+                     {path.string(), RDTCORErrorText(localError)});
       setError(error, localError);
     } else {
       RDTCORLogDebug("Attempt to write archive failed: path:%@", {path.string()});
@@ -234,16 +364,14 @@ platform::SecureCodingPtr RDTCORUnarchiveFromData(std::string_view className,
 platform::SecureCodingPtr RDTCORUnarchiveFromPath(std::string_view className,
                                                   const std::filesystem::path& path,
                                                   platform::ErrorPtr* error) {
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (!ec && size > kRDTCORMaxArchiveFileSize) {
-    setError(error, platform::makeError("NSCocoaErrorDomain", platform::kCoderReadCorruptError,
-                                        {{platform::kFilePathErrorKey, path.string()}}));
-    return nullptr;
-  }
-  const auto data = platform::readFile(path, error);
+  const auto data = readArchiveFile(path, error);
   if (!data) return nullptr;
   return RDTCORUnarchiveFromData(className, *data, error);
+}
+
+bool RDTCORIsCorruptArchiveError(const platform::ErrorPtr& error) {
+  return error && error->domain() == platform::kCocoaErrorDomain &&
+         error->code() >= kCoderErrorMinimum && error->code() <= kCoderErrorMaximum;
 }
 
 bool RDTCORWriteFileAtomically(const platform::Data& data, const std::filesystem::path& path,
@@ -253,7 +381,7 @@ bool RDTCORWriteFileAtomically(const platform::Data& data, const std::filesystem
   if (!platform::createDirectory(path.parent_path(), true, &localError,
                                  platform::DirectoryAccess::OwnerOnly)) {
     RDTCORLogDebug("Attempt to create directory failed: path:%@ error:%@",
-                   {path.string(), errorText(localError)});
+                   {path.string(), RDTCORErrorText(localError)});
     setError(error, localError);
     return false;
   }
@@ -262,7 +390,7 @@ bool RDTCORWriteFileAtomically(const platform::Data& data, const std::filesystem
     RDTCORLogDebug("Writing archive succeeded: %@", {path.string()});
   } else {
     RDTCORLogDebug("Attempt to write archive failed: path:%@ error:%@",
-                   {path.string(), errorText(localError)});
+                   {path.string(), RDTCORErrorText(localError)});
     setError(error, localError);
   }
   return written;

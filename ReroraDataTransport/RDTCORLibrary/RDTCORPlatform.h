@@ -1,6 +1,7 @@
 // RDTCORPlatform: the event transport's contact with the operating system: the application
 // wrapper (background tasks, the terminate notification), reachability of the all-zero IPv4
-// address, the root directory of the transport's files, and the archive and write helpers.
+// address, the root directory of the transport's files, the archive and write helpers, and the
+// texts its log lines give for errors and objects.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "platform/application.h"
 #include "platform/data.h"
@@ -39,6 +41,25 @@ class RDTCORApplicationProtocol {
   beginBackgroundTaskWithName(const std::string& name, std::function<void()> expirationHandler) = 0;
   virtual void endBackgroundTask(RDTCORBackgroundIdentifier identifier) = 0;
   virtual bool isRunningInBackground() const = 0;
+};
+
+// One background task, ended at most once by whichever comes first: the application expiring it
+// or the work it covers calling end(). Copies share the task, so the expiration handler and the
+// work may run on different threads. The application is held weakly.
+class RDTCORBackgroundTask {
+ public:
+  // Begins the task on the application; with none there is no task. On expiry, onExpiry (when
+  // given) learns whether the task was still running, before the task is ended.
+  RDTCORBackgroundTask(const std::shared_ptr<RDTCORApplicationProtocol>& application,
+                       const std::string& name,
+                       std::function<void(bool wasRunning)> onExpiry = nullptr);
+  // Ends the task; false, ending nothing, when there is none to end (never begun, begun as
+  // RDTCORBackgroundIdentifierInvalid, or ended already).
+  bool end() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
 };
 
 // The application as the transport sees it. This platform runs no background tasks: every
@@ -109,6 +130,16 @@ std::filesystem::path RDTCORRootDirectory();
 // store's whole 20,000,000-byte cap.
 inline constexpr std::uintmax_t kRDTCORMaxArchiveFileSize = 20'000'000;
 
+// The texts log lines give: an error's description, or "(null)" for none.
+std::string RDTCORErrorText(const platform::ErrorPtr& error);
+// "<type: 0x…>" with the type's readable name.
+std::string RDTCORDescribeObjectOfType(const std::type_info& type, const void* object);
+// The object under its dynamic type, or "(null)".
+template <typename T> std::string RDTCORDescribe(const std::shared_ptr<T>& object) {
+  if (!object) return "(null)";
+  return RDTCORDescribeObjectOfType(typeid(*object), object.get());
+}
+
 // The object's secure-coding archive, also written atomically to the path when one is given
 // (its parent made first). None when the folder cannot be made or archiving fails; the data
 // even when only the write failed.
@@ -119,7 +150,11 @@ std::optional<platform::Data> RDTCORArchiveToPath(const platform::SecureCodingPt
 platform::SecureCodingPtr RDTCORUnarchiveFromData(std::string_view className,
                                                   const platform::Data& data,
                                                   platform::ErrorPtr* error = nullptr);
-// The same from a file; a file larger than kRDTCORMaxArchiveFileSize is refused unread.
+// The same from a file. A file that could not be read fails with the platform's file read errors
+// (kFileReadNoSuchFileError, kFileReadUnknownError); one that cannot hold an archive (anything
+// but a regular file, or more than kRDTCORMaxArchiveFileSize bytes) is refused unopened or
+// unread, like bytes that do not decode, with kCoderReadCorruptError. The file is never opened
+// in a way that could block.
 platform::SecureCodingPtr RDTCORUnarchiveFromPath(std::string_view className,
                                                   const std::filesystem::path& path,
                                                   platform::ErrorPtr* error = nullptr);
@@ -129,6 +164,9 @@ std::shared_ptr<T> RDTCORUnarchiveFromPath(std::string_view className,
                                            platform::ErrorPtr* error = nullptr) {
   return std::dynamic_pointer_cast<T>(RDTCORUnarchiveFromPath(className, path, error));
 }
+// Whether an unarchiving error says the file holds no archive of the class, rather than that
+// it could not be read: only then is the file known to be worthless.
+bool RDTCORIsCorruptArchiveError(const platform::ErrorPtr& error);
 // Writes the data atomically, making the parent folder (0700) first. An empty path is false
 // without an error.
 bool RDTCORWriteFileAtomically(const platform::Data& data, const std::filesystem::path& path,

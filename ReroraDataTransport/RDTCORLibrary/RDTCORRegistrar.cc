@@ -1,18 +1,12 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORRegistrar.h"
 
 #include <string>
-#include <typeinfo>
 #include <utility>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
-#include "promises/zbl_object.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 
 namespace {
-
-template <typename T> std::string describe(const std::shared_ptr<T>& object) {
-  if (!object) return "(null)";
-  return ZBLDescribeObjectOfType(typeid(*object), object.get());
-}
 
 // A registration of nothing empties the entry, so that a lookup never meets a null object.
 template <typename Map, typename Object>
@@ -38,13 +32,13 @@ RDTCORRegistrar::RDTCORRegistrar()
 
 void RDTCORRegistrar::registerUploader(std::shared_ptr<RDTCORUploader> uploader,
                                        RDTCORTarget target) {
-  registrarQueue_->async(
-      [weak = weak_from_this(), uploader = std::move(uploader), target]() mutable {
-        const auto self = weak.lock();
-        if (!self) return;
-        RDTCORLogDebug("Registered an uploader: %@ for target:%ld", {describe(uploader), target});
-        setEntry(self->targetToUploader_, target, std::move(uploader));
-      });
+  registrarQueue_->async([weak = weak_from_this(), uploader = std::move(uploader),
+                          target]() mutable {
+    const auto self = weak.lock();
+    if (!self) return;
+    RDTCORLogDebug("Registered an uploader: %@ for target:%ld", {RDTCORDescribe(uploader), target});
+    setEntry(self->targetToUploader_, target, std::move(uploader));
+  });
 }
 
 void RDTCORRegistrar::registerStorage(std::shared_ptr<RDTCORStorageProtocol> storage,
@@ -52,7 +46,7 @@ void RDTCORRegistrar::registerStorage(std::shared_ptr<RDTCORStorageProtocol> sto
   registrarQueue_->async([weak = weak_from_this(), storage = std::move(storage), target]() mutable {
     const auto self = weak.lock();
     if (!self) return;
-    RDTCORLogDebug("Registered storage: %@ for target:%ld", {describe(storage), target});
+    RDTCORLogDebug("Registered storage: %@ for target:%ld", {RDTCORDescribe(storage), target});
     setEntry(self->targetToStorage_, target, std::move(storage));
     self->setMetricsControllerAsStorageDelegateForTarget(target);
   });
@@ -65,7 +59,7 @@ void RDTCORRegistrar::registerMetricsController(
         const auto self = weak.lock();
         if (!self) return;
         RDTCORLogDebug("Registered metrics controller: %@ for target:%ld",
-                       {describe(controller), target});
+                       {RDTCORDescribe(controller), target});
         setEntry(self->targetToMetricsController_, target, std::move(controller));
         self->setMetricsControllerAsStorageDelegateForTarget(target);
       });

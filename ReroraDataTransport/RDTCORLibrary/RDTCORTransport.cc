@@ -1,7 +1,5 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORTransport.h"
 
-#include <atomic>
-#include <typeinfo>
 #include <utility>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORClock.h"
@@ -11,21 +9,17 @@
 #include "platform/error.h"
 #include "platform/format.h"
 #include "platform/value.h"
-#include "promises/zbl_object.h"
 
 namespace {
 
 // A transformer that cannot transform.
 constexpr long kTransformerDoesntImplementTransformCode = 1000;
 
-template <typename T> std::string describe(const std::shared_ptr<T>& object) {
-  if (!object) return "(null)";
-  return ZBLDescribeObjectOfType(typeid(*object), object.get());
-}
-
 platform::Value describe(const RDTCOREventTransformers& transformers) {
   platform::Array descriptions;
-  for (const auto& transformer : transformers) descriptions.emplace_back(describe(transformer));
+  for (const auto& transformer : transformers) {
+    descriptions.emplace_back(RDTCORDescribe(transformer));
+  }
   return platform::Value(std::move(descriptions));
 }
 
@@ -71,31 +65,12 @@ void RDTCORTransformer::transformEvent(const std::shared_ptr<RDTCOREvent>& event
                                        RDTCORStorageProtocol::StoreCompletion onComplete) {
   RDTCORAssert(event != nullptr, "You can't write a nil event");
 
-  // Shared by the expiration handler and the completion wrapper, which may run on different
-  // threads; whichever comes first ends the task, the other finds 0.
-  const auto backgroundTask =
-      std::make_shared<std::atomic<RDTCORBackgroundIdentifier>>(RDTCORBackgroundIdentifierInvalid);
-  const std::weak_ptr<RDTCORApplicationProtocol> weakApplication = application_;
-  if (application_) {
-    backgroundTask->store(application_->beginBackgroundTaskWithName(
-        "RDTTransformer", [weakApplication, backgroundTask] {
-          const auto identifier = backgroundTask->exchange(RDTCORBackgroundIdentifierInvalid);
-          const auto application = weakApplication.lock();
-          if (application && identifier != RDTCORBackgroundIdentifierInvalid) {
-            application->endBackgroundTask(identifier);
-          }
-        }));
-  }
+  const RDTCORBackgroundTask backgroundTask(application_, "RDTTransformer");
   RDTCORStorageProtocol::StoreCompletion completion =
-      [onComplete = std::move(onComplete), weakApplication,
-       backgroundTask](bool wasWritten, const platform::ErrorPtr& error) {
+      [onComplete = std::move(onComplete), backgroundTask](bool wasWritten,
+                                                           const platform::ErrorPtr& error) {
         if (onComplete) onComplete(wasWritten, error);
-        const auto identifier = backgroundTask->exchange(RDTCORBackgroundIdentifierInvalid);
-        if (identifier != RDTCORBackgroundIdentifierInvalid) {
-          if (const auto application = weakApplication.lock()) {
-            application->endBackgroundTask(identifier);
-          }
-        } else {
+        if (!backgroundTask.end()) {
           RDTCORLogWarning(RDTCORMCDDebugLog,
                            "Attempted to cancel invalid background task in RDTCORTransformer.");
         }
@@ -108,11 +83,11 @@ void RDTCORTransformer::transformEvent(const std::shared_ptr<RDTCOREvent>& event
           if (!transformer) {
             RDTCORLogError(kTransformerDoesntImplementTransformCode,
                            "Transformer doesn't implement transformRDTEvent: %@",
-                           {describe(transformer)});
+                           {RDTCORDescribe(transformer)});
             completion(false, nullptr);
             return;
           }
-          RDTCORLogDebug("Applying a transformer to event %@", {describe(event)});
+          RDTCORLogDebug("Applying a transformer to event %@", {RDTCORDescribe(event)});
           result = transformer->transformRDTEvent(event);
           if (!result) {
             completion(false, nullptr);

@@ -64,19 +64,14 @@ void RDTCORUploadCoordinator::startTimer() {
     self->timer_ = platform::TimerSource::create(self->coordinationQueue_);
     self->timer_->setTimer(kFirstFiringDelaySeconds, seconds(self->timerInterval_),
                            seconds(self->timerLeeway_));
-    // No foreground notification comes on this platform, so a start is the moment to drop
-    // what expired while the timer was stopped or the process was not running, before any
-    // upload can take it. The sweep waits for the first firing: the shared coordinator is
-    // made inside the shared store's creation, before that store registers itself, so at
-    // the start itself the registrar would not know the store yet. (Firings run one at a
-    // time on the coordination queue, and the timer hands each a copy of the handler.)
-    self->timer_->setEventHandler([weak, sweepOwed = std::make_shared<bool>(true)] {
+    // No foreground notification comes on this platform, so every firing drops what expired
+    // before any upload can take it: the sweep is queued on the store's queue ahead of the
+    // batches the uploaders will ask for. Not at the start itself: the shared coordinator is
+    // made inside the shared store's creation, before that store registers itself.
+    self->timer_->setEventHandler([weak] {
       const auto self = weak.lock();
       if (!self) return;
-      if (*sweepOwed) {
-        *sweepOwed = false;
-        self->signalToStoragesToCheckExpirations();
-      }
+      self->signalToStoragesToCheckExpirations();
       if (RDTCORApplication::sharedApplication()->isRunningInBackground()) return;
       const RDTCORUploadConditions conditions = self->uploadConditions();
       RDTCORLogDebug("Upload timer fired");

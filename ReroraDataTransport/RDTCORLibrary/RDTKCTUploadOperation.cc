@@ -1,5 +1,9 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploadOperation.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -10,6 +14,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORKCTMessages.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORMetrics.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTCompressionHelper.h"
 #include "foundation/ZULURLSessionPromise.h"
 #include "platform/date.h"
@@ -67,12 +72,43 @@ std::optional<std::uint64_t> retryAfterSeconds(std::string_view text) {
   return seconds;
 }
 
+// The file whose lock one uploading process holds; it lives beside the store's folders.
+constexpr const char* kUploadLockFileName = "upload.lock";
+
 std::string describeRequest(const platform::URLRequest& request) {
   return platform::format("<URLRequest: %p> { URL: %@ }",
                           {static_cast<const void*>(&request), request.url});
 }
 
 }  // namespace
+
+// An exclusive lock on the transport's lock file, shared by every process of the user: the
+// store's folders are, too.
+class RDTKCTUploadLock {
+ public:
+  // None when another process holds it. A lock file that cannot be opened locks nothing
+  // rather than stopping every upload.
+  static std::optional<std::unique_ptr<RDTKCTUploadLock>> tryLock() {
+    const std::string path = (RDTCORRootDirectory() / kUploadLockFileName).string();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      RDTCORLogDebug("The upload lock could not be opened: %@", {path});
+      return std::unique_ptr<RDTKCTUploadLock>();
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    return std::unique_ptr<RDTKCTUploadLock>(new RDTKCTUploadLock(fd));
+  }
+  ~RDTKCTUploadLock() { ::close(fd_); }
+  RDTKCTUploadLock(const RDTKCTUploadLock&) = delete;
+  RDTKCTUploadLock& operator=(const RDTKCTUploadLock&) = delete;
+
+ private:
+  explicit RDTKCTUploadLock(int fd) : fd_(fd) {}
+  const int fd_;
+};
 
 RDTKCTUploadOperation::RDTKCTUploadOperation(
     RDTCORTarget target, RDTCORUploadConditions conditions, std::optional<platform::URL> uploadURL,
@@ -115,6 +151,16 @@ void RDTKCTUploadOperation::runUploadChain() {
     self->isReadyToUploadTarget(target, conditions)
         ->validate(queue, notCancelled)
         ->then(queue,
+               [self](const ZBLObject&) -> ZBLObject {
+                 auto lock = RDTKCTUploadLock::tryLock();
+                 if (!lock) {
+                   return genericRejectedPromiseErrorWithReason(
+                       "Another process is uploading the transport's events.");
+                 }
+                 self->uploadLock_ = std::move(*lock);
+                 return ZBLObject::null();
+               })
+        ->then(queue,
                [storage, target](const ZBLObject&) -> ZBLObject {
                  // Batches of an interrupted earlier upload give their events back to the pool.
                  return storage->removeAllBatchesForTarget(target, false);
@@ -149,8 +195,17 @@ void RDTKCTUploadOperation::runUploadChain() {
                  self->uploadAttempted_ = true;
                  return self->uploadBatch(value.as<RDTCORUploadBatch>(), target, storage);
                })
-        ->catch_(queue, [](const platform::ErrorPtr&) {})
+        ->catch_(queue,
+                 [self](const platform::ErrorPtr&) {
+                   // Counts taken for an upload that never went out (cancelled meanwhile) go
+                   // back; after an attempt, the send itself has offered them when it failed.
+                   if (!self->uploadAttempted_ && self->currentMetrics_ &&
+                       self->metricsController_) {
+                     self->metricsController_->offerMetrics(self->currentMetrics_);
+                   }
+                 })
         ->always(queue, [self] {
+          self->uploadLock_.reset();
           self->finish();
           self->endBackgroundTask();
         });
@@ -400,7 +455,13 @@ void RDTKCTUploadOperation::willPerformHTTPRedirection(
       std::lock_guard lock(mutex_);
       body = sentBody_;
     }
-    completionHandler(constructRequestWithURL(newRequest.url, target_, body));
+    // The target's own headers (its API key) go only to the server the upload was meant for;
+    // a redirect elsewhere is followed with the headers of target 1000, which carry no key.
+    const std::optional<std::string> origin = platform::urlOrigin(newRequest.url);
+    const bool sameServer =
+        origin && uploadURL_ && origin == platform::urlOrigin(*uploadURL_);
+    completionHandler(
+        constructRequestWithURL(newRequest.url, sameServer ? target_ : RDTCORTargetKCT, body));
     return;
   }
   completionHandler(newRequest);
@@ -414,41 +475,32 @@ void RDTKCTUploadOperation::beginBackgroundTask() {
     application = application_;
   }
   std::weak_ptr<RDTKCTUploadOperation> weakSelf = sharedSelf();
-  const RDTCORBackgroundIdentifier identifier =
-      application->beginBackgroundTaskWithName(kRDTKCTUploadBackgroundTaskName, [weakSelf] {
-        if (const auto self = weakSelf.lock()) self->backgroundTaskExpired();
+  auto task = std::make_shared<RDTCORBackgroundTask>(
+      application, kRDTKCTUploadBackgroundTaskName, [weakSelf](bool wasRunning) {
+        if (!wasRunning) {
+          RDTCORLogWarning(RDTCORMCDDebugLog,
+                           "Attempted to cancel invalid background task in RDTKCTUploadOperation.");
+          return;
+        }
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        std::shared_ptr<platform::URLSession> session;
+        {
+          std::lock_guard lock(self->mutex_);
+          session = self->uploaderSession_;
+        }
+        // The session's one task is the upload in flight.
+        if (session) session->invalidateAndCancel();
       });
   std::lock_guard lock(mutex_);
-  backgroundTaskID_ = identifier;
-}
-
-void RDTKCTUploadOperation::backgroundTaskExpired() {
-  bool hasTask;
-  std::shared_ptr<platform::URLSession> session;
-  {
-    std::lock_guard lock(mutex_);
-    hasTask = backgroundTaskID_ != RDTCORBackgroundIdentifierInvalid;
-    session = uploaderSession_;
-  }
-  if (!hasTask) {
-    RDTCORLogWarning(RDTCORMCDDebugLog,
-                     "Attempted to cancel invalid background task in RDTKCTUploadOperation.");
-    return;
-  }
-  // The session's one task is the upload in flight.
-  if (session) session->invalidateAndCancel();
-  endBackgroundTask();
+  backgroundTask_ = std::move(task);
 }
 
 void RDTKCTUploadOperation::endBackgroundTask() {
-  std::shared_ptr<RDTCORApplicationProtocol> application;
-  RDTCORBackgroundIdentifier identifier;
+  std::shared_ptr<RDTCORBackgroundTask> task;
   {
     std::lock_guard lock(mutex_);
-    identifier = std::exchange(backgroundTaskID_, RDTCORBackgroundIdentifierInvalid);
-    application = application_;
+    task = backgroundTask_;
   }
-  if (identifier != RDTCORBackgroundIdentifierInvalid && application) {
-    application->endBackgroundTask(identifier);
-  }
+  if (task) task->end();
 }

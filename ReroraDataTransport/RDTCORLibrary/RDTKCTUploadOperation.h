@@ -39,6 +39,8 @@ class RDTKCTUploadMetadataProvider {
   virtual std::optional<std::string> APIKeyForTarget(RDTCORTarget target) = 0;
 };
 
+class RDTKCTUploadLock;
+
 class RDTKCTUploadOperation : public platform::Operation, public platform::URLSessionDelegate {
  public:
   // The metadata provider is held weakly (it owns the queue the operation runs on); the
@@ -107,7 +109,6 @@ class RDTKCTUploadOperation : public platform::Operation, public platform::URLSe
   void runUploadChain();
   std::shared_ptr<platform::URLSession> uploaderSession();
   void beginBackgroundTask();
-  void backgroundTaskExpired();
   void endBackgroundTask();
 
   const RDTCORTarget target_;
@@ -120,6 +121,9 @@ class RDTKCTUploadOperation : public platform::Operation, public platform::URLSe
 
   // Touched only on the uploader's queue.
   std::shared_ptr<RDTCORMetrics> currentMetrics_;
+  // Held from taking the batches to the end of the chain, so that another process of the same
+  // user (a second window of the application) never takes, returns or deletes them meanwhile.
+  std::unique_ptr<RDTKCTUploadLock> uploadLock_;
   // The metrics event added to the batch in flight, which a 400 must not count as dropped.
   std::shared_ptr<RDTCOREvent> metricsEvent_;
 
@@ -133,5 +137,5 @@ class RDTKCTUploadOperation : public platform::Operation, public platform::URLSe
   std::shared_ptr<platform::URLSession> uploaderSession_;
   platform::Data sentBody_;
   std::shared_ptr<RDTCORApplicationProtocol> application_;
-  RDTCORBackgroundIdentifier backgroundTaskID_ = RDTCORBackgroundIdentifierInvalid;
+  std::shared_ptr<RDTCORBackgroundTask> backgroundTask_;
 };

@@ -681,3 +681,22 @@ TEST_F(URLSessionTest, TheSharedSessionIsOneAndIgnoresInvalidation) {
 
 }  // namespace
 }  // namespace platform
+
+TEST(URLOriginTest, NamesTheServerAURLReaches) {
+  const struct {
+    const char* url;
+    std::optional<std::string> origin;
+  } cases[] = {
+      {"https://Upload.Example.com/path?q=1", "https://upload.example.com:443"},
+      {"http://127.0.0.1:8080/upload/1001", "http://127.0.0.1:8080"},
+      {"HTTP://127.0.0.1/x", "http://127.0.0.1:80"},
+      {"https://example.com:8443", "https://example.com:8443"},
+      {"ftp://example.com/file", std::nullopt},
+      {"not a url", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(platform::urlOrigin(c.url), c.origin);
+  }
+}

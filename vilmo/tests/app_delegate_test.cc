@@ -22,6 +22,10 @@
 #include "platform/workspace.h"
 #include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORFlatFileStorage.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORMetricsController.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORRegistrar.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "vilmo/LoadHooks.h"
 #include "vilmo/tests/content_view_test_support.h"
 
@@ -133,6 +137,23 @@ TEST_F(SecondLaunchTest, DISABLED_ReadsTheUserID) {
   EXPECT_EQ(platform::UserDefaults::standard()->stringForKey("userID"), expected);
   // Nothing was written.
   EXPECT_EQ(platform::readFile(platform::UserDefaults::standard()->filePath()), fileBefore);
+}
+
+TEST_F(AppDelegateTest, TheStartUpListWiresTheEventTransport) {
+  launch();
+  const auto registrar = RDTCORRegistrar::sharedInstance();
+  const auto store = RDTCORFlatFileStorage::sharedInstance();
+  for (RDTCORTarget target : {1000, 1001, 1002, 1003}) {
+    SCOPED_TRACE(target);
+    EXPECT_EQ(registrar->targetToUploader().at(target), RDTKCTUploader::sharedInstance());
+    EXPECT_EQ(RDTCORRegisteredStorage(target),
+              std::static_pointer_cast<RDTCORStoragePromiseProtocol>(store));
+  }
+  EXPECT_EQ(registrar->targetToStorage().at(999), store);
+  // The controller registers last, so it is the store's delegate.
+  EXPECT_EQ(RDTCORRegisteredMetricsController(1001), RDTCORMetricsController::sharedInstance());
+  EXPECT_EQ(store->delegate(), RDTCORMetricsController::sharedInstance());
+  EXPECT_TRUE(std::filesystem::is_directory(RDTCORFlatFileStorage::eventDataStoragePath()));
 }
 
 TEST_F(AppDelegateTest, LaunchReportsItselfAndStartsTheUpdater) {

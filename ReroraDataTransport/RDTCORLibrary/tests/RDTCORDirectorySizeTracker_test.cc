@@ -1,10 +1,14 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORDirectorySizeTracker.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -85,6 +89,70 @@ TEST_F(RDTCORDirectorySizeTrackerTest, AFileWrittenOverAnotherCountsOnlyItsNewSi
   EXPECT_EQ(tracker.directoryContentSize(), 35u);
   tracker.resetCachedSize();
   EXPECT_EQ(tracker.directoryContentSize(), 35u);
+}
+
+TEST_F(RDTCORDirectorySizeTrackerTest, AFolderThatCannotBeOpenedCostsOnlyItsOwnFiles) {
+  // Every folder holds a file that counts and a folder below it that the walk cannot open.
+  std::uint64_t reachable = 0;
+  for (int i = 1; i <= 6; ++i) {
+    const std::string folder = "folder" + std::to_string(i);
+    write(folder + "/counted", i);
+    write(folder + "/closed/missed", 1000);
+    reachable += i;
+  }
+  write("top", 100);
+  reachable += 100;
+
+  {
+    // Out of descriptors: two folders can be open at once, never a third. A "closed" folder
+    // listed last in its parent may still open, its parent being done by then, but every file
+    // outside those folders counts whatever the listing order: the counted files add up to
+    // less than one missed file, so the remainder shows whether each of them was counted.
+    transport_testing::DescriptorLimit limit(2);
+    RDTCORDirectorySizeTracker tracker(dir().string());
+    const std::uint64_t total = tracker.directoryContentSize();
+    EXPECT_EQ(total % 1000, reachable);
+    EXPECT_LE(total, reachable + 6 * 1000);
+  }
+
+  // Folders whose permissions refuse a listing.
+  std::vector<std::filesystem::path> closed;
+  for (int i = 1; i <= 6; ++i) {
+    closed.push_back(dir() / ("folder" + std::to_string(i)) / "closed");
+    ::chmod(closed.back().c_str(), 0);
+  }
+  {
+    transport_testing::WithoutFileReadPrivilege asUser;
+    RDTCORDirectorySizeTracker tracker(dir().string());
+    EXPECT_EQ(tracker.directoryContentSize(), reachable);
+  }
+  for (const auto& folder : closed) ::chmod(folder.c_str(), 0700);
+  RDTCORDirectorySizeTracker tracker(dir().string());
+  EXPECT_EQ(tracker.directoryContentSize(), reachable + 6 * 1000);
+}
+
+TEST_F(RDTCORDirectorySizeTrackerTest, TheWalkNeitherFollowsLinksNorGoesDeeperThanItsBound) {
+  // A chain of folders, one byte in each, deeper than the walk goes.
+  std::filesystem::path chain;
+  write("f", 1);
+  for (std::size_t level = 1; level <= RDTCORDirectorySizeTracker::kMaxWalkDepth + 4; ++level) {
+    chain /= "d" + std::to_string(level);
+    write((chain / "f").string(), 1);
+  }
+  // Links to a folder and to a file outside, one that loops, one that leads nowhere, and a pipe
+  // (opened, it would block the walk).
+  const std::filesystem::path outside = home_.path() / "outside";
+  std::filesystem::create_directories(outside);
+  std::ofstream(outside / "big") << std::string(5000, 'x');
+  std::filesystem::create_directory_symlink(outside, dir() / "linked-folder");
+  std::filesystem::create_symlink(outside / "big", dir() / "linked-file");
+  std::filesystem::create_directory_symlink(dir(), dir() / "d1" / "loop");
+  std::filesystem::create_symlink(dir() / "none", dir() / "dangling");
+  ASSERT_EQ(::mkfifo((dir() / "pipe").c_str(), 0600), 0);
+
+  RDTCORDirectorySizeTracker tracker(dir().string());
+  // The tracked folder's own file and those of the folders up to the bound.
+  EXPECT_EQ(tracker.directoryContentSize(), 1 + RDTCORDirectorySizeTracker::kMaxWalkDepth);
 }
 
 }  // namespace

@@ -9,23 +9,15 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCOREvent.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "platform/keyed_archive.h"
 #include "tests/support/main_queue.h"
 
 namespace {
 
 using platform::Data;
+using transport_testing::BytesObject;
 using transport_testing::LogCapture;
-
-class BytesObject : public RDTCOREventDataObject {
- public:
-  explicit BytesObject(std::string bytes) : bytes_(std::move(bytes)) {}
-  Data transportBytes() const override { return Data::fromString(bytes_); }
-  void setBytes(std::string bytes) { bytes_ = std::move(bytes); }
-
- private:
-  std::string bytes_;
-};
 
 // Writes exactly the keys a case gives, under the event's class name, so that a case can
 // make archives the event itself would never write.

@@ -16,6 +16,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORFlatFileStorage.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORMetrics.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "promises/zbl_promise.h"
 #include "tests/support/temp_home.h"
 
@@ -24,11 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Data;
 using platform::Date;
-
-class BytesObject : public RDTCOREventDataObject {
- public:
-  Data transportBytes() const override { return Data::fromString("payload"); }
-};
+using transport_testing::BytesObject;
 
 struct Outcome {
   ZBLObject value;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORRegistrar.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORRegistrarTestFakes.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "platform/files.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
@@ -24,13 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Contains;
 using testing::Not;
+using transport_testing::BytesObject;
 using transport_testing::FakeUploader;
 using Upload = FakeUploader::Upload;
-
-class BytesObject : public RDTCOREventDataObject {
- public:
-  platform::Data transportBytes() const override { return platform::Data::fromString("payload"); }
-};
 
 // Makes the transport's reachability say "reachable": the platform's own first report of the
 // routes lands before, so that only a real change of routes could replace these flags.
@@ -125,6 +123,29 @@ TEST_F(RDTCORFlatFileStorageSharedTest, AStoredTierFourEventForcesAnUploadOfItsT
   EXPECT_TRUE(uploader->uploads().empty());
   send(RDTCOREventQoSFast, 1000);
   EXPECT_THAT(uploader->uploads(), testing::ElementsAre(Upload{1000, 20}));
+}
+
+// Nothing else in this process makes the event's classes known: the store must do it itself,
+// or it could neither write nor read an event.
+TEST(RDTCORFlatFileStorageLoadTest, AStoreKeepsEventsWithoutAnyoneElseLoadingTheirClasses) {
+  testing_support::TemporaryHome home;
+  auto event = RDTCOREvent::initWithMappingID("1249", 1000);
+  event->setDataObject(std::make_shared<BytesObject>());
+  ASSERT_FALSE(RDTCORArchiveToPath(event, {})) << "the classes are known already";
+
+  const auto storage = std::make_shared<RDTCORFlatFileStorage>(home.path() / "root", nullptr);
+  bool written = false;
+  storage->storeEvent(event, [&](bool ok, const platform::ErrorPtr&) { written = ok; });
+  std::optional<RDTCOREventSet> events;
+  storage->batchWithEventSelector(
+      RDTCORStorageEventSelector::eventSelectorForTarget(1000),
+      platform::Date::fromTimeIntervalSince1970(1'900'000'000),
+      [&](std::optional<std::int64_t>, std::optional<RDTCOREventSet> taken) { events = taken; });
+  storage->storageQueue()->sync([] {});
+  EXPECT_TRUE(written);
+  ASSERT_TRUE(events);
+  ASSERT_EQ(events->size(), 1u);
+  EXPECT_TRUE((*events)[0]->isEqual(*event));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "platform/files.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
@@ -35,6 +37,8 @@ using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::UnorderedElementsAre;
 using testing_support::ManualClockScope;
+using transport_testing::BytesObject;
+using transport_testing::RecordingApplication;
 
 // ---- Names and records
 
@@ -167,15 +171,6 @@ TEST(RDTCORFlatFileStorageFormatTest, EventsWhoseNamesWouldNotParseBackAreNamed)
 }
 
 // ---- The store
-
-class BytesObject : public RDTCOREventDataObject {
- public:
-  explicit BytesObject(std::string bytes) : bytes_(std::move(bytes)) {}
-  Data transportBytes() const override { return Data::fromString(bytes_); }
-
- private:
-  std::string bytes_;
-};
 
 class RecordingDelegate : public RDTCORStorageDelegate {
  public:
@@ -321,6 +316,21 @@ class RDTCORFlatFileStorageTest : public testing_support::TemporaryHomeTest {
     storage_->storageSizeWithCallback([&](std::uint64_t s) { size = s; });
     drain();
     return size;
+  }
+
+  // Runs the work the call queues on the store's queue without the privilege that lets root
+  // read any file, so that a file's permission bits bite whoever runs the tests.
+  void runQueuedWorkWithoutReadPrivilege(const std::function<void()>& queueWork) {
+    using Privilege = std::optional<transport_testing::WithoutFileReadPrivilege>;
+    auto privilege = std::make_shared<Privilege>();
+    const platform::QueuePtr& queue = storage_->storageQueue();
+    // Held until all is queued, so that one worker runs the three blocks in a row.
+    queue->suspend();
+    queue->async([privilege] { privilege->emplace(); });
+    queueWork();
+    queue->async([privilege] { privilege->reset(); });
+    queue->resume();
+    drain();
   }
 
   static std::set<std::string> idsOf(const RDTCOREventSet& events) {
@@ -585,6 +595,54 @@ TEST_F(RDTCORFlatFileStorageTest, SelectAllTakesUnparsableNamesButNotHiddenOnes)
   EXPECT_THAT(namesIn(eventFolder()), ElementsAre(".hidden-3-1-1249", "folder-3-1900000000-1249"));
 }
 
+TEST_F(RDTCORFlatFileStorageTest, AnEventThatCannotBeReadWaitsInThePoolForALaterBatch) {
+  const auto readable = makeEvent();
+  const auto unreadable = makeEvent();
+  store(readable);
+  store(unreadable);
+  writeFile(eventFolder() / "corrupt-3-1900000000-1249", "not an archive");
+  fs::permissions(pathOf(*unreadable), fs::perms::none);
+
+  BatchResult first;
+  runQueuedWorkWithoutReadPrivilege([&] {
+    storage_->batchWithEventSelector(
+        RDTCORStorageEventSelector::eventSelectorForTarget(1000),
+        Date::fromTimeIntervalSince1970(1'900'000'000),
+        [&](std::optional<std::int64_t> batchID, std::optional<RDTCOREventSet> events) {
+          first = {batchID, std::move(events)};
+        });
+  });
+  ASSERT_TRUE(first.events);
+  EXPECT_EQ(idsOf(*first.events), std::set<std::string>{readable->eventID()});
+  // Bytes that were read and are no event go; the event that could not be read stays.
+  EXPECT_THAT(namesIn(eventFolder()), ElementsAre(pathOf(*unreadable).filename().string()));
+
+  fs::permissions(pathOf(*unreadable), fs::perms::owner_read | fs::perms::owner_write);
+  const BatchResult second = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
+  ASSERT_TRUE(second.events);
+  EXPECT_EQ(idsOf(*second.events), std::set<std::string>{unreadable->eventID()});
+  EXPECT_THAT(namesIn(eventFolder()), IsEmpty());
+}
+
+TEST_F(RDTCORFlatFileStorageTest, AnExpiredEventThatCannotBeReadIsSweptOnceItCanBeReported) {
+  ManualClockScope clock(Date::fromTimeIntervalSince1970(1'700'000'000));
+  const auto expired = makeEvent();
+  expired->setExpirationDate(Date::fromTimeIntervalSince1970(1'699'999'999));
+  store(expired);
+  fs::permissions(pathOf(*expired), fs::perms::none);
+
+  runQueuedWorkWithoutReadPrivilege([&] { storage_->checkForExpirations(); });
+  EXPECT_THAT(namesIn(eventFolder()), ElementsAre(pathOf(*expired).filename().string()));
+  EXPECT_THAT(delegate_->expired(), IsEmpty());
+
+  fs::permissions(pathOf(*expired), fs::perms::owner_read | fs::perms::owner_write);
+  storage_->checkForExpirations();
+  drain();
+  EXPECT_THAT(namesIn(eventFolder()), IsEmpty());
+  ASSERT_EQ(delegate_->expired().size(), 1u);
+  EXPECT_EQ(idsOf(delegate_->expired()[0]), std::set<std::string>{expired->eventID()});
+}
+
 TEST_F(RDTCORFlatFileStorageTest, TheSweepDropsExpiredEventsAndDissolvesExpiredBatches) {
   ManualClockScope clock(Date::fromTimeIntervalSince1970(1'700'000'000));
   const auto expired = makeEvent();
@@ -760,37 +818,15 @@ TEST_F(RDTCORFlatFileStorageTest, LibraryFilesThatCannotBeOursAreNotRead) {
   }
 }
 
-class RecordingApplication : public RDTCORApplicationProtocol {
- public:
-  RDTCORBackgroundIdentifier beginBackgroundTaskWithName(const std::string& name,
-                                                         std::function<void()>) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back("begin " + name);
-    return 42;
-  }
-  void endBackgroundTask(RDTCORBackgroundIdentifier identifier) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back("end " + std::to_string(identifier));
-  }
-  bool isRunningInBackground() const override { return false; }
-  std::vector<std::string> calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> calls_;
-};
-
 TEST_F(RDTCORFlatFileStorageTest, BackgroundingHoldsATaskUntilQueuedWorkIsDone) {
   const auto application = std::make_shared<RecordingApplication>();
   storage_->storageQueue()->suspend();
   storage_->appWillBackground(application);
-  EXPECT_THAT(application->calls(), IsEmpty());
+  EXPECT_THAT(application->names(), IsEmpty());
   storage_->storageQueue()->resume();
   drain();
-  EXPECT_THAT(application->calls(), ElementsAre("begin RDTStorage", "end 42"));
+  EXPECT_THAT(application->names(), ElementsAre("RDTStorage"));
+  EXPECT_THAT(application->ended(), ElementsAre(42u));
 }
 
 }  // namespace

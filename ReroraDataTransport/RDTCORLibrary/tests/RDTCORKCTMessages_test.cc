@@ -12,6 +12,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORMetrics.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/KCTTestMessages.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "platform/process_info.h"
 #include "platform/url_session.h"
 #include "tests/support/main_queue.h"
@@ -20,15 +21,7 @@
 namespace {
 
 using platform::Data;
-
-class BytesObject : public RDTCOREventDataObject {
- public:
-  explicit BytesObject(std::string bytes) : bytes_(std::move(bytes)) {}
-  Data transportBytes() const override { return Data::fromString(bytes_); }
-
- private:
-  std::string bytes_;
-};
+using transport_testing::BytesObject;
 
 std::string littleEndianImage(std::uint8_t hasType, std::int32_t type, std::uint8_t hasSubtype,
                               std::uint32_t subtype) {

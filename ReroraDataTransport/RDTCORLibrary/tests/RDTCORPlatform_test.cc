@@ -7,19 +7,25 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORClock.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
+#include "platform/files.h"
 #include "platform/notification_center.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 
 using platform::Data;
+using testing::ElementsAre;
 using transport_testing::LogCapture;
+using transport_testing::RecordingApplication;
 
 TEST(RDTCORApplicationTest, BackgroundTasksAreNoneOnThisPlatform) {
   const auto app = RDTCORApplication::sharedApplication();
@@ -48,6 +54,79 @@ TEST(RDTCORApplicationTest, ThePlatformsTerminateNotificationIsPassedOn) {
       platform::kApplicationWillTerminateNotification);
   platform::NotificationCenter::defaultCenter().removeObserver(token);
   EXPECT_EQ(heard.load(), 1);
+}
+
+TEST(RDTCORBackgroundTaskTest, TheTaskEndsOnceWhicheverOfExpiryAndWorkComesFirst) {
+  struct Case {
+    const char* name;
+    RDTCORBackgroundIdentifier identifier;
+    bool expireFirst;
+    std::vector<bool> ends;                         // what each end() answers
+    std::vector<bool> expiries;                     // what onExpiry heard
+    std::vector<RDTCORBackgroundIdentifier> ended;  // what the application was told
+  } const cases[] = {
+      {"work first", 7, false, {true, false}, {false}, {7}},
+      {"expiry first", 7, true, {false, false}, {true}, {7}},
+      {"no task begun", RDTCORBackgroundIdentifierInvalid, false, {false, false}, {false}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto application = std::make_shared<RecordingApplication>(c.identifier);
+    std::vector<bool> expiries;
+    const RDTCORBackgroundTask task(application, "RDTTest",
+                                    [&](bool wasRunning) { expiries.push_back(wasRunning); });
+    // A copy, as the work's completion holds one, shares the task.
+    const RDTCORBackgroundTask copy = task;
+    std::vector<bool> ends;
+    if (c.expireFirst) application->expireLastTask();
+    ends.push_back(task.end());
+    if (!c.expireFirst) application->expireLastTask();
+    ends.push_back(copy.end());
+    EXPECT_THAT(application->names(), ElementsAre("RDTTest"));
+    EXPECT_EQ(ends, c.ends);
+    EXPECT_EQ(expiries, c.expiries);
+    EXPECT_EQ(application->ended(), c.ended);
+  }
+
+  // Without an application there is no task, and nothing to end.
+  EXPECT_FALSE(RDTCORBackgroundTask(nullptr, "RDTTest").end());
+  // The application gone before the end: nothing is told, the task is still over.
+  auto gone = std::make_shared<RecordingApplication>(3);
+  const RDTCORBackgroundTask orphan(gone, "RDTTest");
+  gone.reset();
+  EXPECT_TRUE(orphan.end());
+  EXPECT_FALSE(orphan.end());
+}
+
+TEST(RDTCORBackgroundTaskTest, ExpiryAndWorkRacingOnTwoThreadsEndTheTaskOnce) {
+  for (int round = 0; round < 200; ++round) {
+    const auto application = std::make_shared<RecordingApplication>(9);
+    const RDTCORBackgroundTask task(application, "RDTTest");
+    std::atomic<bool> go{false};
+    std::thread expiring([&] {
+      while (!go) std::this_thread::yield();
+      application->expireLastTask();
+    });
+    go = true;
+    task.end();
+    expiring.join();
+    ASSERT_EQ(application->ended(), std::vector<RDTCORBackgroundIdentifier>{9}) << round;
+    EXPECT_FALSE(task.end());
+  }
+}
+
+TEST(RDTCORLogTextTest, ErrorsAndObjectsReadTheSameWhereverTheyAreLogged) {
+  EXPECT_EQ(RDTCORErrorText(nullptr), "(null)");
+  const auto error = platform::makeError("RDTCORFlatFileStorage", 0);
+  EXPECT_EQ(RDTCORErrorText(error), error->description());
+
+  EXPECT_EQ(RDTCORDescribe(std::shared_ptr<RDTCORApplicationProtocol>()), "(null)");
+  // Under the object's own type, whatever the pointer's type says.
+  const std::shared_ptr<RDTCORApplicationProtocol> application =
+      std::make_shared<RecordingApplication>();
+  const std::string text = RDTCORDescribe(application);
+  EXPECT_THAT(text, testing::StartsWith("<transport_testing::RecordingApplication: 0x"));
+  EXPECT_THAT(text, testing::EndsWith(">"));
 }
 
 TEST(RDTCORReachabilityTest, CurrentFlagsAreTheStartFlagsUntilAChangeOtherThanZero) {
@@ -151,24 +230,70 @@ TEST_F(RDTCORArchiveFilesTest, WritingToAnEmptyPathFailsWithoutAnError) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcd");
 }
 
-TEST_F(RDTCORArchiveFilesTest, UnreadableOrOversizedFilesAreRefused) {
-  platform::ErrorPtr error;
-  EXPECT_FALSE(RDTCORUnarchiveFromPath(kRDTCORClockClassName, home_.path() / "missing", &error));
-  EXPECT_TRUE(error);
-
-  const auto huge = home_.path() / "huge";
+TEST_F(RDTCORArchiveFilesTest, FilesThatCannotBeReadAreToldApartFromFilesThatHoldNoArchive) {
+  namespace fs = std::filesystem;
+  const fs::path archive = home_.path() / "archive";
+  ASSERT_TRUE(RDTCORArchiveToPath(clock_, archive));
+  const fs::path unreadable = home_.path() / "unreadable";
+  fs::copy_file(archive, unreadable);
+  fs::permissions(unreadable, fs::perms::none);
+  const fs::path huge = home_.path() / "huge";
   std::ofstream(huge) << "x";
-  std::filesystem::resize_file(huge, kRDTCORMaxArchiveFileSize + 1);
-  error.reset();
-  EXPECT_FALSE(RDTCORUnarchiveFromPath(kRDTCORClockClassName, huge, &error));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), platform::kCoderReadCorruptError);
-
-  const auto garbage = home_.path() / "garbage";
+  fs::resize_file(huge, kRDTCORMaxArchiveFileSize + 1);
+  const fs::path garbage = home_.path() / "garbage";
   std::ofstream(garbage) << "bplist00 but not really";
-  error.reset();
-  EXPECT_FALSE(RDTCORUnarchiveFromPath(kRDTCORClockClassName, garbage, &error));
-  EXPECT_TRUE(error);
+  const fs::path pipe = home_.path() / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  fs::create_symlink(home_.path() / "none", home_.path() / "dangling");
+  fs::create_symlink(archive, home_.path() / "link");
+
+  struct Case {
+    const char* name;
+    fs::path path;
+    bool decodes;
+    std::int64_t code;
+    bool corrupt;
+  } const cases[] = {
+      {"an archive", archive, true, 0, false},
+      {"a link to one", home_.path() / "link", true, 0, false},
+      {"missing", home_.path() / "missing", false, platform::kFileReadNoSuchFileError, false},
+      {"a link to nothing", home_.path() / "dangling", false, platform::kFileReadNoSuchFileError,
+       false},
+      {"without permission", unreadable, false, platform::kFileReadUnknownError, false},
+      {"too large", huge, false, platform::kCoderReadCorruptError, true},
+      {"not an archive", garbage, false, platform::kCoderReadCorruptError, true},
+      // Opened, a pipe without a writer would block the caller for ever.
+      {"a pipe", pipe, false, platform::kCoderReadCorruptError, true},
+      {"a folder", home_.path(), false, platform::kCoderReadCorruptError, true},
+  };
+  transport_testing::WithoutFileReadPrivilege asUser;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ErrorPtr error;
+    const auto decoded =
+        RDTCORUnarchiveFromPath<RDTCORClock>(kRDTCORClockClassName, c.path, &error);
+    EXPECT_EQ(decoded != nullptr, c.decodes);
+    if (c.decodes) continue;
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::kCocoaErrorDomain);
+    EXPECT_EQ(error->code(), c.code);
+    EXPECT_EQ(RDTCORIsCorruptArchiveError(error), c.corrupt);
+  }
+}
+
+TEST_F(RDTCORArchiveFilesTest, AProcessOutOfDescriptorsReadsNothingButCondemnsNothing) {
+  const auto path = home_.path() / "archive";
+  ASSERT_TRUE(RDTCORArchiveToPath(clock_, path));
+  platform::ErrorPtr error;
+  {
+    transport_testing::DescriptorLimit limit(0);
+    EXPECT_FALSE(RDTCORUnarchiveFromPath(kRDTCORClockClassName, path, &error));
+  }
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), platform::kFileReadUnknownError);
+  EXPECT_FALSE(RDTCORIsCorruptArchiveError(error));
+  EXPECT_FALSE(RDTCORIsCorruptArchiveError(nullptr));
+  EXPECT_TRUE(RDTCORUnarchiveFromPath(kRDTCORClockClassName, path));
 }
 
 }  // namespace

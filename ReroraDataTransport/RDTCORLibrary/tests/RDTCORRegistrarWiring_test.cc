@@ -15,21 +15,18 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORTransport.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORRegistrarTestFakes.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 
+using transport_testing::BytesObject;
 using transport_testing::FakeMetricsController;
 using transport_testing::FakePromiseStorage;
 using transport_testing::FakeStorage;
 
 namespace fs = std::filesystem;
-
-class Payload : public RDTCOREventDataObject {
- public:
-  platform::Data transportBytes() const override { return platform::Data::fromString("payload"); }
-};
 
 TEST(RDTCORRegistrarWiringTest, RegisteredStorageAnswersOnlyStoresWithPromiseOperations) {
   const auto registrar = RDTCORRegistrar::sharedInstance();
@@ -102,7 +99,7 @@ TEST_F(RDTCORClassLoadTest, EachTargetIsServedAndTheSharedStoreReportsToTheShare
 TEST_F(RDTCORClassLoadTest, TheFirstFiringAfterLaunchSweepsWhatExpiredWhileTheProcessWasAway) {
   RDTCOREvent::load();
   auto event = RDTCOREvent::initWithMappingID("1206", RDTCORTargetCSH);
-  event->setDataObject(std::make_shared<Payload>());
+  event->setDataObject(std::make_shared<BytesObject>());
   event->setExpirationDate(platform::Clock::current().now().addingTimeInterval(-1));
   const fs::path expired =
       RDTCORFlatFileStorage::pathForTarget(RDTCORTargetCSH, event->eventID(), event->qosTier(),
@@ -125,7 +122,7 @@ TEST_F(RDTCORClassLoadTest, ASentEventIsWrittenByTheSharedStoreWhichAnswersOnIts
   const auto transport = RDTCORTransport::initWithMappingID("1249", {}, RDTCORTargetKCT);
   ASSERT_NE(transport, nullptr);
   auto event = transport->eventForTransport();
-  event->setDataObject(std::make_shared<Payload>());
+  event->setDataObject(std::make_shared<BytesObject>());
 
   platform::Semaphore answered;
   std::optional<bool> written;

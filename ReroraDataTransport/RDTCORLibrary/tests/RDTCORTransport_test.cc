@@ -14,6 +14,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORRegistrar.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORRegistrarTestFakes.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "tests/support/main_queue.h"
 
 namespace {
@@ -21,52 +22,10 @@ namespace {
 using testing::ElementsAre;
 using testing::EndsWith;
 using testing::IsEmpty;
+using transport_testing::BytesObject;
 using transport_testing::FakeStorage;
 using transport_testing::LogCapture;
-
-// Hands out the configured identifier for every background task and records the ends.
-class FakeApplication : public RDTCORApplicationProtocol {
- public:
-  explicit FakeApplication(RDTCORBackgroundIdentifier identifier) : identifier_(identifier) {}
-
-  RDTCORBackgroundIdentifier beginBackgroundTaskWithName(const std::string& name,
-                                                         std::function<void()> expiry) override {
-    std::lock_guard lock(mutex_);
-    names_.push_back(name);
-    expiry_ = std::move(expiry);
-    return identifier_;
-  }
-  void endBackgroundTask(RDTCORBackgroundIdentifier identifier) override {
-    std::lock_guard lock(mutex_);
-    ended_.push_back(identifier);
-  }
-  bool isRunningInBackground() const override { return false; }
-
-  std::vector<std::string> names() const {
-    std::lock_guard lock(mutex_);
-    return names_;
-  }
-  std::vector<RDTCORBackgroundIdentifier> ended() const {
-    std::lock_guard lock(mutex_);
-    return ended_;
-  }
-  // Runs the last task's expiration handler, as the system would when time runs out.
-  void expireLastTask() {
-    std::function<void()> expiry;
-    {
-      std::lock_guard lock(mutex_);
-      expiry = expiry_;
-    }
-    expiry();
-  }
-
- private:
-  const RDTCORBackgroundIdentifier identifier_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> names_;
-  std::vector<RDTCORBackgroundIdentifier> ended_;
-  std::function<void()> expiry_;
-};
+using transport_testing::RecordingApplication;
 
 // Answers the same object each time, recording what it was given.
 class FixedTransformer : public RDTCOREventTransformer {
@@ -87,11 +46,6 @@ class FixedTransformer : public RDTCOREventTransformer {
 struct Outcome {
   bool written = false;
   platform::ErrorPtr error;
-};
-
-class Payload : public RDTCOREventDataObject {
- public:
-  platform::Data transportBytes() const override { return platform::Data::fromString("payload"); }
 };
 
 TEST(RDTCORTransportCreationTest, AnEmptyMappingIDOrATargetBelowOneMakesNoTransport) {
@@ -157,7 +111,7 @@ class RDTCORTransportTest : public ::testing::Test {
 
   std::shared_ptr<RDTCOREvent> newEvent() {
     auto event = transport_->eventForTransport();
-    event->setDataObject(std::make_shared<Payload>());
+    event->setDataObject(std::make_shared<BytesObject>());
     return event;
   }
   // Sends and waits for the completion (the fake store answers on the transformer's queue).
@@ -175,7 +129,7 @@ class RDTCORTransportTest : public ::testing::Test {
   }
 
   testing_support::ManualClockScope clock_;
-  std::shared_ptr<FakeApplication> application_ = std::make_shared<FakeApplication>(7);
+  std::shared_ptr<RecordingApplication> application_ = std::make_shared<RecordingApplication>(7);
   std::shared_ptr<RDTCORRegistrar> registrar_ = std::make_shared<RDTCORRegistrar>();
   std::shared_ptr<RDTCORTransformer> transformer_ =
       std::make_shared<RDTCORTransformer>(application_, registrar_);

@@ -199,9 +199,9 @@ TEST_F(RDTCORUploadCoordinatorTest, BackgroundStopsTheTimerAndForegroundRestarts
   EXPECT_THAT(takeUploads(), IsEmpty());
 }
 
-// No foreground notification comes here, so each start of the timer sweeps the stores once,
-// before its first firing uploads anything.
-TEST_F(RDTCORUploadCoordinatorTest, EachStartOfTheTimerSweepsEveryStoreOnceBeforeUploading) {
+// No foreground notification comes here, so every firing sweeps each store once; a process
+// that stays up for weeks still drops what expired instead of uploading it.
+TEST_F(RDTCORUploadCoordinatorTest, EveryFiringSweepsEveryStoreOnce) {
   startTimer();
   drain();
   EXPECT_EQ(storage_->expirationChecks(), 0);
@@ -209,17 +209,18 @@ TEST_F(RDTCORUploadCoordinatorTest, EachStartOfTheTimerSweepsEveryStoreOnceBefor
   EXPECT_EQ(storage_->expirationChecks(), 1);
   EXPECT_EQ(otherStorage_->expirationChecks(), 1);
   advance(30);
-  startTimer();
+  startTimer();  // already running: no second timer, no extra sweeps
   advance(30);
-  EXPECT_EQ(storage_->expirationChecks(), 1);
+  EXPECT_EQ(storage_->expirationChecks(), 3);
+  EXPECT_EQ(otherStorage_->expirationChecks(), 3);
 
-  // Even a start in the background sweeps: only uploads wait for the foreground.
+  // Firings in the background sweep too: only uploads wait for the foreground.
+  takeUploads();
   RDTCORApplication::sharedApplication()->setIsRunningInBackground(true);
-  coordinator_->stopTimer();
-  startTimer();
-  advance(0.5);
-  EXPECT_EQ(storage_->expirationChecks(), 2);
-  EXPECT_EQ(otherStorage_->expirationChecks(), 2);
+  advance(30);
+  EXPECT_EQ(storage_->expirationChecks(), 4);
+  EXPECT_THAT(takeUploads(), IsEmpty());
+  RDTCORApplication::sharedApplication()->setIsRunningInBackground(false);
 }
 
 TEST_F(RDTCORUploadCoordinatorTest, TheExpirySignalReachesEachDistinctStoreOnce) {

@@ -1,6 +1,10 @@
 // Upload operations against the loopback collection service: what the batch's fate and the
 // next upload time are for each answer, what the request carries, when an operation is ready
 // and which events it takes.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -17,6 +21,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORMetrics.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTCompressionHelper.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploadOperation.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/KCTTestMessages.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
@@ -348,6 +353,26 @@ TEST_F(RDTKCTUploadOperationTest, ARedirectIsFollowedWithTheTargetsOwnHeadersAnd
   }
 }
 
+// The key is for the collection service only: a redirect to another server gets none.
+TEST_F(RDTKCTUploadOperationTest, ARedirectToAnotherServerCarriesNoKey) {
+  Harness h;
+  h.store->add(makeEvent(RDTCORTargetFLL, RDTCOREventQoSDefault, std::string(3000, 'r')));
+  // Another host name for the same loopback server: another origin as far as the key goes.
+  std::string elsewhere = h.service.baseURL() + "/moved";
+  elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+  h.service.script(RDTCORTargetFLL, Answer::redirect(elsewhere, 302));
+  h.service.script("/moved", {.status = 200});
+  ASSERT_TRUE(run(h.operation(RDTCORTargetFLL, RDTCORUploadConditionWifiData)));
+
+  const auto uploads = h.service.uploads();
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[0].header("X-Rerora-Api-Key"), FLLAndCSHAndINTAPIKey());
+  EXPECT_EQ(uploads[1].path, "/moved");
+  EXPECT_EQ(uploads[1].header("X-Rerora-Api-Key"), std::nullopt);
+  EXPECT_EQ(uploads[1].header("User-Agent"), "datatransport/0.0.1 kctsupport/0.0.1 apple/");
+  EXPECT_EQ(uploads[1].body, uploads[0].body);
+}
+
 TEST_F(RDTKCTUploadOperationTest, ReadinessNoNetworkWinsThenForcedThenTheBackendsWait) {
   Harness h;
   h.store->add(makeEvent(RDTCORTargetKCT, RDTCOREventQoSDefault));
@@ -439,6 +464,30 @@ TEST_F(RDTKCTUploadOperationTest, OnMobileDataOnlyTiersFourAndThreeGo) {
   EXPECT_EQ(h.store->poolTiers(), (std::set<RDTCOREventQoS>{0, 1, 5}));
   // The batch is held for 600 seconds of the (manual) clock.
   EXPECT_EQ(h.store->lastBatchExpiration(), platform::Date::now().addingTimeInterval(600));
+}
+
+// Two processes of the user share the store's folders: while one uploads, the other must not
+// take, return or delete batches.
+TEST_F(RDTKCTUploadOperationTest, WhileAnotherProcessUploadsNothingIsTaken) {
+  Harness h;
+  h.store->add(makeEvent(RDTCORTargetKCT, RDTCOREventQoSDefault, "waits"));
+  h.service.script(RDTCORTargetKCT, {.status = 200});
+  const std::string lockPath = (RDTCORRootDirectory() / "upload.lock").string();
+  // A lock taken through another open file stands for another process's.
+  const int other = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const auto blocked = h.operation(RDTCORTargetKCT, RDTCORUploadConditionWifiData);
+  ASSERT_TRUE(run(blocked));
+  EXPECT_FALSE(blocked->uploadAttempted());
+  EXPECT_TRUE(h.service.uploads().empty());
+  EXPECT_TRUE(h.store->calls().empty());
+
+  ::close(other);
+  const auto next = h.operation(RDTCORTargetKCT, RDTCORUploadConditionWifiData);
+  ASSERT_TRUE(run(next));
+  EXPECT_TRUE(next->uploadAttempted());
+  EXPECT_EQ(h.service.uploads().size(), 1u);
 }
 
 TEST_F(RDTKCTUploadOperationTest, LeftoverBatchesReturnFirstAndAnEmptyTargetUploadsNothing) {
