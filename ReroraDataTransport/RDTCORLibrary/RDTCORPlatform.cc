@@ -12,7 +12,6 @@
 #include "platform/bundle.h"
 #include "platform/files.h"
 #include "platform/format.h"
-#include "promises/zbl_object.h"
 
 namespace {
 
@@ -291,10 +290,6 @@ bool RDTCORFlagsSayCellular(platform::NetworkReachabilityFlags) { return false; 
 
 std::string RDTCORErrorText(const platform::ErrorPtr& error) {
   return error ? error->description() : std::string("(null)");
-}
-
-std::string RDTCORDescribeObjectOfType(const std::type_info& type, const void* object) {
-  return ZBLDescribeObjectOfType(type, object);
 }
 
 // ---- Files

@@ -5,6 +5,7 @@
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
+#include "promises/zbl_object.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ void setEntry(Map& map, RDTCORTarget target, Object object) {
 }
 
 }  // namespace
+
+// Here rather than beside its declaration: the platform layer's sources are also compiled
+// into the fuzz targets, which leave the promise library out.
+std::string RDTCORDescribeObjectOfType(const std::type_info& type, const void* object) {
+  return ZBLDescribeObjectOfType(type, object);
+}
 
 std::shared_ptr<RDTCORRegistrar> RDTCORRegistrar::sharedInstance() {
   // Kept until exit: components registered at class load are looked up until the end.
