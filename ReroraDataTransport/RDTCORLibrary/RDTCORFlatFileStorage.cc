@@ -157,6 +157,13 @@ RDTCORFlatFileStorage::RDTCORFlatFileStorage(
   // Every event file is decoded here; that must not wait for some other start-up step to
   // have made the event's classes known.
   RDTCOREvent::load();
+  // The shared layout is fixed now, on the creating thread, rather than at the first use on the
+  // store's queue: reading the environment there could race with a thread that changes it.
+  if (ownRoot_.empty()) {
+    eventDataStoragePath();
+    batchDataStoragePath();
+    libraryDataStoragePath();
+  }
 }
 
 std::shared_ptr<RDTCORDirectorySizeTracker> RDTCORFlatFileStorage::sizeTracker() {
