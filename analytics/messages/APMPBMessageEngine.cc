@@ -1,0 +1,471 @@
+#include "analytics/messages/APMPBMessageEngine.h"
+
+#include <pb_common.h>
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+namespace {
+
+constexpr std::int32_t kScalarKinds = NanoTypeBool | NanoTypeEnum | NanoTypeInt32 | NanoTypeUInt32 |
+                                      NanoTypeInt64 | NanoTypeUInt64 | NanoTypeFloat |
+                                      NanoTypeDouble;
+constexpr std::int32_t kIntegerKinds =
+    NanoTypeBool | NanoTypeEnum | NanoTypeInt32 | NanoTypeUInt32 | NanoTypeInt64 | NanoTypeUInt64;
+
+bool isRepeatedField(const NanoMessageTable& table, std::int32_t index) {
+  return (table.types[index] & NanoTypeRepeated) != 0;
+}
+
+bool isKind(const NanoMessageTable& table, std::int32_t index, std::int32_t kinds) {
+  return (table.types[index] & kinds) != 0;
+}
+
+// What the callback of a repeated message field needs besides the record: the element's table
+// and how deep the element sits.
+struct ElementContext {
+  const NanoMessageTable* table;
+  NanoArray* array;
+  int depth;
+};
+using Contexts = std::deque<ElementContext>;
+
+struct StructBuffer {
+  explicit StructBuffer(std::size_t size) : memory(std::calloc(1, size == 0 ? 1 : size)) {}
+  ~StructBuffer() { std::free(memory); }
+  StructBuffer(const StructBuffer&) = delete;
+  StructBuffer& operator=(const StructBuffer&) = delete;
+  void* memory;
+};
+
+bool findField(const NanoMessageTable& table, void* pbStruct, std::int32_t index,
+               pb_field_iter_t* iter) {
+  return pb_field_iter_begin(iter, table.descriptor, pbStruct) &&
+         pb_field_iter_find(iter, table.tags[index]);
+}
+
+void freeValue(const NanoMessageTable& table, std::int32_t index, void* value) {
+  if (value == nullptr) return;
+  if (isKind(table, index, NanoTypeString | NanoTypeBytes)) {
+    nano_free_string(static_cast<NanoBytes*>(value));
+    std::free(value);
+  } else if (isKind(table, index, NanoTypeMessage)) {
+    nano_message_free(*table.children[index], static_cast<MessageInfo*>(value));
+  } else {
+    std::free(value);
+  }
+}
+
+bool copyValue(const NanoMessageTable& table, std::int32_t index, void** to, const void* from) {
+  const std::int32_t word = table.types[index];
+  if ((word & (NanoTypeString | NanoTypeBytes)) != 0) {
+    const auto* record = static_cast<const NanoBytes*>(from);
+    nano_set_string(to, record->bytes, record->size);
+    return *to != nullptr;
+  }
+  if ((word & NanoTypeMessage) != 0)
+    return nano_message_copy(*table.children[index], reinterpret_cast<MessageInfo**>(to),
+                             static_cast<const MessageInfo*>(from));
+  if ((word & NanoTypeFloat) != 0) {
+    float value;
+    std::memcpy(&value, from, sizeof value);
+    nano_set_float(to, value);
+  } else if ((word & NanoTypeDouble) != 0) {
+    double value;
+    std::memcpy(&value, from, sizeof value);
+    nano_set_double(to, value);
+  } else {
+    std::uint64_t value;
+    std::memcpy(&value, from, sizeof value);
+    nano_set_uint64(to, value);
+  }
+  return *to != nullptr;
+}
+
+bool hasRepeatedFields(const NanoMessageTable& table) {
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (isRepeatedField(table, i)) return true;
+    if (isKind(table, i, NanoTypeMessage) && hasRepeatedFields(*table.children[i])) return true;
+  }
+  return false;
+}
+
+bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::size_t length,
+              MessageInfo* info, int depth);
+
+bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  auto* context = arg != nullptr ? static_cast<ElementContext*>(*arg) : nullptr;
+  if (context == nullptr || context->array == nullptr) {
+    std::printf("<ERROR> %s decoder failed: Invalid arg parameter\n",
+                context != nullptr ? context->table->name : "(null)");
+    return false;
+  }
+  const NanoMessageTable& table = *context->table;
+  NanoArray* array = context->array;
+  if (array->elements == nullptr) {
+    if (!pb_read(stream, nullptr, stream->bytes_left)) {
+      std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(stream));
+      return false;
+    }
+    if (array->count == UINT32_MAX) return false;
+    ++array->count;
+    return true;
+  }
+  // The filling pass never writes past what the counting pass counted.
+  if (array->filled >= array->count) return false;
+  if (context->depth > kNanoMaxDecodeDepth) {
+    std::printf("<ERROR> %s decoder failed: nested too deep\n", table.name);
+    return false;
+  }
+  const std::size_t length = stream->bytes_left;
+  auto* buffer = static_cast<std::uint8_t*>(std::calloc(length == 0 ? 1 : length, 1));
+  if (buffer == nullptr || !pb_read(stream, buffer, length)) {
+    std::printf("<ERROR> %s decoder failed: Unable to extract buffer from stream\n", table.name);
+    std::free(buffer);
+    return false;
+  }
+  auto* element = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+  if (element == nullptr || !nano_message_init(table, element)) {
+    std::printf("<ERROR> %s decoder failed: Unable to initialize MessageInfo\n", table.name);
+    if (element != nullptr) nano_message_free(table, element);
+    std::free(buffer);
+    return false;
+  }
+  array->elements[array->filled] = element;
+  const bool decoded = decodeAt(table, buffer, length, element, context->depth);
+  std::free(buffer);
+  if (!decoded) {
+    std::printf("<ERROR> %s decoder failed: Unable to decode repeated %s\n", table.name,
+                table.name);
+    return false;
+  }
+  ++array->filled;
+  return true;
+}
+
+bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+
+bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruct,
+                 Contexts& contexts, int depth) {
+  if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (isKind(table, i, kScalarKinds) && !isRepeatedField(table, i)) continue;
+    pb_field_iter_t iter;
+    if (!findField(table, pbStruct, i, &iter)) return false;
+    if (isRepeatedField(table, i)) {
+      auto* record = static_cast<NanoArray*>(info->values[i]);
+      if (record == nullptr) return false;
+      nano_message_free_field(table, info, i);
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      if (isKind(table, i, kIntegerKinds)) {
+        callback->funcs.decode = &nano_decode_repeated_varint;
+        callback->arg = record;
+      } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
+        callback->funcs.decode = &nano_decode_repeated_string;
+        callback->arg = record;
+      } else if (isKind(table, i, NanoTypeMessage)) {
+        contexts.push_back({table.children[i], record, depth + 1});
+        callback->funcs.decode = &decodeElement;
+        callback->arg = &contexts.back();
+      } else {
+        return false;
+      }
+    } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      callback->funcs.decode = &nano_decode_string;
+      callback->arg = &info->values[i];
+    } else if (isKind(table, i, NanoTypeMessage)) {
+      const NanoMessageTable& child = *table.children[i];
+      nano_message_free_field(table, info, i);
+      auto* childInfo = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+      if (childInfo == nullptr) return false;
+      info->values[i] = childInfo;
+      if (!nano_message_init(child, childInfo) ||
+          !setDecoders(child, childInfo, iter.pData, contexts, depth + 1))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool allocArrays(const NanoMessageTable& table, MessageInfo* info) {
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (!isRepeatedField(table, i)) continue;
+    auto* record = static_cast<NanoArray*>(info->values[i]);
+    if (record == nullptr) {
+      std::printf("<ERROR> Cannot allocate %s arrays. Missing params field (%s)\n", table.name,
+                  table.fieldNames[i]);
+      return false;
+    }
+    if (record->count != 0 && record->elements == nullptr) {
+      record->elements = static_cast<void**>(std::calloc(record->count, sizeof(void*)));
+      if (record->elements == nullptr) return false;
+    }
+    record->filled = 0;
+  }
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (isRepeatedField(table, i) || !isKind(table, i, NanoTypeMessage)) continue;
+    auto* child = static_cast<MessageInfo*>(info->values[i]);
+    if (child != nullptr && !allocArrays(*table.children[i], child)) return false;
+  }
+  return true;
+}
+
+bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* info) {
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (isRepeatedField(table, i) || !isKind(table, i, kScalarKinds | NanoTypeMessage)) continue;
+    pb_field_iter_t iter;
+    if (!findField(table, pbStruct, i, &iter) || iter.pSize == nullptr) return false;
+    const bool present = *static_cast<const bool*>(iter.pSize);
+    if (isKind(table, i, NanoTypeMessage)) {
+      auto* child = static_cast<MessageInfo*>(info->values[i]);
+      if (present && child != nullptr) {
+        if (!storeScalars(*table.children[i], iter.pData, child)) return false;
+      } else {
+        nano_message_free_field(table, info, i);
+      }
+      continue;
+    }
+    if (!present) continue;
+    if (isKind(table, i, NanoTypeBool) && iter.data_size == sizeof(bool)) {
+      nano_set_bool(&info->values[i], *static_cast<const bool*>(iter.pData));
+    } else if (isKind(table, i, NanoTypeFloat) && iter.data_size == sizeof(float)) {
+      float value;
+      std::memcpy(&value, iter.pData, sizeof value);
+      nano_set_float(&info->values[i], value);
+    } else if (isKind(table, i, NanoTypeDouble) && iter.data_size == sizeof(double)) {
+      double value;
+      std::memcpy(&value, iter.pData, sizeof value);
+      nano_set_double(&info->values[i], value);
+    } else if (isKind(table, i, NanoTypeEnum | NanoTypeInt32 | NanoTypeUInt32) &&
+               iter.data_size == sizeof(std::uint32_t)) {
+      std::uint32_t value;
+      std::memcpy(&value, iter.pData, sizeof value);
+      nano_set_uint32(&info->values[i], value);
+    } else if (isKind(table, i, NanoTypeInt64 | NanoTypeUInt64) &&
+               iter.data_size == sizeof(std::uint64_t)) {
+      std::uint64_t value;
+      std::memcpy(&value, iter.pData, sizeof value);
+      nano_set_uint64(&info->values[i], value);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* pbStruct,
+                 Contexts& contexts) {
+  if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    void* value = info->values[i];
+    if (isRepeatedField(table, i)) {
+      auto* record = static_cast<NanoArray*>(value);
+      if (record == nullptr) {
+        std::printf("<ERROR> %s Encoder: '%s' should have been allocated\n", table.name,
+                    table.fieldNames[i]);
+        return false;
+      }
+      if (record->count == 0) continue;
+      pb_field_iter_t iter;
+      if (!findField(table, pbStruct, i, &iter)) return false;
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      if (isKind(table, i, kIntegerKinds)) {
+        callback->funcs.encode = &nano_encode_repeated_varint;
+        callback->arg = record;
+      } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
+        callback->funcs.encode = &nano_encode_repeated_string;
+        callback->arg = record;
+      } else if (isKind(table, i, NanoTypeMessage)) {
+        contexts.push_back({table.children[i], record, 0});
+        callback->funcs.encode = &encodeElements;
+        callback->arg = &contexts.back();
+      } else {
+        return false;
+      }
+      continue;
+    }
+    if (value == nullptr) continue;
+    pb_field_iter_t iter;
+    if (!findField(table, pbStruct, i, &iter)) return false;
+    if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      callback->funcs.encode = &nano_encode_string;
+      callback->arg = value;
+      continue;
+    }
+    if (iter.pSize == nullptr) return false;
+    *static_cast<bool*>(iter.pSize) = true;
+    if (isKind(table, i, NanoTypeMessage)) {
+      setEncoders(*table.children[i], static_cast<const MessageInfo*>(value), iter.pData, contexts);
+      continue;
+    }
+    // A bool is true only when its first byte is 1, as the accessors read it; the other kinds
+    // take the first 4 or all 8 bytes of their block.
+    if (isKind(table, i, NanoTypeBool)) {
+      if (iter.data_size != sizeof(bool)) return false;
+      *static_cast<bool*>(iter.pData) = *static_cast<const std::uint8_t*>(value) == 1;
+      continue;
+    }
+    const std::size_t size = iter.data_size;
+    if (size != 4 && size != 8) return false;
+    std::memcpy(iter.pData, value, size);
+  }
+  return true;
+}
+
+bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* context = arg != nullptr ? static_cast<const ElementContext*>(*arg) : nullptr;
+  if (context == nullptr || context->array == nullptr) return false;
+  const NanoMessageTable& table = *context->table;
+  const NanoArray* array = context->array;
+  if (array->count == 0) return true;
+  if (array->elements == nullptr) return false;
+  for (std::uint32_t i = 0; i < array->count; ++i) {
+    StructBuffer pbStruct(table.structSize);
+    Contexts contexts;
+    if (pbStruct.memory == nullptr ||
+        !setEncoders(table, static_cast<const MessageInfo*>(array->elements[i]), pbStruct.memory,
+                     contexts))
+      return false;
+    if (!pb_encode_tag_for_field(stream, field)) return false;
+    if (!pb_encode_submessage(stream, table.descriptor, pbStruct.memory)) return false;
+  }
+  return true;
+}
+
+bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::size_t length,
+              MessageInfo* info, int depth) {
+  if (info == nullptr) {
+    std::printf("<ERROR> %s decoder failed: message_info is NULL\n", table.name);
+    return false;
+  }
+  StructBuffer pbStruct(table.structSize);
+  Contexts contexts;
+  if (pbStruct.memory == nullptr || !setDecoders(table, info, pbStruct.memory, contexts, depth)) {
+    std::printf("<ERROR> %s decoder failed: Unable to set decoders\n", table.name);
+    return false;
+  }
+  static const std::uint8_t kNothing = 0;
+  const std::uint8_t* input = bytes != nullptr ? bytes : &kNothing;
+  if (bytes == nullptr) length = 0;
+  pb_istream_t first = pb_istream_from_buffer(input, length);
+  if (!pb_decode(&first, table.descriptor, pbStruct.memory)) {
+    std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&first));
+    return false;
+  }
+  if (hasRepeatedFields(table)) {
+    if (!allocArrays(table, info)) {
+      std::printf("<ERROR> %s decoder failed: Unable to allocate arrays\n", table.name);
+      return false;
+    }
+    pb_istream_t second = pb_istream_from_buffer(input, length);
+    if (!pb_decode(&second, table.descriptor, pbStruct.memory)) {
+      std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&second));
+      return false;
+    }
+  }
+  return storeScalars(table, pbStruct.memory, info);
+}
+
+}  // namespace
+
+bool nano_message_init(const NanoMessageTable& table, MessageInfo* info) {
+  if (info == nullptr) return false;
+  info->name = table.name;
+  info->types = table.types;
+  info->fieldCount = table.fieldCount;
+  info->values =
+      static_cast<void**>(std::calloc(table.fieldCount == 0 ? 1 : table.fieldCount, sizeof(void*)));
+  if (info->values == nullptr) return false;
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if (!isRepeatedField(table, i)) continue;
+    info->values[i] = std::calloc(1, sizeof(NanoArray));
+    if (info->values[i] == nullptr) return false;
+  }
+  return true;
+}
+
+bool nano_message_free_field(const NanoMessageTable& table, MessageInfo* info, std::int32_t index) {
+  if (info == nullptr) return false;
+  if (index < 0 || index >= table.fieldCount || info->values == nullptr) {
+    std::printf("<ERROR> %s: Cannot deallocate field %d: Unknown field\n", table.name, index);
+    return false;
+  }
+  if (isRepeatedField(table, index)) {
+    auto* record = static_cast<NanoArray*>(info->values[index]);
+    if (record == nullptr) return true;
+    if (record->elements != nullptr)
+      for (std::uint32_t i = 0; i < record->count; ++i)
+        freeValue(table, index, record->elements[i]);
+    nano_init_array(record);
+    return true;
+  }
+  freeValue(table, index, info->values[index]);
+  info->values[index] = nullptr;
+  return true;
+}
+
+bool nano_message_free(const NanoMessageTable& table, MessageInfo* info) {
+  if (info == nullptr) return false;
+  if (info->values != nullptr) {
+    for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+      if (!nano_message_free_field(table, info, i)) return false;
+      if (isRepeatedField(table, i)) {
+        std::free(info->values[i]);
+        info->values[i] = nullptr;
+      }
+    }
+    std::free(info->values);
+  }
+  std::free(info);
+  return true;
+}
+
+bool nano_message_copy(const NanoMessageTable& table, MessageInfo** destination,
+                       const MessageInfo* source) {
+  if (destination == nullptr || source == nullptr || source->values == nullptr) return false;
+  if (*destination != nullptr) nano_message_free(table, *destination);
+  *destination = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+  if (*destination == nullptr || !nano_message_init(table, *destination)) return false;
+  MessageInfo* copy = *destination;
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    const void* from = source->values[i];
+    if (from == nullptr) continue;
+    if (isRepeatedField(table, i)) {
+      const auto* in = static_cast<const NanoArray*>(from);
+      auto* out = static_cast<NanoArray*>(copy->values[i]);
+      if (in->count == 0 || in->elements == nullptr) continue;
+      out->elements = static_cast<void**>(std::calloc(in->count, sizeof(void*)));
+      if (out->elements == nullptr) return false;
+      out->count = in->count;
+      for (std::uint32_t e = 0; e < in->count; ++e)
+        if (in->elements[e] != nullptr && !copyValue(table, i, &out->elements[e], in->elements[e]))
+          return false;
+    } else if (!copyValue(table, i, &copy->values[i], from)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool nano_message_decode(const NanoMessageTable& table, const std::uint8_t* bytes,
+                         std::size_t length, MessageInfo* info) {
+  return decodeAt(table, bytes, length, info, 0);
+}
+
+std::int32_t nano_message_encode(const NanoMessageTable& table, const MessageInfo* info,
+                                 std::uint8_t** buffer) {
+  if (buffer == nullptr) return -1;
+  *buffer = nullptr;
+  StructBuffer pbStruct(table.structSize);
+  Contexts contexts;
+  if (pbStruct.memory == nullptr || !setEncoders(table, info, pbStruct.memory, contexts)) return -1;
+  return nano_encode_to_buffer(table.descriptor, pbStruct.memory, buffer);
+}
