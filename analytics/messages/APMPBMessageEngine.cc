@@ -303,7 +303,11 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
     if (iter.pSize == nullptr) return false;
     *static_cast<bool*>(iter.pSize) = true;
     if (isKind(table, i, NanoTypeMessage)) {
-      setEncoders(*table.children[i], static_cast<const MessageInfo*>(value), iter.pData, contexts);
+      // A child that cannot be written fails its parent rather than going out half empty.
+      if (!setEncoders(*table.children[i], static_cast<const MessageInfo*>(value), iter.pData,
+                       contexts)) {
+        return false;
+      }
       continue;
     }
     // A bool is true only when its first byte is 1, as the accessors read it; the other kinds

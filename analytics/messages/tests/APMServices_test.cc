@@ -1,0 +1,94 @@
+// The monitor seam of the lower analytics subsystems and the measurement error helpers.
+
+#include "analytics/messages/APMServices.h"
+
+#include <gtest/gtest.h>
+
+#include "analytics/messages/tests/recording_monitor.h"
+
+namespace {
+
+using analytics_test::ScopedMonitor;
+using platform::Value;
+
+TEST(APMServicesMonitor, WithoutAnInstalledMonitorLinesAreDroppedAndDebugModeIsOff) {
+  const auto monitor = APMServicesMonitor();
+  ASSERT_NE(monitor, nullptr);
+  monitor->logWithLevel(1, 850000, "dropped", {Value("context")});
+  EXPECT_FALSE(monitor->isDebugModeEnabled());
+}
+
+TEST(APMServicesMonitor, AnInstalledMonitorGetsEveryLineUntilItIsTakenOut) {
+  {
+    ScopedMonitor recording;
+    recording->setDebugModeEnabled(true);
+    EXPECT_TRUE(APMServicesMonitor()->isDebugModeEnabled());
+    APMServicesMonitor()->logWithLevel(4, 12345, "first");
+    APMServicesMonitor()->logWithLevel(7, 23051, std::nullopt, {Value(), Value(2)});
+    const auto lines = recording->lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].level, 4);
+    EXPECT_EQ(lines[0].messageCode, 12345);
+    EXPECT_EQ(lines[0].message, "first");
+    EXPECT_TRUE(lines[0].contexts.empty());
+    EXPECT_EQ(lines[1].message, std::nullopt);
+    ASSERT_EQ(lines[1].contexts.size(), 2u);
+    EXPECT_TRUE(lines[1].contexts[0].isNull());
+  }
+  EXPECT_FALSE(APMServicesMonitor()->isDebugModeEnabled());
+}
+
+TEST(APMErrors, CarryTheMeasurementDomainAndOnlyNonEmptyDescriptionsAndContexts) {
+  struct Case {
+    std::optional<std::string> description;
+    std::optional<Value> context;
+    bool hasDescription;
+    bool hasContext;
+  };
+  const Case cases[] = {
+      {"Rejected", Value("row 3"), true, true},   {"", Value(""), false, false},
+      {std::nullopt, std::nullopt, false, false}, {"Rejected", Value(), true, false},
+      {std::nullopt, Value(0), false, true},
+  };
+  for (const Case& c : cases) {
+    const auto error = apm_errorWithCode(2, c.description, c.context);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), "com.rerora.viz.measurement");
+    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->userInfo().contains(platform::kLocalizedDescriptionKey), c.hasDescription);
+    EXPECT_EQ(error->userInfo().contains("APMMonitorContext"), c.hasContext);
+    if (c.hasDescription) {
+      EXPECT_EQ(error->localizedDescription(), *c.description);
+    }
+    if (c.hasContext) {
+      EXPECT_EQ(error->userInfo()["APMMonitorContext"], *c.context);
+    }
+  }
+}
+
+TEST(APMErrors, SetErrorFillsOnlyAGivenOutParameter) {
+  APMSetError(nullptr, 1, "ignored");
+  platform::ErrorPtr error;
+  APMSetError(&error, 1, "Database name is empty");
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), 1);
+  EXPECT_EQ(error->localizedDescription(), "Database name is empty");
+
+  APMSetErrorWithContext(&error, 3, "Not converted", Value("blob"));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), 3);
+  EXPECT_EQ(error->userInfo()["APMMonitorContext"], Value("blob"));
+}
+
+TEST(APMErrors, CheckConditionSetsTheErrorOnlyWhenItFails) {
+  platform::ErrorPtr error;
+  EXPECT_TRUE(APMCheckCondition(true, &error, 1, "held"));
+  EXPECT_EQ(error, nullptr);
+  EXPECT_FALSE(APMCheckCondition(false, &error, 1, "Table name is nil"));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain(), kAPMErrorDomain);
+  EXPECT_EQ(error->localizedDescription(), "Table name is nil");
+  EXPECT_FALSE(APMCheckCondition(false, nullptr, 1, "no out-parameter"));
+}
+
+}  // namespace
