@@ -3,7 +3,9 @@
 # Targets: json plist keyed_archive base64 gzip format http_response user_defaults
 # installations_response installations_stored_item installations_iid_token installations_iid_marker
 # transport_event transport_response transport_metrics_metadata
-# transport_filenames transport_library_data.
+# transport_filenames transport_library_data
+# analytics_measurement_batch analytics_measurement_bundle analytics_measurement_config
+# analytics_consent_config analytics_experiment_response analytics_program.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of

@@ -1,0 +1,197 @@
+// The analytics wire messages' costs on an upload-sized load: 50 bundles of 100 events with 10
+// parameters each, decoded and encoded through the generic engine, and decoded as the bundle
+// wrapper reads them (decode plus the wrapper's own copy). Throughput is over the encoded
+// bytes; allocations per bundle count every malloc/calloc/realloc (operator new included, which
+// goes through malloc) in builds without AddressSanitizer, whose allocator the count would
+// bypass; there the counter reads 0.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "analytics/messages/APMPBMessageEngine.h"
+#include "analytics/messages/APMPBMessageTables.h"
+#include "analytics/messages/APMPBMessages.h"
+#include "platform/data.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VILMO_COUNT_ALLOCATIONS 0
+#else
+#define VILMO_COUNT_ALLOCATIONS 1
+#endif
+
+namespace {
+
+std::uint64_t allocations = 0;
+
+}  // namespace
+
+#if VILMO_COUNT_ALLOCATIONS
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* pointer, std::size_t size);
+void* malloc(std::size_t size) {
+  ++allocations;
+  return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+  ++allocations;
+  return __libc_calloc(count, size);
+}
+void* realloc(void* pointer, std::size_t size) {
+  ++allocations;
+  return __libc_realloc(pointer, size);
+}
+}
+#endif
+
+namespace {
+
+constexpr int kBundles = 50;
+constexpr int kEvents = 100;
+constexpr int kParams = 10;
+
+void putVarint(std::string& out, std::uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<char>((value & 0x7f) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<char>(value));
+}
+void putVarintField(std::string& out, std::uint32_t tag, std::uint64_t value) {
+  putVarint(out, tag << 3);
+  putVarint(out, value);
+}
+void putBytesField(std::string& out, std::uint32_t tag, const std::string& bytes) {
+  putVarint(out, tag << 3 | 2);
+  putVarint(out, bytes.size());
+  out += bytes;
+}
+void putDoubleField(std::string& out, std::uint32_t tag, double value) {
+  putVarint(out, tag << 3 | 1);
+  char raw[8];
+  std::memcpy(raw, &value, sizeof raw);
+  out.append(raw, sizeof raw);
+}
+
+// A bundle as the client uploads one: events with a mix of string, integer and double
+// parameters, and the bundle's own identity and timing fields.
+std::string bundleBytes(int bundle) {
+  std::string out;
+  putVarintField(out, 1, 1);
+  for (int e = 0; e < kEvents; ++e) {
+    std::string event;
+    for (int p = 0; p < kParams; ++p) {
+      std::string param;
+      putBytesField(param, 1, "param_" + std::to_string(p));
+      if (p % 3 == 0)
+        putBytesField(param, 2, "value of parameter " + std::to_string(p * e));
+      else if (p % 3 == 1)
+        putVarintField(param, 3, 1000000 + p * e);
+      else
+        putDoubleField(param, 5, p * 0.25 + e);
+      putBytesField(event, 1, param);
+    }
+    putBytesField(event, 2, "event_" + std::to_string(e % 20));
+    putVarintField(event, 3, 1700000000000 + e * 1000);
+    putVarintField(event, 4, 1700000000000 + e * 1000 - 500);
+    putBytesField(out, 2, event);
+  }
+  putVarintField(out, 4, 1700000100000);
+  putVarintField(out, 5, 1700000000000);
+  putVarintField(out, 6, 1700000099000);
+  putBytesField(out, 8, "desktop");
+  putBytesField(out, 9, "12.4");
+  putBytesField(out, 10, "model-7");
+  putBytesField(out, 14, "1:1234567890:desktop:abcdef");
+  putBytesField(out, 21, "0123456789abcdef0123456789abcdef");
+  putVarintField(out, 23, bundle);
+  return out;
+}
+
+const std::vector<platform::Data>& bundles() {
+  static const std::vector<platform::Data> kBundlesData = [] {
+    std::vector<platform::Data> all;
+    for (int b = 0; b < kBundles; ++b) all.push_back(platform::Data::fromString(bundleBytes(b)));
+    return all;
+  }();
+  return kBundlesData;
+}
+
+std::size_t totalBytes() {
+  std::size_t total = 0;
+  for (const platform::Data& data : bundles()) total += data.length();
+  return total;
+}
+
+MessageInfo* decoded(const platform::Data& data) {
+  auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+  if (info == nullptr || !nano_message_init(nano_MeasurementBundle_table, info) ||
+      !nano_message_decode(nano_MeasurementBundle_table, data.bytes(), data.length(), info))
+    std::abort();
+  return info;
+}
+
+void report(benchmark::State& state, std::uint64_t counted) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * totalBytes()));
+  state.counters["bundle_bytes"] = static_cast<double>(totalBytes()) / kBundles;
+  state.counters["allocs_per_bundle"] =
+      static_cast<double>(counted) / static_cast<double>(state.iterations() * kBundles);
+}
+
+void BM_DecodeBundles(benchmark::State& state) {
+  std::uint64_t counted = 0;
+  for (auto _ : state) {
+    for (const platform::Data& data : bundles()) {
+      const std::uint64_t before = allocations;
+      MessageInfo* info = decoded(data);
+      counted += allocations - before;
+      benchmark::DoNotOptimize(info);
+      nano_message_free(nano_MeasurementBundle_table, info);
+    }
+  }
+  report(state, counted);
+}
+BENCHMARK(BM_DecodeBundles)->Unit(benchmark::kMillisecond);
+
+void BM_EncodeBundles(benchmark::State& state) {
+  std::vector<MessageInfo*> infos;
+  for (const platform::Data& data : bundles()) infos.push_back(decoded(data));
+  std::uint64_t counted = 0;
+  for (auto _ : state) {
+    for (MessageInfo* info : infos) {
+      std::uint8_t* buffer = nullptr;
+      const std::uint64_t before = allocations;
+      const std::int32_t length = nano_message_encode(nano_MeasurementBundle_table, info, &buffer);
+      counted += allocations - before;
+      if (length <= 0) std::abort();
+      benchmark::DoNotOptimize(buffer);
+      std::free(buffer);
+    }
+  }
+  for (MessageInfo* info : infos) nano_message_free(nano_MeasurementBundle_table, info);
+  report(state, counted);
+}
+BENCHMARK(BM_EncodeBundles)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeBundleWrappers(benchmark::State& state) {
+  std::uint64_t counted = 0;
+  for (auto _ : state) {
+    for (const platform::Data& data : bundles()) {
+      const std::uint64_t before = allocations;
+      auto message = APMPBMeasurementBundle::initWithBuffer(&data);
+      counted += allocations - before;
+      if (!message) std::abort();
+      benchmark::DoNotOptimize(message);
+    }
+  }
+  report(state, counted);
+}
+BENCHMARK(BM_DecodeBundleWrappers)->Unit(benchmark::kMillisecond);
+
+}  // namespace

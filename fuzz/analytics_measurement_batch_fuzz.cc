@@ -1,0 +1,9 @@
+// Reads an upload body as stored on disk before it is sent (MeasurementBatch) as its wrapper does.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/analytics_message_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return fuzz::checkAnalyticsMessage<nano_MeasurementBatch_table>(data, size);
+}
