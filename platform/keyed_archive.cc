@@ -39,28 +39,6 @@ ErrorPtr coderError(std::int64_t code, std::string reason, ErrorPtr underlying =
                    std::move(underlying));
 }
 
-const char* classNameOf(const Value& value) {
-  switch (value.type()) {
-  case Value::Type::Null:
-    return kNullClassName;
-  case Value::Type::Bool:
-  case Value::Type::Int:
-  case Value::Type::UInt:
-  case Value::Type::Double:
-    return kNumberClassName;
-  case Value::Type::String:
-    return kStringClassName;
-  case Value::Type::Data:
-    return kDataClassName;
-  case Value::Type::Date:
-    return kDateClassName;
-  case Value::Type::Array:
-    return kArrayClassName;
-  case Value::Type::Dictionary:
-    return kDictionaryClassName;
-  }
-  return kNullClassName;
-}
 
 // Archives written elsewhere name the mutable kinds; allowing the immutable class allows them.
 std::string_view immutableClassName(std::string_view name) {
@@ -89,6 +67,29 @@ bool sameDecoder(const InitWithCoder& a, const InitWithCoder& b) {
 }
 
 }  // namespace
+
+const char* classNameOf(const Value& value) {
+  switch (value.type()) {
+  case Value::Type::Null:
+    return kNullClassName;
+  case Value::Type::Bool:
+  case Value::Type::Int:
+  case Value::Type::UInt:
+  case Value::Type::Double:
+    return kNumberClassName;
+  case Value::Type::String:
+    return kStringClassName;
+  case Value::Type::Data:
+    return kDataClassName;
+  case Value::Type::Date:
+    return kDateClassName;
+  case Value::Type::Array:
+    return kArrayClassName;
+  case Value::Type::Dictionary:
+    return kDictionaryClassName;
+  }
+  return kNullClassName;
+}
 
 bool registerSecureCodingClass(std::string_view className, InitWithCoder initWithCoder) {
   // Checking for a decoder and adding one must be one step.

@@ -31,6 +31,8 @@ inline constexpr const char* kDateClassName = "NSDate";
 inline constexpr const char* kArrayClassName = "NSArray";
 inline constexpr const char* kDictionaryClassName = "NSDictionary";
 inline constexpr const char* kNullClassName = "NSNull";
+// The class an archive gives a plain value ("NSNumber" for every number and Boolean).
+const char* classNameOf(const Value& value);
 // The protocol a registered record class adopts to be archived.
 inline constexpr const char* kSecureCodingProtocolName = "NSSecureCoding";
 

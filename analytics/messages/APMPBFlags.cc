@@ -8,26 +8,7 @@ namespace {
 // The class of an object as a monitor context shows it; nil has no class.
 platform::Value classOf(const std::optional<platform::Value>& object) {
   if (!object) return platform::Value();
-  switch (object->type()) {
-  case platform::Value::Type::Null:
-    return platform::kNullClassName;
-  case platform::Value::Type::Bool:
-  case platform::Value::Type::Int:
-  case platform::Value::Type::UInt:
-  case platform::Value::Type::Double:
-    return platform::kNumberClassName;
-  case platform::Value::Type::String:
-    return platform::kStringClassName;
-  case platform::Value::Type::Data:
-    return platform::kDataClassName;
-  case platform::Value::Type::Date:
-    return platform::kDateClassName;
-  case platform::Value::Type::Array:
-    return platform::kArrayClassName;
-  case platform::Value::Type::Dictionary:
-    return platform::kDictionaryClassName;
-  }
-  return platform::Value();
+  return platform::classNameOf(*object);
 }
 
 constexpr std::int64_t kErrorLevel = 1;

@@ -95,27 +95,7 @@ bool fillRecord(NanoBytes* record, const void* bytes, std::size_t length) {
 const char* classNameOf(const NanoObject& object) {
   if (const auto* message = std::get_if<NanoMessagePtr>(&object))
     return *message != nullptr ? (*message)->className() : "(null)";
-  const platform::Value& value = std::get<platform::Value>(object);
-  switch (value.type()) {
-  case platform::Value::Type::Null:
-    return platform::kNullClassName;
-  case platform::Value::Type::Bool:
-  case platform::Value::Type::Int:
-  case platform::Value::Type::UInt:
-  case platform::Value::Type::Double:
-    return platform::kNumberClassName;
-  case platform::Value::Type::String:
-    return platform::kStringClassName;
-  case platform::Value::Type::Data:
-    return platform::kDataClassName;
-  case platform::Value::Type::Date:
-    return platform::kDateClassName;
-  case platform::Value::Type::Array:
-    return platform::kArrayClassName;
-  case platform::Value::Type::Dictionary:
-    return platform::kDictionaryClassName;
-  }
-  return "(null)";
+  return platform::classNameOf(std::get<platform::Value>(object));
 }
 
 const platform::Value* numberIn(const NanoObject& object) {
