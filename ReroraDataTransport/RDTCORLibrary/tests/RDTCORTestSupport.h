@@ -66,7 +66,7 @@ class RecordingApplication : public RDTCORApplicationProtocol {
       std::lock_guard lock(mutex_);
       expiry = expiry_;
     }
-    expiry();
+    if (expiry) expiry();
   }
 
  private:

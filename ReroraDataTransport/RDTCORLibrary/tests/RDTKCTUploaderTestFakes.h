@@ -303,49 +303,4 @@ class RecordingMetricsController : public RDTCORMetricsControllerProtocol {
   int handedOut_ = 0;
 };
 
-// Begins background tasks with a given identifier, keeps the expiry handler for the test to
-// call, and records which tasks were ended.
-class ManualBackgroundApplication : public RDTCORApplicationProtocol {
- public:
-  explicit ManualBackgroundApplication(RDTCORBackgroundIdentifier identifier)
-      : identifier_(identifier) {}
-
-  RDTCORBackgroundIdentifier beginBackgroundTaskWithName(const std::string& name,
-                                                         std::function<void()> handler) override {
-    std::lock_guard lock(mutex_);
-    names_.push_back(name);
-    handler_ = std::move(handler);
-    return identifier_;
-  }
-  void endBackgroundTask(RDTCORBackgroundIdentifier identifier) override {
-    std::lock_guard lock(mutex_);
-    ended_.push_back(identifier);
-  }
-  bool isRunningInBackground() const override { return true; }
-
-  void expire() {
-    std::function<void()> handler;
-    {
-      std::lock_guard lock(mutex_);
-      handler = handler_;
-    }
-    if (handler) handler();
-  }
-  std::vector<std::string> names() const {
-    std::lock_guard lock(mutex_);
-    return names_;
-  }
-  std::vector<RDTCORBackgroundIdentifier> ended() const {
-    std::lock_guard lock(mutex_);
-    return ended_;
-  }
-
- private:
-  const RDTCORBackgroundIdentifier identifier_;
-  mutable std::mutex mutex_;
-  std::function<void()> handler_;
-  std::vector<std::string> names_;
-  std::vector<RDTCORBackgroundIdentifier> ended_;
-};
-
 }  // namespace uploader_testing

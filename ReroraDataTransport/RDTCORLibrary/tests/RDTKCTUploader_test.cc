@@ -25,6 +25,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/KCTTestMessages.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
+#include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORTestSupport.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTKCTUploaderTestFakes.h"
 #include "foundation/ZIRServiceHosts.h"
 #include "platform/gzip.h"
@@ -40,7 +41,7 @@ using testing_support::FakeCollectionService;
 using transport_testing::LogCapture;
 using uploader_testing::InMemoryEventStore;
 using uploader_testing::makeEvent;
-using uploader_testing::ManualBackgroundApplication;
+using transport_testing::RecordingApplication;
 using uploader_testing::RecordingMetricsController;
 using Answer = FakeCollectionService::Answer;
 
@@ -531,13 +532,13 @@ TEST_F(RDTKCTUploadOperationTest, AnExpiredBackgroundTaskCancelsTheUploadInFligh
   h.store->add(makeEvent(RDTCORTargetKCT, RDTCOREventQoSDefault));
   // Long enough never to answer first: the service's end cuts it short.
   h.service.script(RDTCORTargetKCT, {.status = 200, .delaySeconds = 60});
-  const auto application = std::make_shared<ManualBackgroundApplication>(7);
+  const auto application = std::make_shared<RecordingApplication>(7);
   const auto operation = h.operation(RDTCORTargetKCT, RDTCORUploadConditionWifiData);
   operation->setApplication(application);
 
   operation->start();
   ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return !h.service.uploads().empty(); }));
-  application->expire();
+  application->expireLastTask();
   ASSERT_TRUE(testing_support::pumpMainQueueUntil([&] { return operation->isFinished(); }));
 
   EXPECT_EQ(application->names(), std::vector<std::string>{"RDTKCTUploader-upload"});
@@ -549,7 +550,7 @@ TEST_F(RDTKCTUploadOperationTest, AnExpiredBackgroundTaskCancelsTheUploadInFligh
 
   // Once ended, a late expiry only warns.
   LogCapture log(RDTCORLoggingLevelWarnings);
-  application->expire();
+  application->expireLastTask();
   EXPECT_TRUE(
       log.contains("Attempted to cancel invalid background task in RDTKCTUploadOperation."));
   EXPECT_EQ(application->ended().size(), 1u);
