@@ -239,7 +239,7 @@ extern "C" {
 #define KCTQosTierEntry_qos_tier_tag             2
 #define KCTQosTierEntry_tier_value_tag           3
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define KCTBatchRequest_FIELDLIST(X, a) \
 X(a, CALLBACK, REPEATED, MESSAGE,  source_requests,   1)
 #define KCTBatchRequest_CALLBACK pb_default_field_callback

@@ -102,7 +102,7 @@ extern "C" {
 #define MetricsReport_global_metrics_tag         3
 #define MetricsReport_app_namespace_tag          4
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define MetricsReport_FIELDLIST(X, a) \
 X(a, STATIC,   OPTIONAL, MESSAGE,  window,            1) \
 X(a, CALLBACK, REPEATED, MESSAGE,  log_source_metrics,   2) \

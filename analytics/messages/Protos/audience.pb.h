@@ -134,7 +134,7 @@ extern "C" {
 #define nano_PropertyFilter_sequence_tag         5
 #define nano_PropertyFilter_session_scoped_tag   6
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_Audience_FIELDLIST(X, a) \
 X(a, STATIC,   OPTIONAL, INT32,    audience_id,       1) \
 X(a, CALLBACK, REPEATED, MESSAGE,  property_filters,   2) \

@@ -70,7 +70,7 @@ extern "C" {
 #define nano_SequenceFilterResultTimestamp_filter_id_tag 1
 #define nano_SequenceFilterResultTimestamp_eval_timestamps_tag 2
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_AudienceLeafFilterResult_FIELDLIST(X, a) \
 X(a, STATIC,   OPTIONAL, INT32,    audience_id,       1) \
 X(a, STATIC,   OPTIONAL, MESSAGE,  current_results,   2) \

@@ -66,7 +66,7 @@ extern "C" {
 #define nano_CorePlatformServiceEntry_name_tag   1
 #define nano_CorePlatformServiceEntry_field_2_tag 2
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_ConsentConfig_FIELDLIST(X, a) \
 X(a, CALLBACK, REPEATED, MESSAGE,  defaults,          1) \
 X(a, CALLBACK, REPEATED, MESSAGE,  delegations,       2) \

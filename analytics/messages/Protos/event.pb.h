@@ -95,7 +95,7 @@ extern "C" {
 #define nano_EventConfig_custom_conversion_tag   3
 #define nano_EventConfig_sampling_rate_tag       4
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_Event_FIELDLIST(X, a) \
 X(a, CALLBACK, REPEATED, MESSAGE,  params,            1) \
 X(a, CALLBACK, OPTIONAL, STRING,   name,              2) \

@@ -134,7 +134,7 @@ extern "C" {
 #define nano_Flag_double_value_tag               4
 #define nano_Flag_bool_value_tag                 5
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_ExperimentRequest_FIELDLIST(X, a) \
 X(a, STATIC,   OPTIONAL, MESSAGE,  app_property,      1) \
 X(a, CALLBACK, REPEATED, MESSAGE,  client_properties,   2)

@@ -169,7 +169,7 @@ extern "C" {
 #define nano_MeasurementBundle_field_75_tag      75
 #define nano_MeasurementBundle_field_77_tag      77
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_MeasurementBatch_FIELDLIST(X, a) \
 X(a, CALLBACK, REPEATED, MESSAGE,  bundles,           1) \
 X(a, CALLBACK, OPTIONAL, STRING,   field_7,           7) \

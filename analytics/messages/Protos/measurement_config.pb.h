@@ -125,7 +125,7 @@ extern "C" {
 #define nano_MeasurementConfig_srtm_setting_tag  17
 #define nano_MeasurementConfig_region_tag        18
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_MeasurementConfig_FIELDLIST(X, a) \
 X(a, STATIC,   OPTIONAL, INT64,    version,           1) \
 X(a, CALLBACK, OPTIONAL, STRING,   app_id,            2) \

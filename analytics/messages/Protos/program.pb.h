@@ -65,7 +65,7 @@ extern "C" {
 #define nano_RuntimeEntity_boolean_value_tag     5
 #define nano_RuntimeEntity_number_value_tag      6
 
-/* Struct field encoding specification for nanopb */
+/* Field descriptors for nanopb */
 #define nano_Program_FIELDLIST(X, a) \
 X(a, CALLBACK, REPEATED, MESSAGE,  instructions,      1) \
 X(a, STATIC,   OPTIONAL, MESSAGE,  ogt_activities,    2)
