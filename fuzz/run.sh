@@ -5,7 +5,8 @@
 # transport_event transport_response transport_metrics_metadata
 # transport_filenames transport_library_data
 # analytics_measurement_batch analytics_measurement_bundle analytics_measurement_config
-# analytics_consent_config analytics_experiment_response analytics_program.
+# analytics_consent_config analytics_experiment_response analytics_program
+# analytics_query_arguments.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of

@@ -171,3 +171,77 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
 }
 
 }  // namespace platform::text
+
+namespace platform::text {
+
+std::size_t scalarCount(std::string_view utf8) {
+  const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+  const int64_t length = static_cast<int64_t>(utf8.size());
+  std::size_t count = 0;
+  for (int64_t i = 0; i < length; ++count) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+  }
+  return count;
+}
+
+namespace {
+
+bool staysAsItIsInAQuery(unsigned char byte) {
+  if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9'))
+    return true;
+  static constexpr std::string_view kPunctuation = "!$&'()*+,-./:;=?@_~";
+  return byte < 0x80 && kPunctuation.find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string percentEncodedForURLQuery(std::string_view utf8) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(utf8.size());
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (staysAsItIsInAQuery(byte)) {
+      encoded.push_back(c);
+    } else {
+      encoded.push_back('%');
+      encoded.push_back(kHexDigits[byte >> 4]);
+      encoded.push_back(kHexDigits[byte & 0xF]);
+    }
+  }
+  return encoded;
+}
+
+std::optional<std::string> percentDecodedBytes(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    if (text.size() - i < 3) return std::nullopt;
+    const int high = hexDigitValue(text[i + 1]);
+    const int low = hexDigitValue(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    decoded.push_back(static_cast<char>((high << 4) | low));
+    i += 2;
+  }
+  return decoded;
+}
+
+std::optional<std::string> removingPercentEncoding(std::string_view text) {
+  std::optional<std::string> decoded = percentDecodedBytes(text);
+  if (decoded && !isValidUTF8(*decoded)) return std::nullopt;
+  return decoded;
+}
+
+}  // namespace platform::text

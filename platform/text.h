@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,19 @@ std::string canonicallyComposed(std::string_view utf8);
 // their accents are encoded, positive otherwise. Without a locale in the environment the
 // root order applies.
 int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
+
+// The number of Unicode scalar values in UTF-8 text; each ill-formed byte sequence counts as
+// the one replacement character a reader would see.
+std::size_t scalarCount(std::string_view utf8);
+
+// Every byte outside the characters a URL query may hold as they are (ASCII letters and
+// digits and !$&'()*+,-./:;=?@_~) written as "%" and two upper-case hexadecimal digits.
+std::string percentEncodedForURLQuery(std::string_view utf8);
+
+// The bytes with every "%" and two hexadecimal digits replaced by that byte; none when an
+// escape is cut short or not hexadecimal. The result may be any bytes.
+std::optional<std::string> percentDecodedBytes(std::string_view text);
+// As percentDecodedBytes, and also none when the result is not well-formed UTF-8.
+std::optional<std::string> removingPercentEncoding(std::string_view text);
 
 }  // namespace platform::text

@@ -11,6 +11,7 @@
 
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORConsoleLogger.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/value.h"
 
 namespace {
@@ -28,13 +29,6 @@ void appendPercentEncoded(std::string& out, std::string_view bytes) {
 
 bool staysUnencoded(UChar32 c) {
   return c == '-' || (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The platform's lenient readings: leading whitespace and digits, nothing read as 0.
@@ -72,21 +66,7 @@ std::string RDTCORPercentEncodeMappingID(std::string_view mappingID) {
 }
 
 std::optional<std::string> RDTCORPercentDecodeMappingID(std::string_view encoded) {
-  std::string decoded;
-  decoded.reserve(encoded.size());
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] != '%') {
-      decoded.push_back(encoded[i]);
-      continue;
-    }
-    if (encoded.size() - i < 3) return std::nullopt;
-    const int high = hexValue(encoded[i + 1]);
-    const int low = hexValue(encoded[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    decoded.push_back(static_cast<char>((high << 4) | low));
-    i += 2;
-  }
-  return decoded;
+  return platform::text::percentDecodedBytes(encoded);
 }
 
 std::uint64_t RDTCORNameSeconds(std::optional<platform::Date> date) {

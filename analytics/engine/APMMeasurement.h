@@ -8,6 +8,9 @@
 
 class APMMeasurement {
  public:
-  // The one monitor of the process, created on first use.
+  // The one monitor of the process, created on first use; from then on it is also the
+  // monitor that the wire messages and the analytics data log through.
   static std::shared_ptr<APMMonitor> monitor();
+  // Class-load hook: makes the monitor before any analytics code runs.
+  static void load();
 };

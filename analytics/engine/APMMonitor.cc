@@ -49,11 +49,7 @@ std::string escapingPercentSigns(const std::string& text) {
 }  // namespace
 
 APMMonitor::APMMonitor()
-    : monitorQueue_(platform::Queue::serial("APMMonitorQueue")), logTag_("<DedArorarivuva>") {
-  // Console lines are stamped with the SDK version and follow the launch switches, which
-  // the core logger applies.
-  ZIRLoggerSetUpOnce();
-}
+    : monitorQueue_(platform::Queue::serial("APMMonitorQueue")), logTag_("<DedArorarivuva>") {}
 
 std::string APMMonitor::logTag() const {
   std::lock_guard lock(mutex_);
@@ -68,6 +64,10 @@ void APMMonitor::setLogTag(std::string logTag) {
 void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
                               const std::optional<std::string>& message,
                               const platform::Array& contexts) {
+  // Console lines are stamped with the SDK version and follow the launch switches, which
+  // the core logger applies once; not at creation, which happens at class-load time, before
+  // the process may read its settings.
+  ZIRLoggerSetUpOnce();
   const LevelProperties& properties = propertiesOf(level);
   const bool loggable = !properties.silent && ZULLoggerLevelPasses(properties.loggerLevel);
   if (!loggable) return;
@@ -81,6 +81,10 @@ void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
     ZULLogMessage(loggerLevel, tag, level == 7, code, text, std::span<const platform::FormatArg>());
   });
 }
+
+bool APMMonitor::isDebugModeEnabled() const { return debugModeEnabled_.load(); }
+
+void APMMonitor::setDebugModeEnabled(bool enabled) { debugModeEnabled_.store(enabled); }
 
 std::optional<std::string> APMMonitor::logLevelDescriptionFromLogLevel(std::int64_t level) {
   if (level < 0 || level >= kVerboseLevel) return std::nullopt;

@@ -3,16 +3,18 @@
 // loggable ones become shared-logger lines "I-ACS" plus six digits under the log tag.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "analytics/messages/APMServices.h"
 #include "platform/dispatch.h"
 #include "platform/value.h"
 
-class APMMonitor {
+class APMMonitor : public APMMonitorLogging {
  public:
   APMMonitor();
 
@@ -24,7 +26,11 @@ class APMMonitor {
   // shared logger in the order of the calls.
   void logWithLevel(std::int64_t level, std::int64_t messageCode,
                     const std::optional<std::string>& message,
-                    const platform::Array& contexts = {});
+                    const platform::Array& contexts = {}) override;
+
+  // Off at creation.
+  bool isDebugModeEnabled() const override;
+  void setDebugModeEnabled(bool enabled);
 
   // "ERROR", "WARNING", "NOTICE" or "DEBUG" for levels 0..7, none otherwise.
   static std::optional<std::string> logLevelDescriptionFromLogLevel(std::int64_t level);
@@ -41,4 +47,5 @@ class APMMonitor {
   platform::QueuePtr monitorQueue_;
   mutable std::mutex mutex_;
   std::string logTag_;
+  std::atomic<bool> debugModeEnabled_{false};
 };

@@ -31,7 +31,7 @@ std::shared_ptr<APMMonitorLogging> APMServicesMonitor();
 // For the whole process; nullptr goes back to the dropping monitor.
 void APMServicesSetMonitor(std::shared_ptr<APMMonitorLogging> monitor);
 
-inline constexpr const char* kAPMErrorDomain = "com.rerora.viz.measurement";
+inline constexpr const char* kAPMErrorDomain = "com.rerora.viz.measurement.ErrorDomain";
 // The user-info key of an error's monitor context.
 inline constexpr const char* kAPMMonitorContextKey = "APMMonitorContext";
 

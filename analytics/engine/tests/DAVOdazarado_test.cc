@@ -9,6 +9,7 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/tests/recording_sink.h"
+#include "analytics/messages/APMServices.h"
 #include "foundation/VEVEza.h"
 #include "foundation/ZIRLogger.h"
 #include "foundation/ZIVAzudezu.h"
@@ -121,6 +122,19 @@ TEST_F(APMMonitorTest, LevelsDecideWhatReachesTheSharedLogger) {
     EXPECT_EQ(entries[i].level, expected[i].level) << entries[i].message;
     EXPECT_EQ(entries[i].message, expected[i].message);
   }
+}
+
+TEST_F(APMMonitorTest, OnceLoadedItIsTheMonitorOfTheWireMessagesAndTheData) {
+  APMMeasurement::load();
+  const auto monitor = APMMeasurement::monitor();
+  EXPECT_EQ(APMServicesMonitor().get(), monitor.get());
+  EXPECT_FALSE(APMServicesMonitor()->isDebugModeEnabled());
+  monitor->setDebugModeEnabled(true);
+  EXPECT_TRUE(APMServicesMonitor()->isDebugModeEnabled());
+
+  LogCapture capture;
+  APMServicesMonitor()->logWithLevel(0, 850002, "Flag value is invalid", {"Data"});
+  ASSERT_TRUE(capture.waitFor("[I-ACS850002] Flag value is invalid: Data"));
 }
 
 TEST_F(APMMonitorTest, DebugLinesFollowTheSharedLoggerLevel) {

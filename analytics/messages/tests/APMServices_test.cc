@@ -53,7 +53,7 @@ TEST(APMErrors, CarryTheMeasurementDomainAndOnlyNonEmptyDescriptionsAndContexts)
   for (const Case& c : cases) {
     const auto error = apm_errorWithCode(2, c.description, c.context);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->domain(), "com.rerora.viz.measurement");
+    EXPECT_EQ(error->domain(), "com.rerora.viz.measurement.ErrorDomain");
     EXPECT_EQ(error->code(), 2);
     EXPECT_EQ(error->userInfo().contains(platform::kLocalizedDescriptionKey), c.hasDescription);
     EXPECT_EQ(error->userInfo().contains("APMMonitorContext"), c.hasContext);
