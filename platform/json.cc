@@ -188,6 +188,8 @@ class Writer {
       return fail("Invalid type in JSON write (data).");
     case Value::Type::Date:
       return fail("Invalid type in JSON write (date).");
+    case Value::Type::Object:
+      return fail("Invalid type in JSON write (object).");
     case Value::Type::Array:
       return writeArray(*value.asArray(), depth);
     case Value::Type::Dictionary:
@@ -311,6 +313,7 @@ bool hasValidKinds(const Value& value) {
   switch (value.type()) {
   case Value::Type::Data:
   case Value::Type::Date:
+  case Value::Type::Object:
     return false;
   case Value::Type::Double:
     return std::isfinite(*value.asDouble());

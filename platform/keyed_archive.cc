@@ -87,6 +87,8 @@ const char* classNameOf(const Value& value) {
     return kArrayClassName;
   case Value::Type::Dictionary:
     return kDictionaryClassName;
+  case Value::Type::Object:
+    return value.asObject()->className();
   }
   return kNullClassName;
 }
@@ -166,6 +168,11 @@ struct KeyedArchiver::Impl {
       objects[index] = value;
       return uid(index);
     }
+    case Value::Type::Object:
+      error = coderError(kCoderInvalidValueError,
+                         std::string("Objects of class ") + value.asObject()->className() +
+                             " cannot be archived.");
+      return uid(0);
     case Value::Type::Null:
     case Value::Type::Date:
     case Value::Type::Array:

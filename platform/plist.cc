@@ -388,6 +388,10 @@ Node toNode(const Value& value, std::string& problem, std::size_t depth = 0) {
   case Value::Type::Null:
     problem = "Property lists cannot hold null.";
     return nullptr;
+  case Value::Type::Object:
+    problem = std::string("Property lists cannot hold objects of class ") +
+              value.asObject()->className() + ".";
+    return nullptr;
   case Value::Type::Bool:
     return Node(plist_new_bool(*value.asBool() ? 1 : 0));
   case Value::Type::Int:

@@ -199,6 +199,9 @@ Value::Value(std::nullptr_t) {}
 Value::Value(bool b) : storage_(b) {}
 Value::Value(std::int64_t i, SignedTag) : storage_(i) {}
 Value::Value(std::uint64_t u, UnsignedTag) : storage_(u) {}
+Value::Value(std::shared_ptr<const ValueObject> object, ObjectTag) {
+  if (object) storage_ = std::move(object);
+}
 Value::Value(double d) : storage_(d) {}
 Value::Value(const char* s) {
   if (s) storage_ = std::string(s);
@@ -280,6 +283,10 @@ const platform::Dictionary* Value::asDictionary() const {
   return std::get_if<platform::Dictionary>(&storage_);
 }
 platform::Dictionary* Value::asDictionary() { return std::get_if<platform::Dictionary>(&storage_); }
+std::shared_ptr<const ValueObject> Value::asObject() const {
+  const auto* object = std::get_if<std::shared_ptr<const ValueObject>>(&storage_);
+  return object ? *object : nullptr;
+}
 
 // --- Readings ---------------------------------------------------------------
 
@@ -629,6 +636,9 @@ void describe(const Value& value, int depth, bool nested, std::string& out) {
     out += '}';
     return;
   }
+  case Value::Type::Object:
+    out += value.asObject()->description();
+    return;
   }
 }
 
@@ -694,6 +704,11 @@ std::string Value::description() const {
 
 bool operator==(const Value& a, const Value& b) {
   if (a.isNumber() && b.isNumber()) return numbersEqual(numberOf(a), numberOf(b));
+  if (a.isObject() || b.isObject()) {
+    const auto objectA = a.asObject();
+    const auto objectB = b.asObject();
+    return objectA && objectB && (objectA == objectB || objectA->isEqual(*objectB));
+  }
   return a.storage_ == b.storage_;
 }
 

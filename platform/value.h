@@ -21,6 +21,17 @@ namespace platform {
 
 class Value;
 
+// An object of the program's own classes held in a Value, as the platform's collections hold
+// any object beside plain values. It describes and compares itself; files (JSON, property
+// lists, archives) cannot hold it and their writers refuse it.
+class ValueObject {
+ public:
+  virtual ~ValueObject() = default;
+  virtual const char* className() const = 0;
+  virtual std::string description() const = 0;
+  virtual bool isEqual(const ValueObject& other) const = 0;
+};
+
 // A string-keyed dictionary that keeps its keys in insertion order, so that what is
 // written out (JSON, property lists, descriptions) is the same on every run. Setting an
 // existing key replaces its value in place.
@@ -70,7 +81,7 @@ using Array = std::vector<Value>;
 
 class Value {
  public:
-  enum class Type { Null, Bool, Int, UInt, Double, String, Data, Date, Array, Dictionary };
+  enum class Type { Null, Bool, Int, UInt, Double, String, Data, Date, Array, Dictionary, Object };
 
   Value();
   Value(std::nullptr_t);
@@ -90,6 +101,9 @@ class Value {
   Value(platform::Date d);
   Value(platform::Array a);
   Value(platform::Dictionary d);
+  // A null pointer gives the null Value.
+  template <std::derived_from<ValueObject> T>
+  Value(std::shared_ptr<T> object) : Value(std::shared_ptr<const ValueObject>(std::move(object)), ObjectTag{}) {}
 
   Value(const Value&);
   Value(Value&&) noexcept;
@@ -107,6 +121,7 @@ class Value {
   bool isDate() const { return type() == Type::Date; }
   bool isArray() const { return type() == Type::Array; }
   bool isDictionary() const { return type() == Type::Dictionary; }
+  bool isObject() const { return type() == Type::Object; }
 
   // Typed access: none (or nullptr) unless the value is of exactly that kind.
   std::optional<bool> asBool() const;
@@ -120,6 +135,11 @@ class Value {
   platform::Array* asArray();
   const platform::Dictionary* asDictionary() const;
   platform::Dictionary* asDictionary();
+  // The held object, or null.
+  std::shared_ptr<const ValueObject> asObject() const;
+  template <typename T> std::shared_ptr<const T> asObjectOf() const {
+    return std::dynamic_pointer_cast<const T>(asObject());
+  }
 
   // The platform's readings of numbers and strings. A number converts (a double
   // truncates toward zero); a string is read from its leading whitespace and digits,
@@ -150,13 +170,16 @@ class Value {
  private:
   struct SignedTag {};
   struct UnsignedTag {};
+  struct ObjectTag {};
   Value(std::int64_t i, SignedTag);
   Value(std::uint64_t u, UnsignedTag);
+  Value(std::shared_ptr<const ValueObject> object, ObjectTag);
 
   // In the order of Type, so that the index is the type. Held inline: most values are
   // small scalars, and a copy must not allocate for them.
   std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string,
-               platform::Data, platform::Date, platform::Array, platform::Dictionary>
+               platform::Data, platform::Date, platform::Array, platform::Dictionary,
+               std::shared_ptr<const ValueObject>>
       storage_;
 };
 

@@ -11,6 +11,9 @@
 #include "platform/clock.h"
 #include "platform/data.h"
 #include "platform/date.h"
+#include "platform/json.h"
+#include "platform/keyed_archive.h"
+#include "platform/plist.h"
 #include "platform/uuid.h"
 
 namespace platform {
@@ -259,6 +262,46 @@ TEST(DictionaryTest, LargeDictionaryLookupThroughGrowthEraseCopyAndMove) {
   for (int i = 0; i < 20; ++i) assigned.set(std::to_string(i), i);
   for (int i = 0; i < 5; ++i) assigned.erase(std::to_string(i));
   for (int i = 5; i < 20; ++i) EXPECT_EQ(assigned[std::to_string(i)], i);
+}
+
+// An object of the program's own that equals another of its class with the same label.
+class Labelled : public ValueObject {
+ public:
+  explicit Labelled(std::string label) : label_(std::move(label)) {}
+  const char* className() const override { return "Labelled"; }
+  std::string description() const override { return "<" + label_ + ">"; }
+  bool isEqual(const ValueObject& other) const override {
+    const auto* labelled = dynamic_cast<const Labelled*>(&other);
+    return labelled != nullptr && labelled->label_ == label_;
+  }
+
+ private:
+  std::string label_;
+};
+
+TEST(ValueTest, ObjectsAreHeldComparedAndDescribedByThemselvesAndNeverWritten) {
+  const auto a = std::make_shared<Labelled>("a");
+  const Value held(a);
+  EXPECT_TRUE(held.isObject());
+  EXPECT_FALSE(held.isNumber());
+  EXPECT_EQ(held.asObjectOf<Labelled>(), a);
+  EXPECT_EQ(Value(1).asObject(), nullptr);
+  EXPECT_TRUE(Value(std::shared_ptr<Labelled>()).isNull());
+
+  EXPECT_EQ(held, Value(std::make_shared<Labelled>("a")));
+  EXPECT_NE(held, Value(std::make_shared<Labelled>("b")));
+  EXPECT_NE(held, Value("<a>"));
+  EXPECT_NE(held, Value());
+  EXPECT_EQ(held.description(), "<a>");
+  EXPECT_EQ(Value(Array{held, 1}).description(), "(\n    <a>,\n    1\n)");
+  EXPECT_EQ(classNameOf(held), std::string("Labelled"));
+
+  const Value nested(Dictionary{{"object", held}});
+  EXPECT_EQ(json::write(nested), std::nullopt);
+  EXPECT_EQ(plist::write(nested, plist::Format::Binary), std::nullopt);
+  ErrorPtr error;
+  EXPECT_EQ(KeyedArchiver::archivedData(nested, &error), std::nullopt);
+  EXPECT_NE(error, nullptr);
 }
 
 TEST(ValueTest, Description) {

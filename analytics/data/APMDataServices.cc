@@ -1,0 +1,53 @@
+#include "analytics/data/APMDataServices.h"
+
+#include <mutex>
+#include <utility>
+
+#include "analytics/data/APMRemoteConfig.h"
+
+namespace {
+
+struct Slots {
+  std::mutex mutex;
+  std::shared_ptr<APMRemoteConfig> remoteConfig;
+  std::shared_ptr<APMInternalEventLogging> front;
+};
+
+// Never destroyed: code running at exit may still read settings or log.
+Slots& slots() {
+  static auto* const shared = new Slots;
+  return *shared;
+}
+
+}  // namespace
+
+std::shared_ptr<APMRemoteConfig> APMMeasurementRemoteConfig() {
+  Slots& s = slots();
+  std::lock_guard lock(s.mutex);
+  if (!s.remoteConfig) s.remoteConfig = std::make_shared<APMRemoteConfig>();
+  return s.remoteConfig;
+}
+
+void APMMeasurementSetRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConfig) {
+  Slots& s = slots();
+  std::shared_ptr<APMRemoteConfig> previous;
+  std::lock_guard lock(s.mutex);
+  previous = std::exchange(s.remoteConfig, std::move(remoteConfig));
+}
+
+void APMLogInternalEvent(const std::string& origin, const std::string& name,
+                         const platform::Dictionary& parameters) {
+  std::shared_ptr<APMInternalEventLogging> front;
+  {
+    Slots& s = slots();
+    std::lock_guard lock(s.mutex);
+    front = s.front;
+  }
+  if (front) front->logInternalEventWithOrigin(origin, name, parameters);
+}
+
+void APMSetInternalEventLogging(std::shared_ptr<APMInternalEventLogging> front) {
+  Slots& s = slots();
+  std::lock_guard lock(s.mutex);
+  s.front = std::move(front);
+}
