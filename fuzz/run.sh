@@ -6,7 +6,9 @@
 # transport_filenames transport_library_data
 # analytics_measurement_batch analytics_measurement_bundle analytics_measurement_config
 # analytics_consent_config analytics_experiment_response analytics_program
-# analytics_query_arguments.
+# analytics_query_arguments
+# analytics_sqlite_store analytics_decimal analytics_settings
+# analytics_persistent_dictionary.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of

@@ -10,10 +10,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "analytics/data/APMDataServices.h"
 #include "foundation/ZULMutableDictionary.h"
 #include "platform/value.h"
+
+// The reading of a delivered setting text, a decimal number string (APMIsDecimalNumberString:
+// an optional sign, decimal digits with at most one '.'): an Int when it is whole and fits 64
+// bits, else a Double. No blanks, grouping, exponent, "inf" or "nan", and the same result in
+// every locale. None for anything else.
+std::optional<platform::Value> APMParseDecimalNumber(std::string_view text);
 
 class APMRemoteConfig {
  public:
@@ -48,6 +55,15 @@ class APMRemoteConfig {
   // empty name.
   std::optional<platform::Value> cacheValue(const std::optional<platform::Value>& value,
                                             const std::string& key);
+
+  // Setting name to delivered text or resolved number; the configuration loading fills it.
+  ZULMutableDictionary<std::string, platform::Value>& cachedValueByRemoteConfigKeys();
+  // Experiment flag name to value, as last cached by the configuration loading; a flag held
+  // here wins over its setting.
+  ZULMutableDictionary<std::string, platform::Value>& cachedExperimentFlags();
+  // The experiments client asked for the live flags; none until one is set.
+  void setExperimentClientFlags(std::shared_ptr<APMEClientFlags> flags);
+  std::shared_ptr<APMEClientFlags> experimentClientFlags() const;
 
   // One per setting, named for it.
   std::int32_t analyticsAccountTimeZoneOffsetMinutes();

@@ -20,10 +20,9 @@ class MadeValue : public APMValue {
 };
 
 std::size_t hashOf(const platform::Value& value) {
-  if (const auto integer = value.asInt(); integer && value.type() == platform::Value::Type::Int)
-    return std::hash<std::int64_t>{}(*integer);
-  if (value.type() == platform::Value::Type::Double)
-    return std::hash<double>{}(*value.asDouble());
+  // Numbers of every kind hash by their double reading: the platform compares numbers by
+  // value across kinds, and two numbers equal by value have the same double reading.
+  if (value.isNumber()) return std::hash<double>{}(value.doubleValue());
   if (const std::string* text = value.asString()) return std::hash<std::string>{}(*text);
   // Arrays hash by their size, which equal arrays share.
   return value.count();
