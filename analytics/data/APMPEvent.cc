@@ -1,5 +1,6 @@
 #include "analytics/data/APMPEvent.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -14,7 +15,8 @@ bool isFloatingPoint(const platform::Value& value) {
 platform::Value truncatedToInt64(const platform::Value& number) {
   if (const auto integer = number.asInt()) return *integer;
   if (number.type() == platform::Value::Type::UInt)
-    return static_cast<std::int64_t>(*number.asUInt());
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(
+        *number.asUInt(), static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
   const double d = number.doubleValue();
   if (std::isnan(d)) return std::int64_t{0};
   if (d >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();

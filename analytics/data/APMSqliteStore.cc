@@ -714,6 +714,9 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query,
   if (!statement) return nullptr;
   if (cache) statementCache_[query] = statement;
   if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+    // Nobody else holds an uncached statement: left alone it would keep the connection
+    // from closing.
+    if (!cache) sqlite3_finalize(statement);
     return nullptr;
   }
   return statement;

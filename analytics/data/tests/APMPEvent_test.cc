@@ -70,6 +70,9 @@ TEST(APMPEvent, NoneRemovesAParameterAndHugeNumbersSaturate) {
   EXPECT_EQ(event.parameterForName("b"), Value(std::numeric_limits<std::int64_t>::max()));
   event.setParameter(Value(std::numeric_limits<double>::quiet_NaN()), "_err");
   EXPECT_EQ(event.parameterForName("_err"), Value(0));
+  // An unsigned number above the signed range saturates too; it never turns negative.
+  event.setParameter(Value(std::numeric_limits<std::uint64_t>::max()), "_el");
+  EXPECT_EQ(event.parameterForName("_el"), Value(std::numeric_limits<std::int64_t>::max()));
 }
 
 TEST(APMPEvent, EqualityLooksOnlyAtTheReceiversParameters) {

@@ -215,8 +215,17 @@ TEST_F(APMSqliteStoreTest, CachesParameterisedAndUnconditionalQueriesOnly) {
   EXPECT_EQ(error->code(), 1);
   EXPECT_EQ(error->localizedDescription(), "Received empty parameters");
 
+  // A literal condition handed values it has no mark for fails to bind; the statement made
+  // for it must not outlive the call.
+  error.reset();
+  EXPECT_FALSE(store->recordsForQuery("SELECT a FROM t WHERE a=1", {Value(1)}, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 3);
+  EXPECT_EQ(preparedStatementCount(handle), expected);
+
   store->closeDatabase();
   EXPECT_EQ(store->sqliteHandle(), nullptr);
+  EXPECT_FALSE(hasLine(monitor_, 34018));
 }
 
 TEST_F(APMSqliteStoreTest, BuildsTheUpsertAndUpdateTexts) {
