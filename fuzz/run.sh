@@ -8,7 +8,8 @@
 # analytics_consent_config analytics_experiment_response analytics_program
 # analytics_query_arguments
 # analytics_sqlite_store analytics_decimal analytics_settings
-# analytics_persistent_dictionary.
+# analytics_persistent_dictionary analytics_stored_filter analytics_queued_bundle
+# analytics_stored_event.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of
