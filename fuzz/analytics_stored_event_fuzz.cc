@@ -16,6 +16,7 @@
 #include "analytics/data/APMEvent.h"
 #include "analytics/data/APMRawEventData.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/data.h"
 #include "platform/value.h"
@@ -24,7 +25,7 @@ namespace {
 
 using fuzz::fuzzCheck;
 
-constexpr std::int32_t kEventName = 1;
+using namespace APMPBEventFields;
 
 // The reader of a row needs no open file.
 class RowReader final : public APMDatabaseRawEvents {};

@@ -13,23 +13,26 @@ class APMConfigStore {
   virtual ~APMConfigStore() = default;
 
   virtual std::optional<platform::Value> objectForKey(const std::string& key) = 0;
-  virtual std::optional<platform::Array> arrayForKey(const std::string& key) = 0;
-  virtual std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) = 0;
-  virtual std::optional<std::string> stringForKey(const std::string& key) = 0;
-  // Any number, Booleans included.
-  virtual std::optional<platform::Value> numberForKey(const std::string& key) = 0;
-  // The stored number's value; 0 / false for anything else.
-  virtual std::int64_t integerForKey(const std::string& key) = 0;
-  virtual float floatForKey(const std::string& key) = 0;
-  virtual double doubleForKey(const std::string& key) = 0;
-  virtual bool boolForKey(const std::string& key) = 0;
   // None removes the key.
   virtual void setObject(const std::optional<platform::Value>& value, const std::string& key) = 0;
-  virtual void setFloat(float value, const std::string& key) = 0;
-  virtual void setDouble(double value, const std::string& key) = 0;
-  virtual void setInteger(std::int64_t value, const std::string& key) = 0;
-  virtual void setBool(bool value, const std::string& key) = 0;
-  virtual void removeObjectForKey(const std::string& key) = 0;
+
+  // Typed readings and writings over the two above, the same for every store: a value of
+  // another kind reads as none, 0 or false.
+  std::optional<platform::Array> arrayForKey(const std::string& key);
+  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key);
+  std::optional<std::string> stringForKey(const std::string& key);
+  // Any number, Booleans included.
+  std::optional<platform::Value> numberForKey(const std::string& key);
+  std::int64_t integerForKey(const std::string& key);
+  float floatForKey(const std::string& key);
+  double doubleForKey(const std::string& key);
+  bool boolForKey(const std::string& key);
+  void setFloat(float value, const std::string& key);
+  void setDouble(double value, const std::string& key);
+  void setInteger(std::int64_t value, const std::string& key);
+  void setBool(bool value, const std::string& key);
+  void removeObjectForKey(const std::string& key);
+
   virtual void clearAllData() = 0;
   virtual void synchronize() = 0;
 };

@@ -11,20 +11,12 @@
 #include "analytics/messages/APMDigestAndEncoding.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMServices.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "platform/date.h"
 
 namespace {
 
-// Field indexes of Event.
-constexpr std::int32_t kEventParams = 0;
-constexpr std::int32_t kEventName = 1;
-constexpr std::int32_t kEventPreviousTimestampMillis = 3;
-// Field indexes of EventParam.
-constexpr std::int32_t kParamName = 0;
-constexpr std::int32_t kParamStringValue = 1;
-constexpr std::int32_t kParamIntValue = 2;
-constexpr std::int32_t kParamDoubleValue = 4;
-constexpr std::int32_t kParamParamValue = 5;
+using namespace APMPBEventFields;
 
 // Stored events nest parameter -> array element -> element field. A damaged blob may nest
 // far deeper, and every level walked copies what lies below it, so the walk stops well past

@@ -10,20 +10,11 @@
 #include "analytics/data/APMNameMaps.h"
 #include "analytics/data/APMParameterSanitizer.h"
 #include "analytics/messages/APMServices.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 
 namespace {
 
-// Field indexes of Event.
-constexpr std::int32_t kEventParams = 0;
-constexpr std::int32_t kEventName = 1;
-constexpr std::int32_t kEventTimestampMillis = 2;
-constexpr std::int32_t kEventPreviousTimestampMillis = 3;
-// Field indexes of EventParam.
-constexpr std::int32_t kParamName = 0;
-constexpr std::int32_t kParamStringValue = 1;
-constexpr std::int32_t kParamIntValue = 2;
-constexpr std::int32_t kParamDoubleValue = 4;
-constexpr std::int32_t kParamParamValue = 5;
+using namespace APMPBEventFields;
 
 void logLine(std::int64_t level, std::int64_t code, const std::string& message,
              const platform::Array& contexts = {}) {

@@ -202,51 +202,6 @@ std::optional<platform::Value> APMPersistentDictionary::objectForKey(const std::
   return *found;
 }
 
-std::optional<platform::Array> APMPersistentDictionary::arrayForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isArray()) return std::nullopt;
-  return *object->asArray();
-}
-
-std::optional<platform::Dictionary>
-APMPersistentDictionary::dictionaryForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isDictionary()) return std::nullopt;
-  return *object->asDictionary();
-}
-
-std::optional<std::string> APMPersistentDictionary::stringForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isString()) return std::nullopt;
-  return *object->asString();
-}
-
-std::optional<platform::Value> APMPersistentDictionary::numberForKey(const std::string& key) {
-  auto object = objectForKey(key);
-  if (!object || !object->isNumber()) return std::nullopt;
-  return object;
-}
-
-std::int64_t APMPersistentDictionary::integerForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->integerValue() : 0;
-}
-
-float APMPersistentDictionary::floatForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? static_cast<float>(number->doubleValue()) : 0.0F;
-}
-
-double APMPersistentDictionary::doubleForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->doubleValue() : 0.0;
-}
-
-bool APMPersistentDictionary::boolForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->boolValue() : false;
-}
-
 void APMPersistentDictionary::setObject(const std::optional<platform::Value>& value,
                                         const std::string& key) {
   if (key.empty()) {
@@ -270,26 +225,6 @@ void APMPersistentDictionary::setObject(const std::optional<platform::Value>& va
   if (stored != nullptr && *stored == *value) return;
   content_.set(key, *value);
   schedulePersistToDisk();
-}
-
-void APMPersistentDictionary::setFloat(float value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMPersistentDictionary::setDouble(double value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMPersistentDictionary::setInteger(std::int64_t value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMPersistentDictionary::setBool(bool value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMPersistentDictionary::removeObjectForKey(const std::string& key) {
-  setObject(std::nullopt, key);
 }
 
 void APMPersistentDictionary::clearAllData() {

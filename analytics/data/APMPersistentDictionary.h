@@ -49,20 +49,7 @@ class APMPersistentDictionary : public APMConfigStore,
   static constexpr std::uint64_t kMaxFileSize = std::uint64_t{16} << 20;
 
   std::optional<platform::Value> objectForKey(const std::string& key) override;
-  std::optional<platform::Array> arrayForKey(const std::string& key) override;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) override;
-  std::optional<std::string> stringForKey(const std::string& key) override;
-  std::optional<platform::Value> numberForKey(const std::string& key) override;
-  std::int64_t integerForKey(const std::string& key) override;
-  float floatForKey(const std::string& key) override;
-  double doubleForKey(const std::string& key) override;
-  bool boolForKey(const std::string& key) override;
   void setObject(const std::optional<platform::Value>& value, const std::string& key) override;
-  void setFloat(float value, const std::string& key) override;
-  void setDouble(double value, const std::string& key) override;
-  void setInteger(std::int64_t value, const std::string& key) override;
-  void setBool(bool value, const std::string& key) override;
-  void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;
   // Nothing to do: writes follow their own schedule.
   void synchronize() override;

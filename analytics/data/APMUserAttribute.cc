@@ -2,15 +2,11 @@
 
 #include "analytics/data/APMDataTypeValidator.h"
 #include "analytics/data/APMEvent.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 
 namespace {
 
-// Field indexes of UserAttribute.
-constexpr std::int32_t kSetTimestampMillis = 0;
-constexpr std::int32_t kName = 1;
-constexpr std::int32_t kStringValue = 2;
-constexpr std::int32_t kIntValue = 3;
-constexpr std::int32_t kDoubleValue = 5;
+using namespace APMPBUserAttributeFields;
 
 }  // namespace
 

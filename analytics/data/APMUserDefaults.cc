@@ -78,50 +78,6 @@ std::optional<platform::Value> APMUserDefaults::objectForKey(const std::string& 
   return domain_->objectForKey(key);
 }
 
-std::optional<platform::Array> APMUserDefaults::arrayForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isArray()) return std::nullopt;
-  return *object->asArray();
-}
-
-std::optional<platform::Dictionary> APMUserDefaults::dictionaryForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isDictionary()) return std::nullopt;
-  return *object->asDictionary();
-}
-
-std::optional<std::string> APMUserDefaults::stringForKey(const std::string& key) {
-  const auto object = objectForKey(key);
-  if (!object || !object->isString()) return std::nullopt;
-  return *object->asString();
-}
-
-std::optional<platform::Value> APMUserDefaults::numberForKey(const std::string& key) {
-  auto object = objectForKey(key);
-  if (!object || !object->isNumber()) return std::nullopt;
-  return object;
-}
-
-std::int64_t APMUserDefaults::integerForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->integerValue() : 0;
-}
-
-float APMUserDefaults::floatForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? static_cast<float>(number->doubleValue()) : 0.0F;
-}
-
-double APMUserDefaults::doubleForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->doubleValue() : 0.0;
-}
-
-bool APMUserDefaults::boolForKey(const std::string& key) {
-  const auto number = numberForKey(key);
-  return number ? number->boolValue() : false;
-}
-
 void APMUserDefaults::setObject(const std::optional<platform::Value>& value,
                                 const std::string& key) {
   if (key.empty()) {
@@ -145,24 +101,6 @@ void APMUserDefaults::setObject(const std::optional<platform::Value>& value,
     logInvalidValue(*value);
   }
 }
-
-void APMUserDefaults::setFloat(float value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMUserDefaults::setDouble(double value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMUserDefaults::setInteger(std::int64_t value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMUserDefaults::setBool(bool value, const std::string& key) {
-  setObject(platform::Value(value), key);
-}
-
-void APMUserDefaults::removeObjectForKey(const std::string& key) { setObject(std::nullopt, key); }
 
 void APMUserDefaults::clearAllData() {
   const platform::Dictionary stored = domain_->dictionaryRepresentation();

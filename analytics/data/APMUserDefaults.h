@@ -29,20 +29,7 @@ class APMUserDefaults : public APMConfigStore {
   void setIsPreferenceFileExcluded(bool excluded);
 
   std::optional<platform::Value> objectForKey(const std::string& key) override;
-  std::optional<platform::Array> arrayForKey(const std::string& key) override;
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) override;
-  std::optional<std::string> stringForKey(const std::string& key) override;
-  std::optional<platform::Value> numberForKey(const std::string& key) override;
-  std::int64_t integerForKey(const std::string& key) override;
-  float floatForKey(const std::string& key) override;
-  double doubleForKey(const std::string& key) override;
-  bool boolForKey(const std::string& key) override;
   void setObject(const std::optional<platform::Value>& value, const std::string& key) override;
-  void setFloat(float value, const std::string& key) override;
-  void setDouble(double value, const std::string& key) override;
-  void setInteger(std::int64_t value, const std::string& key) override;
-  void setBool(bool value, const std::string& key) override;
-  void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;
   void synchronize() override;
 

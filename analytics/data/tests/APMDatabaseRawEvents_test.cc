@@ -17,6 +17,7 @@
 #include "analytics/messages/APMDigestAndEncoding.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
 
@@ -29,15 +30,7 @@ using platform::Dictionary;
 using platform::ErrorPtr;
 using platform::Value;
 
-// Field indexes of Event, EventParam and MeasurementBundle.
-constexpr std::int32_t kEventParams = 0;
-constexpr std::int32_t kEventName = 1;
-constexpr std::int32_t kEventPreviousTimestampMillis = 3;
-constexpr std::int32_t kParamName = 0;
-constexpr std::int32_t kParamStringValue = 1;
-constexpr std::int32_t kParamIntValue = 2;
-constexpr std::int32_t kParamDoubleValue = 4;
-constexpr std::int32_t kParamParamValue = 5;
+using namespace APMPBEventFields;
 
 class TestDatabase final : public APMDatabaseRawEvents {};
 

@@ -16,6 +16,7 @@
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 
 namespace {
 
@@ -24,17 +25,7 @@ using platform::Array;
 using platform::Dictionary;
 using platform::Value;
 
-// Field indexes of Event and EventParam.
-constexpr std::int32_t kEventParams = 0;
-constexpr std::int32_t kEventName = 1;
-constexpr std::int32_t kEventTimestampMillis = 2;
-constexpr std::int32_t kEventPreviousTimestampMillis = 3;
-constexpr std::int32_t kParamName = 0;
-constexpr std::int32_t kParamStringValue = 1;
-constexpr std::int32_t kParamIntValue = 2;
-constexpr std::int32_t kParamFloatValue = 3;
-constexpr std::int32_t kParamDoubleValue = 4;
-constexpr std::int32_t kParamParamValue = 5;
+using namespace APMPBEventFields;
 
 class APMEventTest : public ::testing::Test {
  protected:

@@ -33,37 +33,6 @@ class CountingStore : public APMConfigStore {
     const Value* found = values_.find(key);
     return found ? std::optional<Value>(*found) : std::nullopt;
   }
-  std::optional<platform::Array> arrayForKey(const std::string& key) override {
-    const auto object = objectForKey(key);
-    return object && object->isArray() ? std::optional(*object->asArray()) : std::nullopt;
-  }
-  std::optional<platform::Dictionary> dictionaryForKey(const std::string& key) override {
-    const auto object = objectForKey(key);
-    return object && object->isDictionary() ? std::optional(*object->asDictionary()) : std::nullopt;
-  }
-  std::optional<std::string> stringForKey(const std::string& key) override {
-    const auto object = objectForKey(key);
-    return object && object->isString() ? std::optional(*object->asString()) : std::nullopt;
-  }
-  std::optional<Value> numberForKey(const std::string& key) override {
-    const auto object = objectForKey(key);
-    return object && object->isNumber() ? object : std::nullopt;
-  }
-  std::int64_t integerForKey(const std::string& key) override {
-    const auto number = numberForKey(key);
-    return number ? number->integerValue() : 0;
-  }
-  float floatForKey(const std::string& key) override {
-    return static_cast<float>(doubleForKey(key));
-  }
-  double doubleForKey(const std::string& key) override {
-    const auto number = numberForKey(key);
-    return number ? number->doubleValue() : 0;
-  }
-  bool boolForKey(const std::string& key) override {
-    const auto number = numberForKey(key);
-    return number && number->boolValue();
-  }
   void setObject(const std::optional<Value>& value, const std::string& key) override {
     std::lock_guard lock(mutex_);
     if (value) {
@@ -72,13 +41,6 @@ class CountingStore : public APMConfigStore {
       values_.erase(key);
     }
   }
-  void setFloat(float value, const std::string& key) override { setObject(Value(value), key); }
-  void setDouble(double value, const std::string& key) override { setObject(Value(value), key); }
-  void setInteger(std::int64_t value, const std::string& key) override {
-    setObject(Value(value), key);
-  }
-  void setBool(bool value, const std::string& key) override { setObject(Value(value), key); }
-  void removeObjectForKey(const std::string& key) override { setObject(std::nullopt, key); }
   void clearAllData() override {
     std::lock_guard lock(mutex_);
     values_.clear();

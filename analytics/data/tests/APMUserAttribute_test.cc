@@ -11,18 +11,14 @@
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 
 namespace {
 
 using analytics_test::ScopedMonitor;
 using platform::Value;
 
-// Field indexes of UserAttribute.
-constexpr std::int32_t kSetTimestampMillis = 0;
-constexpr std::int32_t kName = 1;
-constexpr std::int32_t kStringValue = 2;
-constexpr std::int32_t kIntValue = 3;
-constexpr std::int32_t kDoubleValue = 5;
+using namespace APMPBUserAttributeFields;
 
 class APMUserAttributeTest : public ::testing::Test {
  protected:
