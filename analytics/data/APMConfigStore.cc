@@ -1,5 +1,22 @@
 #include "analytics/data/APMConfigStore.h"
 
+bool APMConfigStore::isStorableKind(const platform::Value& value) {
+  switch (value.type()) {
+  case platform::Value::Type::String:
+  case platform::Value::Type::Bool:
+  case platform::Value::Type::Int:
+  case platform::Value::Type::UInt:
+  case platform::Value::Type::Double:
+  case platform::Value::Type::Array:
+  case platform::Value::Type::Dictionary:
+  case platform::Value::Type::Date:
+  case platform::Value::Type::Data:
+    return true;
+  default:
+    return false;
+  }
+}
+
 std::optional<platform::Array> APMConfigStore::arrayForKey(const std::string& key) {
   const auto object = objectForKey(key);
   if (!object || !object->isArray()) return std::nullopt;

@@ -12,6 +12,10 @@ class APMConfigStore {
  public:
   virtual ~APMConfigStore() = default;
 
+  // The kinds a store keeps: strings, numbers, dates, data, arrays and dictionaries; never
+  // null or an object of the program's own.
+  static bool isStorableKind(const platform::Value& value);
+
   virtual std::optional<platform::Value> objectForKey(const std::string& key) = 0;
   // None removes the key.
   virtual void setObject(const std::optional<platform::Value>& value, const std::string& key) = 0;

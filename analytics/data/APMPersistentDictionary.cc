@@ -22,24 +22,6 @@ constexpr const char* kBackupAttribute = "user.xdg.robots.backup";
 
 std::string messageCode(std::int64_t code) { return platform::format("I-ACS%06ld", {code}); }
 
-// Kinds a property-list dictionary entry may hold at its top level.
-bool isStorableKind(const platform::Value& value) {
-  switch (value.type()) {
-  case platform::Value::Type::String:
-  case platform::Value::Type::Bool:
-  case platform::Value::Type::Int:
-  case platform::Value::Type::UInt:
-  case platform::Value::Type::Double:
-  case platform::Value::Type::Array:
-  case platform::Value::Type::Dictionary:
-  case platform::Value::Type::Date:
-  case platform::Value::Type::Data:
-    return true;
-  default:
-    return false;
-  }
-}
-
 std::filesystem::path analyticsDirectory() {
   const std::filesystem::path support = platform::applicationSupportDirectory();
   if (support.empty()) return {};
@@ -135,7 +117,7 @@ APMPersistentDictionary::contentFromFileData(const platform::Data& data) {
   if (read == nullptr) return std::nullopt;
   platform::Dictionary content;
   for (auto& [key, value] : *read) {
-    if (!key.empty() && isStorableKind(value)) content.set(key, std::move(value));
+    if (!key.empty() && APMConfigStore::isStorableKind(value)) content.set(key, std::move(value));
   }
   if (platform::plist::write(platform::Value(content), platform::plist::Format::XML)) {
     return content;
@@ -209,7 +191,7 @@ void APMPersistentDictionary::setObject(const std::optional<platform::Value>& va
                     "Cannot set object for invalid config key.");
     return;
   }
-  if (value && !isStorableKind(*value)) {
+  if (value && !APMConfigStore::isStorableKind(*value)) {
     ZULLogAtWarning(kLogService, false, messageCode(43003),
                     "Cannot set invalid object to config. Must be a string, number, array, "
                     "dictionary, date, or data. Value %@",

@@ -17,24 +17,6 @@ std::shared_ptr<platform::UserDefaults> domainFor(const std::optional<std::strin
   return platform::UserDefaults::standard();
 }
 
-// What a preference value may be; containers are taken as they are.
-bool isStorableKind(const platform::Value& value) {
-  switch (value.type()) {
-  case platform::Value::Type::String:
-  case platform::Value::Type::Bool:
-  case platform::Value::Type::Int:
-  case platform::Value::Type::UInt:
-  case platform::Value::Type::Double:
-  case platform::Value::Type::Array:
-  case platform::Value::Type::Dictionary:
-  case platform::Value::Type::Date:
-  case platform::Value::Type::Data:
-    return true;
-  default:
-    return false;
-  }
-}
-
 void logInvalidValue(const platform::Value& value) {
   ZULLogAtWarning(kLogService, false, messageCode(41003),
                   "Cannot set invalid object to user defaults. Must be a string or number or an "
@@ -89,7 +71,7 @@ void APMUserDefaults::setObject(const std::optional<platform::Value>& value,
     domain_->removeObjectForKey(key);
     return;
   }
-  if (!isStorableKind(*value)) {
+  if (!APMConfigStore::isStorableKind(*value)) {
     logInvalidValue(*value);
     return;
   }
