@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/wire_bytes.h"
 #include "analytics/data/APMDatabaseUploadQueue.h"
 #include "platform/clock.h"
 #include "platform/data.h"
@@ -27,28 +28,7 @@ class BenchDatabase final : public APMDatabaseUploadQueue {
   }
 };
 
-void putVarint(std::string& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7f) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
-}
-void putVarintField(std::string& out, std::uint32_t tag, std::uint64_t value) {
-  putVarint(out, tag << 3);
-  putVarint(out, value);
-}
-void putBytesField(std::string& out, std::uint32_t tag, const std::string& bytes) {
-  putVarint(out, tag << 3 | 2);
-  putVarint(out, bytes.size());
-  out += bytes;
-}
-void putDoubleField(std::string& out, std::uint32_t tag, double value) {
-  putVarint(out, tag << 3 | 1);
-  char raw[8];
-  std::memcpy(raw, &value, sizeof raw);
-  out.append(raw, sizeof raw);
-}
+using namespace bench_wire;
 
 std::string bundleBytes(int bundle, std::int64_t endMillis) {
   std::string out;

@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/wire_bytes.h"
 #include "analytics/messages/APMPBMessageEngine.h"
 #include "analytics/messages/APMPBMessageTables.h"
 #include "analytics/messages/APMPBMessages.h"
@@ -56,28 +57,7 @@ constexpr int kBundles = 50;
 constexpr int kEvents = 100;
 constexpr int kParams = 10;
 
-void putVarint(std::string& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7f) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
-}
-void putVarintField(std::string& out, std::uint32_t tag, std::uint64_t value) {
-  putVarint(out, tag << 3);
-  putVarint(out, value);
-}
-void putBytesField(std::string& out, std::uint32_t tag, const std::string& bytes) {
-  putVarint(out, tag << 3 | 2);
-  putVarint(out, bytes.size());
-  out += bytes;
-}
-void putDoubleField(std::string& out, std::uint32_t tag, double value) {
-  putVarint(out, tag << 3 | 1);
-  char raw[8];
-  std::memcpy(raw, &value, sizeof raw);
-  out.append(raw, sizeof raw);
-}
+using namespace bench_wire;
 
 // A bundle as the client uploads one: events with a mix of string, integer and double
 // parameters, and the bundle's own identity and timing fields.
