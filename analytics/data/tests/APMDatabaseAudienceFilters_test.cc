@@ -18,6 +18,7 @@
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMPBMessages.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/data/tests/sqlite_test_support.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -102,11 +103,7 @@ class APMDatabaseAudienceFiltersTest : public testing_support::TemporaryHomeTest
   }
 
   void execute(const std::string& sql) {
-    char* message = nullptr;
-    ASSERT_EQ(sqlite3_exec(database_.sqliteStore()->sqliteHandle(), sql.c_str(), nullptr, nullptr,
-                           &message),
-              SQLITE_OK)
-        << (message ? message : "");
+    ASSERT_TRUE(analytics_test::executedSQL(database_.sqliteStore()->sqliteHandle(), sql));
   }
 
   analytics_test::ScopedMonitor monitor_;

@@ -17,6 +17,7 @@
 
 #include "analytics/data/APMAppMetadata.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/data/tests/sqlite_test_support.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -35,10 +36,7 @@ class TestDatabase final : public APMDatabaseCore {
 void runSQL(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* message = nullptr;
-  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
-  sqlite3_free(message);
+  EXPECT_TRUE(analytics_test::executedSQL(db, sql));
   sqlite3_close(db);
 }
 
