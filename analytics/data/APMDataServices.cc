@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "analytics/data/APMRemoteConfig.h"
+#include "analytics/messages/APMServices.h"
+#include "platform/dispatch.h"
 
 namespace {
 
@@ -11,6 +13,8 @@ struct Slots {
   std::mutex mutex;
   std::shared_ptr<APMRemoteConfig> remoteConfig;
   std::shared_ptr<APMInternalEventLogging> front;
+  std::shared_ptr<APMConsentFront> consentFront;
+  std::shared_ptr<APMMeasurementEngine> engine;
 };
 
 // Never destroyed: code running at exit may still read settings or log.
@@ -50,4 +54,42 @@ void APMSetInternalEventLogging(std::shared_ptr<APMInternalEventLogging> front) 
   Slots& s = slots();
   std::lock_guard lock(s.mutex);
   s.front = std::move(front);
+}
+
+void APMAnalyticsSetConsent(const platform::Dictionary& consent, const std::string& key) {
+  std::shared_ptr<APMConsentFront> front;
+  {
+    Slots& s = slots();
+    std::lock_guard lock(s.mutex);
+    front = s.consentFront;
+  }
+  if (front) front->setConsent(consent, key);
+}
+
+void APMSetConsentFront(std::shared_ptr<APMConsentFront> front) {
+  Slots& s = slots();
+  std::lock_guard lock(s.mutex);
+  s.consentFront = std::move(front);
+}
+
+std::shared_ptr<APMMeasurementEngine> APMMeasurementSharedInstance() {
+  Slots& s = slots();
+  std::lock_guard lock(s.mutex);
+  return s.engine;
+}
+
+void APMMeasurementSetSharedInstance(std::shared_ptr<APMMeasurementEngine> engine) {
+  Slots& s = slots();
+  std::shared_ptr<APMMeasurementEngine> previous;
+  std::lock_guard lock(s.mutex);
+  previous = std::exchange(s.engine, std::move(engine));
+}
+
+bool APMSchedulerCheckOnBackgroundThread(const std::string& methodName) {
+  if (!platform::Queue::main()->isCurrent()) return true;
+  APMServicesMonitor()->logWithLevel(
+      1, 30001,
+      "Method " + (methodName.empty() ? std::string("<empty method name>") : methodName) +
+          " should execute on background thread");
+  return false;
 }

@@ -1,15 +1,20 @@
 // What the analytics data uses of the analytics engine and the experiments component above
 // it, as interfaces those implement and install: the engine's remote configuration (whose
-// settings the rules read), its front for the client's own internal events, and the flags
-// of the experiments' active snapshot.
+// settings the rules read), its front for the client's own internal events and for consent,
+// the engine itself as the conditional properties and the identifiers need it, its
+// scheduler's thread check, and the flags of the experiments' active snapshot.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/value.h"
 
+class APMDatabase;
+class APMEvent;
+class APMIdentity;
 class APMRemoteConfig;
 
 // The engine's remote configuration. Until the engine installs its own, one made on first
@@ -38,3 +43,43 @@ class APMEClientFlags {
   virtual ~APMEClientFlags() = default;
   virtual std::optional<platform::Value> objectForKeyedSubscript(const std::string& flag) const = 0;
 };
+
+// The analytics front's consent call: keeps the four consent types whose value is "granted"
+// or "denied", ranks the storage key as a source and, when that source may overwrite the
+// current one, merges and persists the settings.
+class APMConsentFront {
+ public:
+  virtual ~APMConsentFront() = default;
+  virtual void setConsent(const platform::Dictionary& consent, const std::string& key) = 0;
+};
+// Hands the consent to the installed front; without one it is dropped.
+void APMAnalyticsSetConsent(const platform::Dictionary& consent, const std::string& key);
+void APMSetConsentFront(std::shared_ptr<APMConsentFront> front);
+
+// The measurement engine as the data side sees it once it runs.
+class APMMeasurementEngine {
+ public:
+  virtual ~APMMeasurementEngine() = default;
+  // Whether measurement is enabled.
+  virtual bool isEnabled() const = 0;
+  // Its identity and database; null while it has none.
+  virtual std::shared_ptr<APMIdentity> identity() const = 0;
+  virtual std::shared_ptr<APMDatabase> database() const = 0;
+  // Runs the block asynchronously on the engine's serial worker queue; the label names the
+  // call site in diagnostics.
+  virtual void scheduleOnWorkerQueueBlockID(const std::string& blockID,
+                                            std::function<void()> block) = 0;
+  // On the worker queue: the whole pipeline (conditional properties first), or the part
+  // after them (daily limits, storage as a raw event).
+  virtual void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) = 0;
+  virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) = 0;
+};
+// The engine's shared instance; null until the engine installs one (hasSharedInstance).
+std::shared_ptr<APMMeasurementEngine> APMMeasurementSharedInstance();
+void APMMeasurementSetSharedInstance(std::shared_ptr<APMMeasurementEngine> engine);
+
+// The scheduler's check that work meant for the background does not run on the main thread:
+// false there, after logging level 1, code 30001 "Method %@ should execute on background
+// thread" with the label ("<empty method name>" for an empty one); true elsewhere. Callers go
+// on either way.
+bool APMSchedulerCheckOnBackgroundThread(const std::string& methodName);
