@@ -63,14 +63,16 @@ class APMDatabaseCore {
 
   // The five generic typed-row operations. A table limit of -1 reads every row.
   template <typename T>
-  std::optional<std::vector<std::shared_ptr<T>>> allDataTypesFromTableWithName(
-      const std::string& tableName, std::int64_t tableLimit, platform::ErrorPtr* error,
-      const CreateDataTypeBlock<T>& createDataTypeBlock);
+  std::optional<std::vector<std::shared_ptr<T>>>
+  allDataTypesFromTableWithName(const std::string& tableName, std::int64_t tableLimit,
+                                platform::ErrorPtr* error,
+                                const CreateDataTypeBlock<T>& createDataTypeBlock);
   template <typename T>
-  std::optional<std::vector<std::shared_ptr<T>>> dataTypesFromTableWithName(
-      const std::string& tableName, const std::string& columnName,
-      const std::optional<platform::Value>& columnValue, platform::ErrorPtr* error,
-      const CreateDataTypeBlock<T>& createDataTypeBlock);
+  std::optional<std::vector<std::shared_ptr<T>>>
+  dataTypesFromTableWithName(const std::string& tableName, const std::string& columnName,
+                             const std::optional<platform::Value>& columnValue,
+                             platform::ErrorPtr* error,
+                             const CreateDataTypeBlock<T>& createDataTypeBlock);
   bool insertDataType(const std::optional<platform::Dictionary>& record,
                       const std::string& tableName, platform::ErrorPtr* error);
   bool upsertDataType(const std::optional<platform::Dictionary>& record,
@@ -83,13 +85,13 @@ class APMDatabaseCore {
 
   // The untyped forms the templates above are made of: the records of the rows, in row-id
   // order, or none when the query failed.
-  std::optional<std::vector<platform::Dictionary>> allRecordsFromTableWithName(
-      const std::string& tableName, std::int64_t tableLimit, platform::ErrorPtr* error,
-      bool hasBlock);
-  std::optional<std::vector<platform::Dictionary>> recordsFromTableWithName(
-      const std::string& tableName, const std::string& columnName,
-      const std::optional<platform::Value>& columnValue, platform::ErrorPtr* error,
-      bool hasBlock);
+  std::optional<std::vector<platform::Dictionary>>
+  allRecordsFromTableWithName(const std::string& tableName, std::int64_t tableLimit,
+                              platform::ErrorPtr* error, bool hasBlock);
+  std::optional<std::vector<platform::Dictionary>>
+  recordsFromTableWithName(const std::string& tableName, const std::string& columnName,
+                           const std::optional<platform::Value>& columnValue,
+                           platform::ErrorPtr* error, bool hasBlock);
 
  protected:
   APMDatabaseCore() = default;
@@ -104,9 +106,10 @@ class APMDatabaseCore {
 };
 
 template <typename T>
-std::optional<std::vector<std::shared_ptr<T>>> APMDatabaseCore::allDataTypesFromTableWithName(
-    const std::string& tableName, std::int64_t tableLimit, platform::ErrorPtr* error,
-    const CreateDataTypeBlock<T>& createDataTypeBlock) {
+std::optional<std::vector<std::shared_ptr<T>>>
+APMDatabaseCore::allDataTypesFromTableWithName(const std::string& tableName,
+                                               std::int64_t tableLimit, platform::ErrorPtr* error,
+                                               const CreateDataTypeBlock<T>& createDataTypeBlock) {
   auto records = allRecordsFromTableWithName(tableName, tableLimit, error,
                                              static_cast<bool>(createDataTypeBlock));
   if (!records) return std::nullopt;

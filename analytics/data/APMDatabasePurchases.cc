@@ -25,8 +25,9 @@ std::optional<bool> insertIfNotDuplicate(APMSqliteStore* store, const std::strin
 
 }  // namespace
 
-std::optional<bool> APMDatabasePurchases::insertIfNotDuplicatePurchaseFingerprint(
-    const std::string& fingerprint, platform::ErrorPtr* error) {
+std::optional<bool>
+APMDatabasePurchases::insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
+                                                              platform::ErrorPtr* error) {
   if (fingerprint.empty()) return false;
   const auto inserted = insertIfNotDuplicate(
       sqliteStore(),
@@ -43,8 +44,9 @@ std::optional<bool> APMDatabasePurchases::insertIfNotDuplicatePurchaseFingerprin
   return true;
 }
 
-std::optional<bool> APMDatabasePurchases::insertIfNotDuplicateSubscriptionID(
-    const std::string& subscriptionID, platform::ErrorPtr* error) {
+std::optional<bool>
+APMDatabasePurchases::insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
+                                                         platform::ErrorPtr* error) {
   if (subscriptionID.empty()) return false;
   return insertIfNotDuplicate(
       sqliteStore(),
@@ -52,16 +54,17 @@ std::optional<bool> APMDatabasePurchases::insertIfNotDuplicateSubscriptionID(
       kAPMSubscriptionsTable, "subscription_id", subscriptionID, error);
 }
 
-std::optional<std::int64_t> APMDatabasePurchases::deleteSubscriptionsOverLimit(
-    platform::ErrorPtr* error) {
+std::optional<std::int64_t>
+APMDatabasePurchases::deleteSubscriptionsOverLimit(platform::ErrorPtr* error) {
   return sqliteStore()->deleteRecordsFromTableWithName(
       kAPMSubscriptionsTable,
       "rowid IN (SELECT rowid FROM subscriptions ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
       {kAPMDeduplicationKeepLimit}, error);
 }
 
-std::optional<APMComplexEvent> APMDatabasePurchases::mainEventAndChildCountPairWithEventID(
-    std::int64_t eventID, platform::ErrorPtr* error) {
+std::optional<APMComplexEvent>
+APMDatabasePurchases::mainEventAndChildCountPairWithEventID(std::int64_t eventID,
+                                                            platform::ErrorPtr* error) {
   const auto records = sqliteStore()->recordsForQuery(
       "SELECT * FROM main_event_params WHERE event_id=? LIMIT 1", {eventID}, error);
   if (!records || records->empty()) return std::nullopt;

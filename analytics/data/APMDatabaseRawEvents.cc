@@ -9,9 +9,9 @@
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/data/APMValue.h"
 #include "analytics/messages/APMDigestAndEncoding.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMServices.h"
-#include "analytics/messages/APMPBFieldIndexes.h"
 #include "platform/date.h"
 
 namespace {
@@ -158,10 +158,9 @@ bool APMDatabaseRawEvents::insertIfNotExistsRawEventMetadata(const APMPBMeasurem
     return false;
   }
   const std::int64_t fingerprint = apm_64LSBMD5(*bytes);
-  const auto existing = recordsFromTableWithName(kAPMRawEventsMetadataTable, kFingerprintColumn,
-                                                 platform::Value(fingerprint), error, true);
-  if (!existing) return false;
-  if (!existing->empty()) return true;
+  // Only a row that reads back counts as stored: a damaged one under this fingerprint is
+  // replaced by these bytes, or the events logged under it could never be bundled.
+  if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr) != nullptr) return true;
   const platform::Dictionary record{{kFingerprintColumn, platform::Value(fingerprint)},
                                     {"metadata", platform::Value(std::move(*bytes))}};
   return upsertDataType(record, kAPMRawEventsMetadataTable, kFingerprintColumn,

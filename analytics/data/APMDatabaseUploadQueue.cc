@@ -98,8 +98,8 @@ std::optional<APMQueuedBundle> APMBundleRowFromRecord(const platform::Dictionary
 }
 
 std::optional<bool> APMDatabaseUploadQueue::isQueuedBundleTableEmpty(platform::ErrorPtr* error) {
-  return boolForNumber(sqliteStore()->numberForQuery(
-      "SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error));
+  return boolForNumber(
+      sqliteStore()->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error));
 }
 
 bool APMDatabaseUploadQueue::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime,
@@ -171,21 +171,20 @@ void deleteUnreadableBundleRows(APMSqliteStore* store, const platform::Array& ro
   if (rowIDs.empty()) return;
   platform::ErrorPtr error;
   const auto condition = APMRowIDInCondition(rowIDs, &error);
-  if (!condition || !store->deleteRecordsFromTableWithName(kAPMQueueTable, *condition, rowIDs,
-                                                           &error)) {
-    APMServicesMonitor()->logWithLevel(1, 12071, "Failed to delete unreadable queued bundles",
-                                       {error ? platform::Value(error->localizedDescription())
-                                              : platform::Value()});
+  if (!condition ||
+      !store->deleteRecordsFromTableWithName(kAPMQueueTable, *condition, rowIDs, &error)) {
+    APMServicesMonitor()->logWithLevel(
+        1, 12071, "Failed to delete unreadable queued bundles",
+        {error ? platform::Value(error->localizedDescription()) : platform::Value()});
   }
 }
 
 // Rebuilds the rows in order, noting the row ids of those that do not rebuild; `take` decides
 // whether a rebuilt bundle joins the result and whether the rows after it are looked at.
 template <typename Take>
-std::optional<std::vector<APMQueuedBundle>> readBundles(APMSqliteStore* store,
-                                                        const std::string& query,
-                                                        const platform::Array& parameters,
-                                                        platform::ErrorPtr* error, Take take) {
+std::optional<std::vector<APMQueuedBundle>>
+readBundles(APMSqliteStore* store, const std::string& query, const platform::Array& parameters,
+            platform::ErrorPtr* error, Take take) {
   const auto records = store->recordsForQuery(query, parameters, error);
   if (!records) return std::nullopt;
   std::vector<APMQueuedBundle> bundles;
@@ -198,8 +197,8 @@ std::optional<std::vector<APMQueuedBundle>> readBundles(APMSqliteStore* store,
       if (rowID != nullptr && rowID->asInt()) {
         APMServicesMonitor()->logWithLevel(
             2, 12070, "Deleting queued bundle that cannot be read. Row ID, error",
-            {*rowID, rowError ? platform::Value(rowError->localizedDescription())
-                              : platform::Value()});
+            {*rowID,
+             rowError ? platform::Value(rowError->localizedDescription()) : platform::Value()});
         unreadable.push_back(*rowID);
       }
       continue;
@@ -212,8 +211,9 @@ std::optional<std::vector<APMQueuedBundle>> readBundles(APMSqliteStore* store,
 
 }  // namespace
 
-std::optional<std::vector<APMQueuedBundle>> APMDatabaseUploadQueue::queryBundlesWithCountLimit(
-    std::int64_t countLimit, std::int64_t sizeLimit, platform::ErrorPtr* error) {
+std::optional<std::vector<APMQueuedBundle>>
+APMDatabaseUploadQueue::queryBundlesWithCountLimit(std::int64_t countLimit, std::int64_t sizeLimit,
+                                                   platform::ErrorPtr* error) {
   std::int64_t totalSize = 0;
   return readBundles(
       sqliteStore(), "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
@@ -226,13 +226,14 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabaseUploadQueue::queryBundles
       });
 }
 
-std::optional<std::vector<APMQueuedBundle>> APMDatabaseUploadQueue::queryBundlesWithRowIDs(
-    const platform::Array& rowIDs, platform::ErrorPtr* error) {
+std::optional<std::vector<APMQueuedBundle>>
+APMDatabaseUploadQueue::queryBundlesWithRowIDs(const platform::Array& rowIDs,
+                                               platform::ErrorPtr* error) {
   const auto condition = APMRowIDInCondition(rowIDs, error);
   if (!condition) return std::nullopt;
-  return readBundles(sqliteStore(), "SELECT rowid, data, retry_count FROM queue WHERE " + *condition,
-                     rowIDs, error,
-                     [](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
+  return readBundles(sqliteStore(),
+                     "SELECT rowid, data, retry_count FROM queue WHERE " + *condition, rowIDs,
+                     error, [](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
                        taken.push_back(std::move(bundle));
                        return true;
                      });
@@ -242,7 +243,8 @@ bool APMDatabaseUploadQueue::deleteBundlesWithRowIDs(const platform::Array& rowI
                                                      platform::ErrorPtr* error) {
   const auto condition = APMRowIDInCondition(rowIDs, error);
   if (!condition) return false;
-  return sqliteStore()->deleteRecordsFromTableWithName(kAPMQueueTable, *condition, rowIDs, error)
+  return sqliteStore()
+      ->deleteRecordsFromTableWithName(kAPMQueueTable, *condition, rowIDs, error)
       .has_value();
 }
 
@@ -281,8 +283,8 @@ std::optional<double> APMDatabaseUploadQueue::queryLatestBundleTime(platform::Er
   return latest->asDouble();
 }
 
-std::optional<bool> APMDatabaseUploadQueue::containsRealtimeBundlesWithError(
-    platform::ErrorPtr* error) {
+std::optional<bool>
+APMDatabaseUploadQueue::containsRealtimeBundlesWithError(platform::ErrorPtr* error) {
   return boolForNumber(sqliteStore()->numberForQuery(
       "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error));
 }

@@ -45,10 +45,11 @@ class APMDatabaseUploadQueue : public virtual APMDatabaseCore {
                                               platform::ErrorPtr* error);
   // Oldest first: at most countLimit bundles whose encoded sizes add up to at most sizeLimit,
   // except that the first one is always taken. Rows that cannot be read back are skipped.
-  std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(
-      std::int64_t countLimit, std::int64_t sizeLimit, platform::ErrorPtr* error);
-  std::optional<std::vector<APMQueuedBundle>> queryBundlesWithRowIDs(
-      const platform::Array& rowIDs, platform::ErrorPtr* error);
+  std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                         std::int64_t sizeLimit,
+                                                                         platform::ErrorPtr* error);
+  std::optional<std::vector<APMQueuedBundle>> queryBundlesWithRowIDs(const platform::Array& rowIDs,
+                                                                     platform::ErrorPtr* error);
   bool deleteBundlesWithRowIDs(const platform::Array& rowIDs, platform::ErrorPtr* error);
   // True when the sweep ran, false when it was not due yet, none when it failed.
   std::optional<bool> maybeDeleteStaleData(platform::ErrorPtr* error);

@@ -38,9 +38,8 @@ UserAttributePtr APMUserAttributeFromRecord(const platform::Dictionary& record,
     return nullptr;
   }
   const platform::Value* stored = record.find(kColumnValue);
-  APMValuePtr value =
-      APMValue::valueFromObject(stored != nullptr ? std::optional<platform::Value>(*stored)
-                                                  : std::nullopt);
+  APMValuePtr value = APMValue::valueFromObject(
+      stored != nullptr ? std::optional<platform::Value>(*stored) : std::nullopt);
   if (!value) return nullptr;
   const std::string* origin = stringColumn(record, kColumnOrigin);
   const std::string* name = stringColumn(record, kColumnName);
@@ -57,14 +56,15 @@ platform::Value APMStorableValueObject(const APMValue& value) {
   return platform::Value(value.int64Value());
 }
 
-std::optional<std::int64_t> APMDatabaseUserAttributes::publicUserAttributeCount(
-    platform::ErrorPtr* error) {
+std::optional<std::int64_t>
+APMDatabaseUserAttributes::publicUserAttributeCount(platform::ErrorPtr* error) {
   return countForNumber(sqliteStore()->numberForQuery(
       "SELECT count(1) FROM user_attributes WHERE name NOT LIKE '!_%' ESCAPE '!'", {}, error));
 }
 
-std::optional<std::int64_t> APMDatabaseUserAttributes::userAttributeCountForOrigin(
-    const std::string& origin, platform::ErrorPtr* error) {
+std::optional<std::int64_t>
+APMDatabaseUserAttributes::userAttributeCountForOrigin(const std::string& origin,
+                                                       platform::ErrorPtr* error) {
   if (origin.empty()) {
     APMSetError(error, 1, "Received empty user property origin for count query");
     return std::nullopt;
@@ -73,8 +73,9 @@ std::optional<std::int64_t> APMDatabaseUserAttributes::userAttributeCountForOrig
       "SELECT count(1) FROM user_attributes WHERE origin = ?", {origin}, error));
 }
 
-std::optional<bool> APMDatabaseUserAttributes::containsUserAttributeWithName(
-    const std::string& name, platform::ErrorPtr* error) {
+std::optional<bool>
+APMDatabaseUserAttributes::containsUserAttributeWithName(const std::string& name,
+                                                         platform::ErrorPtr* error) {
   if (name.empty()) {
     APMSetError(error, 1, "Received empty user property name for exists query");
     return std::nullopt;

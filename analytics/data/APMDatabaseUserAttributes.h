@@ -20,8 +20,8 @@
 platform::Value APMStorableValueObject(const APMValue& value);
 // One "user_attributes" row back to its attribute; null with code 3 for an empty record, null
 // without an error for a row whose value, name or timestamp does not make an attribute.
-std::shared_ptr<const APMUserAttribute> APMUserAttributeFromRecord(
-    const platform::Dictionary& record, platform::ErrorPtr* error);
+std::shared_ptr<const APMUserAttribute>
+APMUserAttributeFromRecord(const platform::Dictionary& record, platform::ErrorPtr* error);
 
 class APMDatabaseUserAttributes : public virtual APMDatabaseCore {
  public:
@@ -37,10 +37,10 @@ class APMDatabaseUserAttributes : public virtual APMDatabaseCore {
   UserAttributePtr userAttributeWithName(const std::string& name, platform::ErrorPtr* error);
   // The lifetime-value properties, most recently set first; none when one row does not
   // convert.
-  std::optional<std::vector<UserAttributePtr>> allLifetimeValueUserAttributes(
-      platform::ErrorPtr* error);
-  std::optional<std::vector<UserAttributePtr>> userAttributesIncludingInternal(
-      bool includeInternal, platform::ErrorPtr* error);
+  std::optional<std::vector<UserAttributePtr>>
+  allLifetimeValueUserAttributes(platform::ErrorPtr* error);
+  std::optional<std::vector<UserAttributePtr>>
+  userAttributesIncludingInternal(bool includeInternal, platform::ErrorPtr* error);
   bool updateUserAttribute(const UserAttributePtr& userAttribute, platform::ErrorPtr* error);
   bool deleteUserAttributeWithName(const std::string& name, platform::ErrorPtr* error);
 };

@@ -15,10 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/data/tests/sqlite_test_support.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMPBMessages.h"
 #include "analytics/messages/tests/recording_monitor.h"
-#include "analytics/data/tests/sqlite_test_support.h"
 #include "tests/support/temp_home.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "analytics/data/APMAppMetadata.h"
-#include "analytics/messages/tests/recording_monitor.h"
 #include "analytics/data/tests/sqlite_test_support.h"
+#include "analytics/messages/tests/recording_monitor.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -297,6 +297,63 @@ TEST_F(APMDatabaseCoreTest, DeletesAFileThatCannotBeValidatedSoTheSecondAttemptS
   EXPECT_EQ(rows(*database, "SELECT name FROM sqlite_master WHERE type = 'table'").size(), 13u);
   EXPECT_TRUE(rows(*database, "SELECT * FROM events").empty());
   EXPECT_EQ(rows(*database, "SELECT * FROM app_metadata").size(), 1u);
+}
+
+TEST_F(APMDatabaseCoreTest, AMetadataRowThatCannotBeReadOrWrittenFailsTheOpeningWithItsLines) {
+  const std::string table =
+      "CREATE TABLE app_metadata (last_bundle_index INTEGER NOT NULL, "
+      "last_bundle_end_timestamp REAL NOT NULL);"
+      "INSERT INTO app_metadata (rowid, last_bundle_index, last_bundle_end_timestamp) ";
+  struct Case {
+    const char* label;
+    std::string sql;
+    std::int64_t code;
+    const char* message;
+  };
+  const Case cases[] = {
+      // Row 1 holds what no metadata object can be made of.
+      {"unreadable row", table + "VALUES (1, -1, 0);", 12005, "Failed to query app metadata"},
+      // Row 1 is missing, and the one-row table is full with another.
+      {"row 1 cannot be added", table + "VALUES (2, 0, 0);", 12006,
+       "Unable to update the app metadata. Error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove(path());
+    runSQL(path(), c.sql);
+    const std::size_t before = monitor_->lines().size();
+    ErrorPtr error;
+    EXPECT_FALSE(open(&error));
+    EXPECT_TRUE(error);
+
+    const auto lines = monitor_->lines();
+    std::vector<std::pair<std::int64_t, std::int64_t>> codes;
+    for (std::size_t i = before; i < lines.size(); ++i) {
+      const auto& line = lines[i];
+      if (line.messageCode == 4000) continue;  // the refused metadata object's own line
+      codes.emplace_back(line.level, line.messageCode);
+      if (line.messageCode == c.code) {
+        EXPECT_EQ(line.message, c.message);
+      }
+      if (line.messageCode == 12004) {
+        EXPECT_EQ(line.message, "Failed to initialize App Metadata table (Init)");
+      }
+    }
+    // The block's own line, the failed transaction, then the failed initialisation.
+    EXPECT_EQ(codes, (std::vector<std::pair<std::int64_t, std::int64_t>>{
+                         {1, c.code}, {1, 12056}, {1, 12004}}));
+
+    // Nothing was written: the file keeps exactly the row it had.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM app_metadata", -1, &statement, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+  }
 }
 
 TEST_F(APMDatabaseCoreTest, ResetEmptiesTheFileAndRebuildsSchemaAndMetadataRow) {

@@ -61,8 +61,7 @@ TEST_F(APMDatabasePurchasesTest, SubscriptionIDsAreTrimmedOnlyOnRequest) {
   EXPECT_EQ(rows(kAPMSubscriptionsTable), 0);
   ASSERT_TRUE(database_.performTransaction([&] {
     for (int i = 0; i < 1003; ++i) {
-      if (database_.insertIfNotDuplicateSubscriptionID("sub-" + std::to_string(i), nullptr) !=
-          true)
+      if (database_.insertIfNotDuplicateSubscriptionID("sub-" + std::to_string(i), nullptr) != true)
         return false;
     }
     return true;
@@ -80,8 +79,8 @@ TEST_F(APMDatabasePurchasesTest, ComplexEventRoundTripsAndIsReplacedAndDeleted) 
   EXPECT_EQ(database_.mainEventAndChildCountPairWithEventID(42, &error), std::nullopt);
   EXPECT_FALSE(error);
 
-  const auto event = APMEvent::initWithOrigin("app", true, "purchase", 100, 90,
-                                              Dictionary{{"value", 3.5}});
+  const auto event =
+      APMEvent::initWithOrigin("app", true, "purchase", 100, 90, Dictionary{{"value", 3.5}});
   ASSERT_TRUE(event);
   ASSERT_TRUE(database_.updateComplexEventForAudienceEvaluationWithEventID(42, 3, event, &error));
   ASSERT_TRUE(database_.updateComplexEventForAudienceEvaluationWithEventID(42, 2, event, &error));

@@ -15,9 +15,9 @@
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/data/APMValue.h"
 #include "analytics/messages/APMDigestAndEncoding.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/tests/recording_monitor.h"
-#include "analytics/messages/APMPBFieldIndexes.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
 
@@ -182,6 +182,28 @@ TEST_F(APMDatabaseRawEventsTest, EmptyOrDamagedMetadataIsRefused) {
   error = nullptr;
   EXPECT_EQ(database_.queryRawEventsMetadataWithFingerprint(2, &error), nullptr);
   EXPECT_NE(error, nullptr);
+}
+
+TEST_F(APMDatabaseRawEventsTest, ADamagedMetadataRowIsReplacedByTheBytesOfItsFingerprint) {
+  // Left in place, the damaged row would keep every event of its fingerprint from being
+  // bundled; storing the metadata again must mend it, not find it "already there".
+  const auto bundle = bundleWithIndex(7);
+  const std::int64_t fingerprint = apm_64LSBMD5(*bundle->protoBuffer());
+  for (const Value& damaged : {Value(Data("\xff\xff\xff", 3)), Value(Data()), Value("text")}) {
+    SCOPED_TRACE(damaged.description());
+    ASSERT_TRUE(database_.sqliteStore()->upsertRecord(
+        Dictionary{{"metadata_fingerprint", Value(fingerprint)}, {"metadata", damaged}},
+        kAPMRawEventsMetadataTable, nullptr));
+    ASSERT_EQ(database_.queryRawEventsMetadataWithFingerprint(fingerprint, nullptr), nullptr);
+
+    ErrorPtr error;
+    ASSERT_TRUE(database_.insertIfNotExistsRawEventMetadata(bundle.get(), &error))
+        << messageOf(error);
+    EXPECT_EQ(count(kAPMRawEventsMetadataTable), 1);
+    const auto back = database_.queryRawEventsMetadataWithFingerprint(fingerprint, &error);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(*back->protoBuffer(), *bundle->protoBuffer());
+  }
 }
 
 TEST_F(APMDatabaseRawEventsTest, RawEventsRoundTripWithTheirParametersItemsAndFlags) {

@@ -99,13 +99,13 @@ class APMDatabaseUploadQueueTest : public testing_support::TemporaryHomeTest {
 
   // A row written past the insertion checks, as a damaged or older file would hold it.
   std::int64_t putRow(Value data, std::int64_t retryCount = 0, double end = kNow) {
-    EXPECT_TRUE(database_.sqliteStore()->upsertRecord(
-        Dictionary{{"data", std::move(data)},
-                   {"bundle_end_timestamp", end},
-                   {"is_realtime", std::int64_t{0}},
-                   {"retry_count", retryCount}},
-        kAPMQueueTable, nullptr));
-    return *database_.sqliteStore()->numberForQuery("SELECT MAX(rowid) FROM queue", {}, nullptr)
+    EXPECT_TRUE(database_.sqliteStore()->upsertRecord(Dictionary{{"data", std::move(data)},
+                                                                 {"bundle_end_timestamp", end},
+                                                                 {"is_realtime", std::int64_t{0}},
+                                                                 {"retry_count", retryCount}},
+                                                      kAPMQueueTable, nullptr));
+    return *database_.sqliteStore()
+                ->numberForQuery("SELECT MAX(rowid) FROM queue", {}, nullptr)
                 ->asInt();
   }
   std::int64_t putBundle(const APMPBMeasurementBundle& bundle, std::int64_t retryCount = 0) {
@@ -146,7 +146,8 @@ TEST_F(APMDatabaseUploadQueueTest, BatchIsBoundedByCountAndByEncodedSize) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(database_.sqliteStore()->deleteAllRecordsFromTableWithName(kAPMQueueTable, nullptr));
+    ASSERT_TRUE(
+        database_.sqliteStore()->deleteAllRecordsFromTableWithName(kAPMQueueTable, nullptr));
     std::vector<std::int64_t> rowIDs;
     for (std::size_t size : c.sizes) {
       rowIDs.push_back(putBundle(*bundleOfSize(size, static_cast<std::int64_t>(kNow) * 1000)));
@@ -253,6 +254,46 @@ TEST_F(APMDatabaseUploadQueueTest, UnreadableRowsAreDeletedAndDoNotBlockTheQueue
   EXPECT_EQ(rowCount(), 1);
 }
 
+TEST(APMBundleRowFromRecordTest, ADamagedRowIsRefusedWithWhatWentWrong) {
+  const Data bundleBytes = *bundleEndingAt(kNow)->protoBuffer();
+  struct Case {
+    const char* label;
+    Dictionary record;
+    std::int64_t code;
+    // Empty: the inflater's own description, whatever its wording.
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty record", Dictionary{}, 3, "Cannot process empty rowData"},
+      {"no data", Dictionary{{"rowid", 1}}, 3, "Cannot decompress an empty bundle data"},
+      {"empty data", Dictionary{{"rowid", 1}, {"data", Data()}}, 3,
+       "Cannot decompress an empty bundle data"},
+      {"data of another kind", Dictionary{{"rowid", 1}, {"data", "text"}}, 3,
+       "Cannot decompress an empty bundle data"},
+      {"not gzip", Dictionary{{"rowid", 1}, {"data", Data::fromString("not gzip")}}, 2, ""},
+      {"not a bundle",
+       Dictionary{{"rowid", 1},
+                  {"data", *zul_dataByGzippingData(Data::fromString("\xff\xff\xff\xff"))}},
+       2, "Unable to parse bundle from decompressed data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ErrorPtr error;
+    EXPECT_FALSE(APMBundleRowFromRecord(c.record, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), c.code);
+    if (c.message.empty()) {
+      EXPECT_FALSE(error->localizedDescription().empty());
+    } else {
+      EXPECT_EQ(error->localizedDescription(), c.message);
+    }
+  }
+
+  // A sound bundle without its row id names no queued bundle.
+  EXPECT_FALSE(APMBundleRowFromRecord(
+      Dictionary{{"data", *zul_dataByGzippingData(bundleBytes)}, {"retry_count", 2}}, nullptr));
+}
+
 TEST_F(APMDatabaseUploadQueueTest, RetryCountersGrowForTheGivenRowsUpToTheLimit) {
   std::vector<std::int64_t> rowIDs;
   for (int i = 0; i < 10; ++i) rowIDs.push_back(putBundle(*bundleEndingAt(kNow)));
@@ -327,7 +368,8 @@ TEST_F(APMDatabaseUploadQueueTest, StaleBundlesAreThoseFurtherFromNowThanTheAge)
   ErrorPtr error;
   EXPECT_FALSE(database_.deleteStaleBundlesOlderThanMaxAge(-1, &error));
   EXPECT_EQ(error->code(), 1);
-  EXPECT_EQ(error->localizedDescription(), "Cannot delete stale bundles after negative time period");
+  EXPECT_EQ(error->localizedDescription(),
+            "Cannot delete stale bundles after negative time period");
   EXPECT_EQ(rowCount(), 3);
 
   ASSERT_TRUE(database_.deleteStaleBundlesOlderThanMaxAge(100, nullptr));
@@ -344,8 +386,8 @@ TEST_F(APMDatabaseUploadQueueTest, SweepRunsOncePerIntervalAndAFailedOneBlocksIn
   EXPECT_TRUE(database_.rawEventSweeps.empty());
 
   clock_.advance(interval + 1);
-  putRow(*zul_dataByGzippingData(*bundleEndingAt(kNow)->protoBuffer()),
-                                    0, kNow - maxQueueTime - 10);
+  putRow(*zul_dataByGzippingData(*bundleEndingAt(kNow)->protoBuffer()), 0,
+         kNow - maxQueueTime - 10);
   // A failed sweep stops the insertion and keeps the last sweep time.
   database_.failRawEventSweep = true;
   ErrorPtr error;

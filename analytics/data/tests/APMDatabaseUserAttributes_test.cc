@@ -49,10 +49,11 @@ class APMDatabaseUserAttributesTest : public testing_support::TemporaryHomeTest 
   }
   // A row as a damaged file might hold it.
   void putRow(const std::string& name, Value value, double setTimestamp) {
-    ASSERT_TRUE(database_.sqliteStore()->upsertRecord(
-        Dictionary{{"name", name}, {"origin", "app"}, {"value", std::move(value)},
-                   {"set_timestamp", setTimestamp}},
-        kAPMUserAttributesTable, nullptr));
+    ASSERT_TRUE(database_.sqliteStore()->upsertRecord(Dictionary{{"name", name},
+                                                                 {"origin", "app"},
+                                                                 {"value", std::move(value)},
+                                                                 {"set_timestamp", setTimestamp}},
+                                                      kAPMUserAttributesTable, nullptr));
   }
 
   analytics_test::ScopedMonitor monitor_;
