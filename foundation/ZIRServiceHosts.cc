@@ -15,6 +15,12 @@ std::string ZIRServiceHosts::analyticsServiceHost() {
                     kDefaultAnalyticsServiceHost);
 }
 
+std::string ZIRServiceHosts::alternativeAnalyticsServiceHost() {
+  return configured(kAlternativeAnalyticsServiceHostKey,
+                    kAlternativeAnalyticsServiceHostEnvironment,
+                    kDefaultAlternativeAnalyticsServiceHost);
+}
+
 std::string ZIRServiceHosts::installationsServiceURL() {
   std::string url =
       platform::Bundle::main()

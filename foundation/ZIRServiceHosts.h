@@ -9,6 +9,13 @@ struct ZIRServiceHosts {
   static constexpr const char* kAnalyticsServiceHostEnvironment = "RERORA_ANALYTICS_SERVICE_HOST";
   // Used when neither gives one: a name that never resolves.
   static constexpr const char* kDefaultAnalyticsServiceHost = "analytics.rerora.invalid";
+  // The analytics uploads go here instead while the app-data consent status asks for it.
+  static constexpr const char* kAlternativeAnalyticsServiceHostKey =
+      "ReroraAlternativeAnalyticsServiceHost";
+  static constexpr const char* kAlternativeAnalyticsServiceHostEnvironment =
+      "RERORA_ALTERNATIVE_ANALYTICS_SERVICE_HOST";
+  static constexpr const char* kDefaultAlternativeAnalyticsServiceHost =
+      "analytics-alternative.rerora.invalid";
 
   static constexpr const char* kInstallationsServiceURLKey = "ReroraInstallationsServiceURL";
   static constexpr const char* kInstallationsServiceURLEnvironment =
@@ -35,6 +42,7 @@ struct ZIRServiceHosts {
   static constexpr const char* kDefaultTransportAPIKey = "transport-api-key-placeholder-000000000";
 
   static std::string analyticsServiceHost();
+  static std::string alternativeAnalyticsServiceHost();
   // Scheme and host (and port) without a trailing "/"; the request paths are appended.
   static std::string installationsServiceURL();
   // Full upload addresses of targets 1000 (KCT), 1001 (FLL) and 1002 (CSH).

@@ -9,7 +9,10 @@
 # analytics_query_arguments
 # analytics_sqlite_store analytics_decimal analytics_settings
 # analytics_persistent_dictionary analytics_stored_filter analytics_queued_bundle
-# analytics_stored_event.
+# analytics_stored_event
+# analytics_consent_settings analytics_tcf_values
+# analytics_executable_header analytics_app_version
+# analytics_remote_config.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of

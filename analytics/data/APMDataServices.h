@@ -1,8 +1,7 @@
-// What the analytics data uses of the analytics engine and the experiments component above
-// it, as interfaces those implement and install: the engine's remote configuration (whose
-// settings the rules read), its front for the client's own internal events and for consent,
-// the engine itself as the conditional properties and the identifiers need it, its
-// scheduler's thread check, and the flags of the experiments' active snapshot.
+// What the analytics data uses of the analytics engine above it, as interfaces the engine
+// implements and installs: its remote configuration (whose settings the rules read), its
+// front for the client's own internal events and for consent, the engine itself as the
+// conditional properties and the identifiers need it, and its scheduler's thread check.
 #pragma once
 
 #include <functional>
@@ -35,14 +34,6 @@ class APMInternalEventLogging {
 void APMLogInternalEvent(const std::string& origin, const std::string& name,
                          const platform::Dictionary& parameters);
 void APMSetInternalEventLogging(std::shared_ptr<APMInternalEventLogging> front);
-
-// The experiments client of the analytics client's own SDK property: the value of a flag in
-// the active snapshot, or none.
-class APMEClientFlags {
- public:
-  virtual ~APMEClientFlags() = default;
-  virtual std::optional<platform::Value> objectForKeyedSubscript(const std::string& flag) const = 0;
-};
 
 // The analytics front's consent call: keeps the four consent types whose value is "granted"
 // or "denied", ranks the storage key as a source and, when that source may overwrite the

@@ -57,34 +57,22 @@ std::optional<platform::Value> APMParseDecimalNumber(std::string_view text) {
   return platform::Value(negative ? -value : value);
 }
 
-struct APMRemoteConfig::State {
-  ZULMutableDictionary<std::string, platform::Value> cachedValueByRemoteConfigKeys;
-  ZULMutableDictionary<std::string, platform::Value> cachedExperimentFlags;
-  std::mutex experimentClientMutex;
-  std::shared_ptr<APMEClientFlags> experimentClientFlags;
-};
-
 APMRemoteConfig::APMRemoteConfig() : state_(std::make_unique<State>()) {}
 
 APMRemoteConfig::~APMRemoteConfig() = default;
 
 ZULMutableDictionary<std::string, platform::Value>&
 APMRemoteConfig::cachedValueByRemoteConfigKeys() {
-  return state_->cachedValueByRemoteConfigKeys;
+  return *state_->settings();
 }
 
 ZULMutableDictionary<std::string, platform::Value>& APMRemoteConfig::cachedExperimentFlags() {
-  return state_->cachedExperimentFlags;
+  return *state_->flags();
 }
 
-void APMRemoteConfig::setExperimentClientFlags(std::shared_ptr<APMEClientFlags> flags) {
-  std::lock_guard lock(state_->experimentClientMutex);
-  state_->experimentClientFlags = std::move(flags);
-}
-
-std::shared_ptr<APMEClientFlags> APMRemoteConfig::experimentClientFlags() const {
-  std::lock_guard lock(state_->experimentClientMutex);
-  return state_->experimentClientFlags;
+std::shared_ptr<APMEClient> APMRemoteConfig::experimentClient() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->experimentClient;
 }
 
 std::optional<platform::Value>
@@ -104,7 +92,7 @@ APMRemoteConfig::cacheValue(const std::optional<platform::Value>& value, const s
     APMServicesMonitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
     return std::nullopt;
   }
-  state_->cachedValueByRemoteConfigKeys.setObject(*value, key);
+  state_->settings()->setObject(*value, key);
   return value;
 }
 
@@ -117,8 +105,7 @@ APMRemoteConfig::numberFromCacheWithKey(const std::string& key, const platform::
     APMServicesMonitor()->logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
     return std::nullopt;
   }
-  const std::optional<platform::Value> held =
-      state_->cachedValueByRemoteConfigKeys.objectForKey(key);
+  const std::optional<platform::Value> held = state_->settings()->objectForKey(key);
   if (!held) return cacheValue(defaultValue, key);
   // Resolved at an earlier read (or delivered as a number): served as it is.
   if (held->isNumber()) return held;
@@ -222,7 +209,7 @@ std::int32_t APMRemoteConfig::maxDeferredDeepLinkRetryCount() {
   return intValueFromCacheWithKey("measurement.ddl.retry_count", 5, 10, 0);
 }
 bool APMRemoteConfig::dcuEventFeatureEnabled() {
-  if (const auto flag = state_->cachedExperimentFlags.objectForKey("dcu_event_feature_enabled")) {
+  if (const auto flag = state_->flags()->objectForKey("dcu_event_feature_enabled")) {
     return flag->boolValue();
   }
   return boolValueFromCacheWithKey("measurement.dma.dcu_event_enabled", true);
@@ -281,7 +268,7 @@ bool APMRemoteConfig::checksumEnabled() {
   return boolValueFromCacheWithKey("measurement.quality.checksum", false);
 }
 bool APMRemoteConfig::regionalDefaultsEnabled() {
-  if (const auto flag = state_->cachedExperimentFlags.objectForKey("regional_defaults_enabled")) {
+  if (const auto flag = state_->flags()->objectForKey("regional_defaults_enabled")) {
     return flag->boolValue();
   }
   return boolValueFromCacheWithKey("measurement.regional_defaults_enabled", true);
@@ -299,7 +286,7 @@ double APMRemoteConfig::sessionEventUserEngagementInterval() {
                                                3600, 86400, 0);
 }
 bool APMRemoteConfig::sessionStitchingTokenFeatureEnabled() {
-  if (const auto client = experimentClientFlags()) {
+  if (const auto client = experimentClient()) {
     if (const auto flag =
             client->objectForKeyedSubscript("session_stitching_token_feature_enabled");
         flag && !flag->isNull()) {
@@ -335,7 +322,7 @@ double APMRemoteConfig::SKANInitialCVFetchDelay() {
                                                3600, 30);
 }
 bool APMRemoteConfig::SKANUpdateConversionValueEnabled() {
-  if (const auto client = experimentClientFlags()) {
+  if (const auto client = experimentClient()) {
     if (const auto flag =
             client->objectForKeyedSubscript("skan_update_conversion_value_feature_enabled");
         flag && !flag->isNull()) {
@@ -447,4 +434,24 @@ bool APMRemoteConfig::maxPublicEventParamValueLimitFeatureEnabled() { return tru
 
 std::int32_t APMRemoteConfig::maxInternalEventParameterValueLength() {
   return std::max(maxPublicEventParameterValueLength(), 256);
+}
+
+// The experiment client's callbacks.
+
+void APMRemoteConfig::clientDidReceiveNewSnapshot(const std::shared_ptr<APMEClient>&) {
+  std::lock_guard lock(state_->mutex);
+  state_->hasNewSnapshot = true;
+}
+
+void APMRemoteConfig::client(const std::shared_ptr<APMEClient>&,
+                             const platform::ErrorPtr& didReceiveFetchError) {
+  if (didReceiveFetchError) {
+    APMServicesMonitor()->logWithLevel(2, 29025, "Cannot fetch experiment. Error",
+                                       {platform::Value(didReceiveFetchError->description())});
+  }
+}
+
+bool APMRemoteConfig::shouldFetchExperimentsForClient(const std::shared_ptr<APMEClient>&) {
+  const auto engine = APMMeasurementSharedInstance();
+  return engine && engine->isEnabled();
 }

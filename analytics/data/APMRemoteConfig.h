@@ -1,20 +1,31 @@
-// APMRemoteConfig: the settings that the analytics service tunes the client with, as typed
-// accessors over one dictionary of setting name to delivered text or resolved number. Each
-// setting has a default and, mostly, a range; a delivered value that does not read as a
-// number, or reads outside the range, gives the default (never a clamped value). A setting
-// is resolved at its first read and serves later reads until the next configuration.
+// APMRemoteConfig: the measurement configuration the analytics service delivers for one app,
+// kept in the analytics database and answered from: the settings that tune the client, as
+// typed accessors over one dictionary of setting name to delivered text or resolved number
+// (each with a default and, mostly, a range; a delivered value that does not read as a
+// number, or reads outside the range, gives the default, never a clamped value; resolved at
+// its first read), the configuration of single events, the service addresses, the data
+// controls, the consent defaults, a few experiment flags and the event-editing program.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analytics/data/APMDataServices.h"
+#include "analytics/data/APMExperimentServices.h"
+#include "analytics/data/APMScriptServices.h"
+#include "analytics/messages/APMPBMessages.h"
 #include "foundation/ZULMutableDictionary.h"
 #include "platform/value.h"
+
+class APMDatabase;
 
 // The reading of a delivered setting text, a decimal number string (APMIsDecimalNumberString:
 // an optional sign, decimal digits with at most one '.'): an Int when it is whole and fits 64
@@ -22,10 +33,91 @@
 // every locale. None for anything else.
 std::optional<platform::Value> APMParseDecimalNumber(std::string_view text);
 
-class APMRemoteConfig {
+class APMRemoteConfig : public APMEExperimentObserverDelegate,
+                        public APMESDKPropertyProviderDelegate,
+                        public std::enable_shared_from_this<APMRemoteConfig> {
  public:
+  // An instance without app, database or configuration, as the default instance is made:
+  // every setting reads its default.
   APMRemoteConfig();
-  ~APMRemoteConfig();
+  ~APMRemoteConfig() override;
+
+  // The process-wide instance without app, database or configuration, made once.
+  static std::shared_ptr<APMRemoteConfig> defaultInstance();
+  // Null, logged, for an empty app ID (29000) or no database (29001); otherwise the full
+  // initializer without a configuration.
+  static std::shared_ptr<APMRemoteConfig>
+  initWithAppID(const std::optional<std::string>& appID,
+                const std::shared_ptr<APMDatabase>& database,
+                const std::shared_ptr<APMEManager>& experimentManager);
+  // Registers with the experiment manager when there is one; then stores the given
+  // configuration, or takes up the one stored in the database. With neither app ID nor
+  // database the instance is a default instance.
+  static std::shared_ptr<APMRemoteConfig>
+  initWithAppID(const std::optional<std::string>& appID,
+                const std::shared_ptr<APMDatabase>& database,
+                const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,
+                const std::shared_ptr<APMEManager>& experimentManager);
+
+  bool isDefaultInstance() const;
+
+  // Accepts a fetched configuration of this app, stores it and makes it the active one;
+  // false (logged) when refused or not stored.
+  bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+  // The stored configuration, or null (logged).
+  std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();
+  // Rebuilds the caches from a configuration of this app; another app's changes nothing.
+  void
+  parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+  // Drops the configuration and every cache; the database row stays.
+  void reset();
+
+  // The configuration of one event, under the internal short name for the events of the
+  // name map; null (logged for an empty name) when there is none.
+  std::shared_ptr<APMPBEventConfig> eventConfigWithName(const std::string& name);
+  bool isEventBlocklisted(const std::string& name);
+  bool isEventCustomConversion(const std::string& name);
+  bool eventHasSamplingRate(const std::string& name);
+  // The configured rate when it lies in 2..65535, else 1.
+  std::int32_t samplingRateForEvent(const std::string& name);
+
+  // Seconds since 1970 of the last stored configuration; 0 when there is none.
+  double lastRemoteConfigUpdateTimestamp();
+  // Whether the stored configuration is at least the cache time away from now.
+  bool isExpired();
+  // The active configuration's version; -1 without one.
+  std::int64_t version();
+
+  std::optional<std::string> uploadSubdomain();
+  // On the analytics service host, or the alternative one for app-data consent status 3,
+  // behind the subdomain when that is made of host-name labels only.
+  std::string uploadURL();
+  // Null (logged) for no platform.
+  std::optional<std::string> remoteConfigURLWithPlatform(const std::optional<std::string>& platform,
+                                                         std::int64_t SDKVersion,
+                                                         std::int64_t runtimeVersion);
+
+  // Items the upload withholds.
+  std::vector<std::string> dataControls();
+  // Consent type name to status name, type name to type name, type name to status name.
+  platform::Dictionary consentDefaults();
+  platform::Dictionary consentDelegations();
+  platform::Dictionary regionalDefaults();
+  std::set<std::string> corePlatformServices();
+  bool isDMARegion();
+
+  platform::Array experimentIDs();
+  // Activates an arrived snapshot; false when none arrived or activation failed (then a later
+  // call tries again).
+  bool activateNewSnapshot();
+  void updateCachedExperimentFlags();
+  void clientDidReceiveNewSnapshot(const std::shared_ptr<APMEClient>& client) override;
+  void client(const std::shared_ptr<APMEClient>& client,
+              const platform::ErrorPtr& didReceiveFetchError) override;
+  bool shouldFetchExperimentsForClient(const std::shared_ptr<APMEClient>& client) override;
+
+  // The loaded event-editing program's runner, or null.
+  std::shared_ptr<APMPEventEditing> eventEditing() const;
   APMRemoteConfig(const APMRemoteConfig&) = delete;
   APMRemoteConfig& operator=(const APMRemoteConfig&) = delete;
 
@@ -57,13 +149,13 @@ class APMRemoteConfig {
                                             const std::string& key);
 
   // Setting name to delivered text or resolved number; the configuration loading fills it.
+  // reset() puts a new table in place: a reference taken before it is valid only until then.
   ZULMutableDictionary<std::string, platform::Value>& cachedValueByRemoteConfigKeys();
-  // Experiment flag name to value, as last cached by the configuration loading; a flag held
-  // here wins over its setting.
+  // Experiment flag name to value, as last copied from the experiments client; a flag held
+  // here wins over its setting. The same holds as for the settings table.
   ZULMutableDictionary<std::string, platform::Value>& cachedExperimentFlags();
-  // The experiments client asked for the live flags; none until one is set.
-  void setExperimentClientFlags(std::shared_ptr<APMEClientFlags> flags);
-  std::shared_ptr<APMEClientFlags> experimentClientFlags() const;
+  // This SDK's client of the experiment manager; null without a manager.
+  std::shared_ptr<APMEClient> experimentClient() const;
 
   // One per setting, named for it.
   std::int32_t analyticsAccountTimeZoneOffsetMinutes();
@@ -146,6 +238,47 @@ class APMRemoteConfig {
   std::int32_t maxInternalEventParameterValueLength();
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  using SettingsTable = ZULMutableDictionary<std::string, platform::Value>;
+  using EventConfigTable = ZULMutableDictionary<std::string, std::shared_ptr<APMPBEventConfig>>;
+
+  // Makes the runner, registers the modules over the given settings table and loads the
+  // program; false (the runner dropped) when there is no script engine or the load fails.
+  bool loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program,
+                               const std::shared_ptr<SettingsTable>& settings);
+
+  struct State {
+    // Guards every member below that is not const or atomic. The tables serialise their own
+    // contents; the lock covers only which table is current, which reset() changes.
+    mutable std::mutex mutex;
+    bool isDefaultInstance = true;
+    std::optional<std::string> appID;
+    std::weak_ptr<APMDatabase> database;
+    std::shared_ptr<SettingsTable> cachedValueByRemoteConfigKeys =
+        std::make_shared<SettingsTable>();
+    std::shared_ptr<EventConfigTable> cachedEventConfigByEventName =
+        std::make_shared<EventConfigTable>();
+    std::shared_ptr<APMPBMeasurementConfig> remoteConfigProto;
+    std::shared_ptr<APMEClient> experimentClient;
+    std::shared_ptr<APMEManager> experimentManager;
+    // Tested without the lock before activation, as the callback may set it at any time.
+    std::atomic<bool> hasNewSnapshot{false};
+    std::shared_ptr<SettingsTable> cachedExperimentFlags = std::make_shared<SettingsTable>();
+    std::vector<std::string> cachedDataControls;
+    std::shared_ptr<SettingsTable> cachedConsentDefaults = std::make_shared<SettingsTable>();
+    std::shared_ptr<SettingsTable> cachedConsentDelegations = std::make_shared<SettingsTable>();
+    std::set<std::string> cachedCorePlatformServices;
+    bool isDMARegion = true;
+    std::shared_ptr<SettingsTable> cachedRegionalDefaults = std::make_shared<SettingsTable>();
+    std::shared_ptr<APMPEventEditing> eventEditing;
+
+    std::shared_ptr<SettingsTable> settings() const {
+      std::lock_guard lock(mutex);
+      return cachedValueByRemoteConfigKeys;
+    }
+    std::shared_ptr<SettingsTable> flags() const {
+      std::lock_guard lock(mutex);
+      return cachedExperimentFlags;
+    }
+  };
+  const std::unique_ptr<State> state_;
 };

@@ -1,9 +1,12 @@
 #include "platform/locale.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +83,67 @@ TEST(LocaleTest, CurrentIdentifierFollowsTheCLibraryPrecedence) {
     EXPECT_EQ(Locale::currentIdentifier(), c.identifier)
         << c.all.value_or("-") << " " << c.messages.value_or("-") << " " << c.lang.value_or("-");
   }
+}
+
+TEST(LocaleTest, PreferredLanguages) {
+  struct Case {
+    std::optional<std::string> language;
+    const char* localeName;
+    std::vector<std::string> languages;
+  } cases[] = {
+      {std::nullopt, "en_GB.UTF-8", {"en-GB"}},
+      {"fr_CA:fr:en", "de_DE.UTF-8", {"fr-CA", "fr", "en", "de-DE"}},
+      {"de_DE::en", "de_DE@euro", {"de-DE", "en"}},  // empty entries and repeats left out
+      {"", "C.UTF-8", {}},
+      {std::nullopt, "", {}},
+      {"POSIX:sr_RS@latin", "", {"sr-RS"}},
+  };
+  for (const Case& c : cases) {
+    const std::optional<std::string_view> language =
+        c.language ? std::optional<std::string_view>(*c.language) : std::nullopt;
+    EXPECT_EQ(Locale::preferredLanguagesFrom(language, c.localeName), c.languages)
+        << c.language.value_or("-") << " " << c.localeName;
+  }
+
+  LocaleEnvironment environment(std::nullopt, "pt_BR.UTF-8", "en_US.UTF-8");
+  const char* old = std::getenv("LANGUAGE");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  setenv("LANGUAGE", "it", 1);
+  EXPECT_EQ(Locale::preferredLanguages(), (std::vector<std::string>{"it", "pt-BR"}));
+  if (saved) {
+    setenv("LANGUAGE", saved->c_str(), 1);
+  } else {
+    unsetenv("LANGUAGE");
+  }
+}
+
+TEST(TimeZoneTest, LocalOffsetFollowsTZ) {
+  // 2026-01-15 and 2026-07-15, noon GMT.
+  const Date winter = Date::fromTimeIntervalSince1970(1768478400);
+  const Date summer = Date::fromTimeIntervalSince1970(1784116800);
+  struct Case {
+    const char* tz;
+    Date at;
+    std::int64_t seconds;
+  } cases[] = {
+      {"UTC0", winter, 0},
+      {"<-0330>3:30", winter, -12600},
+      {"<+0545>-5:45", summer, 20700},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", winter, 3600},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", summer, 7200},
+  };
+  const char* old = std::getenv("TZ");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  for (const Case& c : cases) {
+    setenv("TZ", c.tz, 1);
+    EXPECT_EQ(TimeZone::localSecondsFromGMT(c.at), c.seconds) << c.tz;
+  }
+  if (saved) {
+    setenv("TZ", saved->c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/data/tests/remote_config_test_support.h"
 #include "analytics/messages/tests/recording_monitor.h"
 
 namespace {
@@ -393,41 +394,39 @@ TEST_F(APMRemoteConfigTest, DebugModeStartsPSMTenTimes) {
   EXPECT_EQ(config_->maxPSMStartCount(), 2);
 }
 
-class FakeClientFlags : public APMEClientFlags {
- public:
-  explicit FakeClientFlags(platform::Dictionary flags) : flags_(std::move(flags)) {}
-  std::optional<Value> objectForKeyedSubscript(const std::string& flag) const override {
-    const Value* found = flags_.find(flag);
-    if (found == nullptr) return std::nullopt;
-    return *found;
-  }
-
- private:
-  platform::Dictionary flags_;
-};
-
 TEST_F(APMRemoteConfigTest, ExperimentFlagsWinOverTheirSettings) {
+  const auto manager = std::make_shared<analytics_test::FakeExperimentManager>();
+  const auto config = APMRemoteConfig::initWithAppID(std::nullopt, nullptr, nullptr, manager);
+  auto& settings = config->cachedValueByRemoteConfigKeys();
+  settings.setObject(Value("1"), "measurement.dma.dcu_event_enabled");
+  settings.setObject(Value("1"), "measurement.session_stitching_token_enabled");
   // Without flags: the settings.
-  deliver("measurement.dma.dcu_event_enabled", Value("1"));
-  deliver("measurement.session_stitching_token_enabled", Value("1"));
-  EXPECT_TRUE(config_->dcuEventFeatureEnabled());
-  EXPECT_TRUE(config_->regionalDefaultsEnabled());
-  EXPECT_TRUE(config_->sessionStitchingTokenFeatureEnabled());
-  EXPECT_FALSE(config_->SKANUpdateConversionValueEnabled());
+  EXPECT_TRUE(config->dcuEventFeatureEnabled());
+  EXPECT_TRUE(config->regionalDefaultsEnabled());
+  EXPECT_TRUE(config->sessionStitchingTokenFeatureEnabled());
+  EXPECT_FALSE(config->SKANUpdateConversionValueEnabled());
 
-  config_->cachedExperimentFlags().setObject(Value(false), "dcu_event_feature_enabled");
-  config_->cachedExperimentFlags().setObject(Value(false), "regional_defaults_enabled");
-  config_->setExperimentClientFlags(std::make_shared<FakeClientFlags>(
-      platform::Dictionary{{"session_stitching_token_feature_enabled", Value(false)},
-                           {"skan_update_conversion_value_feature_enabled", Value(true)}}));
-  EXPECT_FALSE(config_->dcuEventFeatureEnabled());
-  EXPECT_FALSE(config_->regionalDefaultsEnabled());
-  EXPECT_FALSE(config_->sessionStitchingTokenFeatureEnabled());
-  EXPECT_TRUE(config_->SKANUpdateConversionValueEnabled());
+  const platform::Dictionary flags{{"dcu_event_feature_enabled", Value(false)},
+                                   {"regional_defaults_enabled", Value(false)},
+                                   {"session_stitching_token_feature_enabled", Value(false)},
+                                   {"skan_update_conversion_value_feature_enabled", Value(true)}};
+  manager->client()->setActiveFlags(flags);
+  // Two flags are asked of the client at every read, two only through the copies.
+  EXPECT_FALSE(config->sessionStitchingTokenFeatureEnabled());
+  EXPECT_TRUE(config->SKANUpdateConversionValueEnabled());
+  EXPECT_TRUE(config->dcuEventFeatureEnabled());
+  config->updateCachedExperimentFlags();
+  EXPECT_FALSE(config->dcuEventFeatureEnabled());
+  EXPECT_FALSE(config->regionalDefaultsEnabled());
 
-  // A client without the flag leaves the setting in charge.
-  config_->setExperimentClientFlags(std::make_shared<FakeClientFlags>(platform::Dictionary{}));
-  EXPECT_TRUE(config_->sessionStitchingTokenFeatureEnabled());
+  // A client without the flags leaves the settings in charge again.
+  manager->client()->setActiveFlags({});
+  config->updateCachedExperimentFlags();
+  EXPECT_EQ(config->cachedExperimentFlags().count(), 0u);
+  EXPECT_TRUE(config->dcuEventFeatureEnabled());
+  EXPECT_TRUE(config->regionalDefaultsEnabled());
+  EXPECT_TRUE(config->sessionStitchingTokenFeatureEnabled());
+  EXPECT_FALSE(config->SKANUpdateConversionValueEnabled());
 }
 
 }  // namespace
