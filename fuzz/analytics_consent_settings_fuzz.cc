@@ -6,7 +6,6 @@
 // holding only the four types.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -70,12 +69,8 @@ platform::Value readValue(fuzz::FuzzInput& input, int depth) {
     return platform::Value(input.byte() % 2 == 1);
   case 5:
     return platform::Value(static_cast<std::int64_t>(input.integer(8)));
-  case 6: {
-    const std::uint64_t bits = input.integer(8);
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    return platform::Value(number);
-  }
+  case 6:
+    return platform::Value(input.real());
   case 7:
     return platform::Value(platform::Data::fromString(input.shortText()));
   case 8: {

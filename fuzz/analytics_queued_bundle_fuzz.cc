@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "analytics/data/APMDatabaseUploadQueue.h"
@@ -24,22 +23,8 @@ using fuzz::fuzzCheck;
 constexpr std::int32_t kRetryCountIndex = 35;
 
 platform::Value readValue(fuzz::FuzzInput& input) {
-  switch (input.byte() % 5) {
-  case 0:
-    return platform::Value();
-  case 1:
-    return platform::Value(static_cast<std::int64_t>(input.integer(8)));
-  case 2: {
-    const std::uint64_t bits = input.integer(8);
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    return platform::Value(number);
-  }
-  case 3:
-    return platform::Value(input.shortText());
-  default:
-    return platform::Value(platform::Data::fromString(input.shortText()));
-  }
+  if (auto value = fuzz::columnValue(input, input.byte() % 5)) return *value;
+  return platform::Value(platform::Data::fromString(input.shortText()));
 }
 
 // Column present or absent, then its value.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,24 +30,10 @@ using namespace APMPBEventFields;
 class RowReader final : public APMDatabaseRawEvents {};
 
 platform::Value readValue(fuzz::FuzzInput& input) {
-  switch (input.byte() % 6) {
-  case 0:
-    return platform::Value();
-  case 1:
-    return platform::Value(static_cast<std::int64_t>(input.integer(8)));
-  case 2: {
-    const std::uint64_t bits = input.integer(8);
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    return platform::Value(number);
-  }
-  case 3:
-    return platform::Value(input.shortText());
-  case 4:
-    return platform::Value(platform::Data::fromString(input.shortText()));
-  default:
-    return platform::Value(static_cast<std::int64_t>(input.byte()));
-  }
+  const unsigned selector = input.byte() % 6;
+  if (auto value = fuzz::columnValue(input, selector)) return *value;
+  if (selector == 4) return platform::Value(platform::Data::fromString(input.shortText()));
+  return platform::Value(static_cast<std::int64_t>(input.byte()));
 }
 
 // Blobs may be long: a length of two bytes.

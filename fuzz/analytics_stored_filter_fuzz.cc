@@ -6,7 +6,6 @@
 // the same.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "analytics/data/APMDatabaseAudienceFilters.h"
@@ -44,27 +43,14 @@ constexpr int kMaxRows = 16;
 constexpr int kMaxColumns = 16;
 
 platform::Value readValue(fuzz::FuzzInput& input) {
-  switch (input.byte() % 6) {
-  case 0:
-    return platform::Value();
-  case 1:
-    return platform::Value(static_cast<std::int64_t>(input.integer(8)));
-  case 2: {
-    const std::uint64_t bits = input.integer(8);
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    return platform::Value(number);
-  }
-  case 3:
-    return platform::Value(input.shortText());
-  case 4: {
+  const unsigned selector = input.byte() % 6;
+  if (auto value = fuzz::columnValue(input, selector)) return *value;
+  if (selector == 4) {
     // Blobs may be long: a length of two bytes.
     const std::size_t length = static_cast<std::size_t>(input.integer(2));
     return platform::Value(platform::Data::fromString(input.text(length)));
   }
-  default:
-    return platform::Value(static_cast<std::int64_t>(input.byte()));
-  }
+  return platform::Value(static_cast<std::int64_t>(input.byte()));
 }
 
 template <std::size_t N>

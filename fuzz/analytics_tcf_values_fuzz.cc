@@ -6,7 +6,6 @@
 // and consent, when handed over, must name three types with a status each.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -38,12 +37,8 @@ platform::Value readValue(fuzz::FuzzInput& input) {
     return platform::Value(input.byte() % 2 == 1);
   case 1:
     return platform::Value(static_cast<std::int64_t>(input.integer(8)));
-  case 2: {
-    const std::uint64_t bits = input.integer(8);
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    return platform::Value(number);
-  }
+  case 2:
+    return platform::Value(input.real());
   case 3: {
     // A bit string: each input byte's low bit is one character.
     const std::size_t length = static_cast<std::size_t>(input.integer(2)) % kMaxBitString;

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/data.h"
+#include "platform/value.h"
 
 namespace fuzz {
 
@@ -27,6 +30,13 @@ class FuzzInput {
     std::uint64_t value = 0;
     for (int i = 0; i < bytes; ++i) value = (value << 8) | byte();
     return value;
+  }
+  // Eight bytes taken as the bits of a double, so that NaN, infinities and subnormals come up.
+  double real() {
+    const std::uint64_t bits = integer(8);
+    double number;
+    std::memcpy(&number, &bits, sizeof number);
+    return number;
   }
   // A run of bytes whose length comes from the byte before it.
   std::string shortText() { return text(byte()); }
@@ -50,6 +60,24 @@ inline std::string_view textOf(const std::uint8_t* data, std::size_t size) {
 
 inline platform::Data dataOf(const std::uint8_t* data, std::size_t size) {
   return platform::Data(data, size);
+}
+
+// A value of one of the kinds a database column holds, for selectors 0 to 3: null, integer,
+// real, text. Other selectors give none, for the caller's own kinds (blobs of the length it
+// chooses, small numbers).
+inline std::optional<platform::Value> columnValue(FuzzInput& input, unsigned selector) {
+  switch (selector) {
+  case 0:
+    return platform::Value();
+  case 1:
+    return platform::Value(static_cast<std::int64_t>(input.integer(8)));
+  case 2:
+    return platform::Value(input.real());
+  case 3:
+    return platform::Value(input.shortText());
+  default:
+    return std::nullopt;
+  }
 }
 
 // Aborts with the broken promise, which both libFuzzer and the corpus replay report as a

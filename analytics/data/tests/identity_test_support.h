@@ -13,6 +13,7 @@
 #include "analytics/data/APMConfigStore.h"
 #include "analytics/data/APMIdentitySupport.h"
 #include "analytics/data/APMPersistedConfig.h"
+#include "analytics/data/tests/memory_config_store.h"
 #include "platform/dispatch.h"
 #include "platform/value.h"
 
@@ -84,32 +85,6 @@ class FakeIdentitySupport : public APMIdentitySupport {
   std::optional<std::string> resettableDeviceID_;
   std::optional<platform::Semaphore> gate_;
   int fetches_ = 0;
-};
-
-class MemoryConfigStore : public APMConfigStore {
- public:
-  std::optional<platform::Value> objectForKey(const std::string& key) override {
-    std::lock_guard lock(mutex_);
-    const platform::Value* found = values_.find(key);
-    return found ? std::optional<platform::Value>(*found) : std::nullopt;
-  }
-  void setObject(const std::optional<platform::Value>& value, const std::string& key) override {
-    std::lock_guard lock(mutex_);
-    if (value) {
-      values_.set(key, *value);
-    } else {
-      values_.erase(key);
-    }
-  }
-  void clearAllData() override {
-    std::lock_guard lock(mutex_);
-    values_.clear();
-  }
-  void synchronize() override {}
-
- private:
-  std::mutex mutex_;
-  platform::Dictionary values_;
 };
 
 inline std::shared_ptr<APMPersistedConfig> makeMemoryPersistedConfig() {
