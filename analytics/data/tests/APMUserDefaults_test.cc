@@ -132,7 +132,9 @@ TEST_F(APMUserDefaultsTest, TheSharedInstanceNeverMarksTheAppsFile) {
   const auto file = platform::UserDefaults::standard()->filePath().string();
   ASSERT_TRUE(platform::fileExists(file));
   const auto mark = backupMark(file);
-  if (mark) EXPECT_EQ(*mark, "");
+  if (mark) {
+    EXPECT_EQ(*mark, "");
+  }
 }
 
 }  // namespace
