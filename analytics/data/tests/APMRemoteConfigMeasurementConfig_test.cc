@@ -269,6 +269,23 @@ TEST_F(APMRemoteConfigMeasurementConfigTest,
   EXPECT_EQ(make()->version(), 2);
 }
 
+TEST_F(APMRemoteConfigMeasurementConfigTest, AnInstanceOutlivingItsDatabaseStillTakesUpdates) {
+  // The database is held weakly: once it is gone a store fails without an error, which
+  // still takes the configuration up for this run.
+  const auto config = make();
+  database_.reset();
+  codes();
+  auto delivered = makeMeasurementConfig(kAppID, 4);
+  setSettings(delivered.get(), {{"measurement.upload.retry_count", "9"}});
+  EXPECT_TRUE(config->updateMeasurementConfig(delivered));
+  EXPECT_EQ(config->version(), 4);
+  EXPECT_EQ(config->uploadingRetryCount(), 9);
+  EXPECT_EQ(config->lastRemoteConfigUpdateTimestamp(), 0);
+  EXPECT_TRUE(config->isExpired());
+  EXPECT_EQ(config->measurementConfigFromDatabase(), nullptr);
+  EXPECT_EQ(codes(), (Codes{29014, 29017}));
+}
+
 TEST_F(APMRemoteConfigMeasurementConfigTest, AFailedStoreKeepsThePreviousConfiguration) {
   const auto config = make();
   auto first = makeMeasurementConfig(kAppID, 1);
@@ -650,7 +667,7 @@ TEST_F(APMRemoteConfigMeasurementConfigTest,
   });
   for (int round = 0; round < kRounds; ++round) {
     config->parseRemoteConfigFromMeasurementConfig(delivered[round % 2]);
-    if (round % 7 == 0) config->reset();
+    if (round % 2 == 0) config->reset();
   }
   reader.join();
   EXPECT_TRUE(torn.empty()) << torn.front();
@@ -731,6 +748,14 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, RegistersWithTheExperimentsAndActiv
   EXPECT_EQ(stale->message, "Cannot activate stale snapshot. Error");
   ASSERT_EQ(stale->contexts.size(), 1u);
   EXPECT_TRUE(stale->contexts[0].isString());
+
+  // One that fails without saying why has nothing to log.
+  const auto silent = std::make_shared<FakeExperimentManager>();
+  silent->client()->failActivations(nullptr);
+  codes();
+  ASSERT_TRUE(make(silent));
+  EXPECT_EQ(silent->client()->activations(), 1);
+  EXPECT_EQ(codes(), Codes{29017});
 }
 
 TEST_F(APMRemoteConfigMeasurementConfigTest, ANewSnapshotIsActivatedOnceAndRetriedAfterAFailure) {
