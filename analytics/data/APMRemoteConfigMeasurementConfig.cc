@@ -15,6 +15,7 @@
 #include "analytics/data/APMIdentitySupport.h"
 #include "analytics/data/APMNameMaps.h"
 #include "analytics/messages/APMDigestAndEncoding.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMServices.h"
 #include "foundation/ZIRServiceHosts.h"
 #include "platform/bundle.h"
@@ -26,36 +27,6 @@ namespace {
 using SettingsTable = ZULMutableDictionary<std::string, platform::Value>;
 using EventConfigTable = ZULMutableDictionary<std::string, std::shared_ptr<APMPBEventConfig>>;
 
-// Declaration positions of the fields read here.
-namespace MeasurementConfigFields {
-constexpr std::int32_t kVersion = 0;
-constexpr std::int32_t kAppID = 1;
-constexpr std::int32_t kSettings = 3;
-constexpr std::int32_t kEventConfigs = 4;
-constexpr std::int32_t kRiRurAppID = 6;
-constexpr std::int32_t kPrograms = 8;
-constexpr std::int32_t kDataControls = 9;
-constexpr std::int32_t kUploadSubdomain = 10;
-constexpr std::int32_t kConsentConfig = 12;
-constexpr std::int32_t kPsmSetting = 13;
-}  // namespace MeasurementConfigFields
-namespace SettingFields {
-constexpr std::int32_t kName = 0;
-constexpr std::int32_t kValue = 1;
-}  // namespace SettingFields
-namespace EventConfigFields {
-constexpr std::int32_t kName = 0;
-constexpr std::int32_t kBlocklisted = 1;
-constexpr std::int32_t kCustomConversion = 2;
-constexpr std::int32_t kSamplingRate = 3;
-}  // namespace EventConfigFields
-namespace ConsentConfigFields {
-constexpr std::int32_t kDefaults = 0;
-constexpr std::int32_t kDelegations = 1;
-constexpr std::int32_t kCorePlatformServices = 2;
-constexpr std::int32_t kDMARegion = 3;
-constexpr std::int32_t kRegionalDefaults = 4;
-}  // namespace ConsentConfigFields
 // DataControl, CorePlatformServiceEntry: the name; the consent entries: type, then status or
 // delegate type.
 constexpr std::int32_t kFirstField = 0;
@@ -250,11 +221,11 @@ bool APMRemoteConfig::updateMeasurementConfig(
     return false;
   }
   if (APMIdentifiers::sharedInstance().origin() == kAMOrigin &&
-      !sameAppID(nano_get_string(config.get(), MeasurementConfigFields::kRiRurAppID), appID)) {
+      !sameAppID(nano_get_string(config.get(), APMPBMeasurementConfigFields::kRiRurAppID), appID)) {
     logLine(2, 29022, "Cannot set measurement config when RiRur App ID does not match");
     return false;
   }
-  if (!sameAppID(nano_get_string(config.get(), MeasurementConfigFields::kAppID), appID)) {
+  if (!sameAppID(nano_get_string(config.get(), APMPBMeasurementConfigFields::kAppID), appID)) {
     logLine(2, 29004, "Cannot set measurement config when Rerora App ID does not match");
     return false;
   }
@@ -304,7 +275,7 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
 void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     const std::shared_ptr<APMPBMeasurementConfig>& config) {
   const NANOMessageBase* message = config.get();
-  const auto settings = messages<APMPBSetting>(message, MeasurementConfigFields::kSettings);
+  const auto settings = messages<APMPBSetting>(message, APMPBMeasurementConfigFields::kSettings);
   if (!settings) {
     logLine(2, 29012, "Cannot parse empty measurement config. Using default values");
     return;
@@ -313,7 +284,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   std::shared_ptr<EventConfigTable> eventTable;
   {
     std::lock_guard lock(state_->mutex);
-    if (!sameAppID(nano_get_string(message, MeasurementConfigFields::kAppID), state_->appID)) {
+    if (!sameAppID(nano_get_string(message, APMPBMeasurementConfigFields::kAppID), state_->appID)) {
       return;
     }
     settingsTable = state_->cachedValueByRemoteConfigKeys;
@@ -322,16 +293,16 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
 
   settingsTable->removeAllObjects();
   for (const auto& setting : *settings) {
-    const auto value = nano_get_string(setting.get(), SettingFields::kValue);
+    const auto value = nano_get_string(setting.get(), APMPBSettingFields::kValue);
     cacheValue(value ? std::optional<platform::Value>(*value) : std::nullopt,
-               nano_get_string(setting.get(), SettingFields::kName).value_or(""));
+               nano_get_string(setting.get(), APMPBSettingFields::kName).value_or(""));
   }
 
   eventTable->removeAllObjects();
   for (const auto& eventConfig :
-       messageList<APMPBEventConfig>(message, MeasurementConfigFields::kEventConfigs)) {
+       messageList<APMPBEventConfig>(message, APMPBMeasurementConfigFields::kEventConfigs)) {
     const std::string name =
-        nano_get_string(eventConfig.get(), EventConfigFields::kName).value_or("");
+        nano_get_string(eventConfig.get(), APMPBEventConfigFields::kName).value_or("");
     if (name.empty()) {
       logLine(5, 29013, "Cannot cache event configuration with an empty configuration name");
       continue;
@@ -341,12 +312,12 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     eventTable->setObject(eventConfig, key != nullptr ? *key : name);
   }
 
-  if (nano_has_field(message, MeasurementConfigFields::kVersion)) {
+  if (nano_has_field(message, APMPBMeasurementConfigFields::kVersion)) {
     logLine(7, 29014, "Successfully parsed a configuration. Version",
-            {platform::Value(nano_get_int64(message, MeasurementConfigFields::kVersion))});
+            {platform::Value(nano_get_int64(message, APMPBMeasurementConfigFields::kVersion))});
   }
 
-  const auto programs = messages<APMPBProgram>(message, MeasurementConfigFields::kPrograms);
+  const auto programs = messages<APMPBProgram>(message, APMPBMeasurementConfigFields::kPrograms);
   if (programs && !programs->empty()) {
     if (!loadEventEditingProgram(programs->front(), settingsTable)) {
       logLine(1, 29026, "Failed to initiate event editing instance");
@@ -358,7 +329,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
 
   std::vector<std::string> dataControls;
   for (const auto& control :
-       messageList<APMPBDataControl>(message, MeasurementConfigFields::kDataControls)) {
+       messageList<APMPBDataControl>(message, APMPBMeasurementConfigFields::kDataControls)) {
     const auto name = nano_get_string(control.get(), kFirstField);
     if (name && !name->empty()) dataControls.push_back(*name);
   }
@@ -368,7 +339,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   }
 
   if (const auto consent =
-          childMessage<APMPBConsentConfig>(message, MeasurementConfigFields::kConsentConfig)) {
+          childMessage<APMPBConsentConfig>(message, APMPBMeasurementConfigFields::kConsentConfig)) {
     std::shared_ptr<SettingsTable> defaults;
     std::shared_ptr<SettingsTable> delegations;
     std::shared_ptr<SettingsTable> regionalDefaults;
@@ -379,18 +350,18 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
       regionalDefaults = state_->cachedRegionalDefaults;
     }
     fillConsentTable<APMPBConsentDefaultEntry>(
-        *defaults, consent.get(), ConsentConfigFields::kDefaults, &APMConsentStatusName);
+        *defaults, consent.get(), APMPBConsentConfigFields::kDefaults, &APMConsentStatusName);
     fillConsentTable<APMPBConsentDelegationEntry>(
-        *delegations, consent.get(), ConsentConfigFields::kDelegations, &APMConsentTypeName);
+        *delegations, consent.get(), APMPBConsentConfigFields::kDelegations, &APMConsentTypeName);
     std::set<std::string> services;
     for (const auto& entry : messageList<APMPBCorePlatformServiceEntry>(
-             consent.get(), ConsentConfigFields::kCorePlatformServices)) {
+             consent.get(), APMPBConsentConfigFields::kCorePlatformServices)) {
       const auto name = nano_get_string(entry.get(), kFirstField);
       if (name && !name->empty()) services.insert(*name);
     }
-    const bool isDMARegion = nano_get_bool(consent.get(), ConsentConfigFields::kDMARegion);
+    const bool isDMARegion = nano_get_bool(consent.get(), APMPBConsentConfigFields::kDMARegion);
     fillConsentTable<APMPBConsentDefaultEntry>(*regionalDefaults, consent.get(),
-                                               ConsentConfigFields::kRegionalDefaults,
+                                               APMPBConsentConfigFields::kRegionalDefaults,
                                                &APMConsentStatusName);
     std::lock_guard lock(state_->mutex);
     state_->cachedCorePlatformServices = std::move(services);
@@ -398,7 +369,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   }
 
   if (const auto psm =
-          childMessage<APMPBPsmSetting>(message, MeasurementConfigFields::kPsmSetting)) {
+          childMessage<APMPBPsmSetting>(message, APMPBMeasurementConfigFields::kPsmSetting)) {
     for (std::int32_t index = 0; index < 3; ++index) {
       if (nano_has_field(psm.get(), index)) {
         cacheValue(platform::Value(nano_get_int32(psm.get(), index)), kPsmSettingKeys[index]);
@@ -508,8 +479,8 @@ std::shared_ptr<APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const std
 
 bool APMRemoteConfig::isEventBlocklisted(const std::string& name) {
   const auto config = eventConfigWithName(name);
-  if (config && nano_has_field(config.get(), EventConfigFields::kBlocklisted) &&
-      nano_get_bool(config.get(), EventConfigFields::kBlocklisted)) {
+  if (config && nano_has_field(config.get(), APMPBEventConfigFields::kBlocklisted) &&
+      nano_get_bool(config.get(), APMPBEventConfigFields::kBlocklisted)) {
     return true;
   }
   return APMIsPublicName(platform::Value(name)) ? blocklistPublic() : blocklistInternal();
@@ -517,19 +488,19 @@ bool APMRemoteConfig::isEventBlocklisted(const std::string& name) {
 
 bool APMRemoteConfig::isEventCustomConversion(const std::string& name) {
   const auto config = eventConfigWithName(name);
-  return config && nano_has_field(config.get(), EventConfigFields::kCustomConversion) &&
-         nano_get_bool(config.get(), EventConfigFields::kCustomConversion);
+  return config && nano_has_field(config.get(), APMPBEventConfigFields::kCustomConversion) &&
+         nano_get_bool(config.get(), APMPBEventConfigFields::kCustomConversion);
 }
 
 bool APMRemoteConfig::eventHasSamplingRate(const std::string& name) {
   const auto config = eventConfigWithName(name);
-  return config && nano_has_field(config.get(), EventConfigFields::kSamplingRate);
+  return config && nano_has_field(config.get(), APMPBEventConfigFields::kSamplingRate);
 }
 
 std::int32_t APMRemoteConfig::samplingRateForEvent(const std::string& name) {
   const auto config = eventConfigWithName(name);
-  if (!config || !nano_has_field(config.get(), EventConfigFields::kSamplingRate)) return 1;
-  const std::int32_t rate = nano_get_int32(config.get(), EventConfigFields::kSamplingRate);
+  if (!config || !nano_has_field(config.get(), APMPBEventConfigFields::kSamplingRate)) return 1;
+  const std::int32_t rate = nano_get_int32(config.get(), APMPBEventConfigFields::kSamplingRate);
   return rate >= 2 && rate <= 65535 ? rate : 1;
 }
 
@@ -570,8 +541,8 @@ std::int64_t APMRemoteConfig::version() {
     std::lock_guard lock(state_->mutex);
     config = state_->remoteConfigProto;
   }
-  if (!config || !nano_has_field(config.get(), MeasurementConfigFields::kVersion)) return -1;
-  return nano_get_int64(config.get(), MeasurementConfigFields::kVersion);
+  if (!config || !nano_has_field(config.get(), APMPBMeasurementConfigFields::kVersion)) return -1;
+  return nano_get_int64(config.get(), APMPBMeasurementConfigFields::kVersion);
 }
 
 std::optional<std::string> APMRemoteConfig::uploadSubdomain() {
@@ -581,7 +552,7 @@ std::optional<std::string> APMRemoteConfig::uploadSubdomain() {
     config = state_->remoteConfigProto;
   }
   if (!config) return std::nullopt;
-  return nano_get_string(config.get(), MeasurementConfigFields::kUploadSubdomain);
+  return nano_get_string(config.get(), APMPBMeasurementConfigFields::kUploadSubdomain);
 }
 
 std::string APMRemoteConfig::uploadURL() {

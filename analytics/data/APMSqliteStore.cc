@@ -444,14 +444,8 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
                          "Update record failed. Database not open.")) {
     return false;
   }
-  const std::string query = "UPDATE " + tableName + " SET " + columnName + "=?";
-  const Array parameters{*columnValue};
-  sqlite3_stmt* statement = statementForQuery(query, parameters, error);
-  if (!statement) return false;
-  const bool done = sqlite3_step(statement) == SQLITE_DONE;
-  if (!done) setDatabaseError(error, "update all records value");
-  cleanUpStatement(statement, query);
-  return done;
+  return runQuery("UPDATE " + tableName + " SET " + columnName + "=?", Array{*columnValue},
+                  "update all records value", error);
 }
 
 bool APMSqliteStore::increaseColumn(const std::string& columnName, std::int64_t value,
@@ -477,15 +471,9 @@ bool APMSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
   if (!APMCheckCondition(type == "INTEGER", error, kArgumentError, "Column type is not integer.")) {
     return false;
   }
-  const std::string query = "UPDATE " + tableName + " SET " + columnName + " = " + columnName +
-                            " + " + std::to_string(static_cast<long long>(value)) + " WHERE " +
-                            condition;
-  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
-  if (!statement) return false;
-  const bool done = sqlite3_step(statement) == SQLITE_DONE;
-  if (!done) setDatabaseError(error, "increase records value");
-  cleanUpStatement(statement, query);
-  return done;
+  return runQuery("UPDATE " + tableName + " SET " + columnName + " = " + columnName + " + " +
+                      std::to_string(static_cast<long long>(value)) + " WHERE " + condition,
+                  parameterValues, "increase records value", error);
 }
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
@@ -548,13 +536,7 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableN
                          "Delete all records failed. Database not open.")) {
     return false;
   }
-  const std::string query = "DELETE FROM " + tableName;
-  sqlite3_stmt* statement = statementForQuery(query, error);
-  if (!statement) return false;
-  const bool done = sqlite3_step(statement) == SQLITE_DONE;
-  if (!done) setDatabaseError(error, "delete all records");
-  cleanUpStatement(statement, query);
-  return done;
+  return runQuery("DELETE FROM " + tableName, Array(), "delete all records", error);
 }
 
 std::optional<std::vector<Dictionary>> APMSqliteStore::recordsForQuery(const std::string& query,
@@ -773,6 +755,16 @@ bool APMSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
   sqlite3_stmt* statement = prepareSQL(sql, error);
   if (!statement) return false;
   return executeSQLStatement(statement, error);
+}
+
+bool APMSqliteStore::runQuery(const std::string& query, const Array& parameterValues,
+                              const std::string& operation, ErrorPtr* error) {
+  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+  if (!statement) return false;
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, operation);
+  cleanUpStatement(statement, query);
+  return done;
 }
 
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, ErrorPtr* error) {

@@ -179,6 +179,10 @@ class APMSqliteStore {
   explicit APMSqliteStore(std::string databasePath);
   bool bindValuePointers(const std::vector<const platform::Value*>& values, sqlite3_stmt* statement,
                          platform::ErrorPtr* error);
+  // Runs a statement that returns no rows through the statement cache; a failure is the
+  // database's error for the operation.
+  bool runQuery(const std::string& query, const platform::Array& parameterValues,
+                const std::string& operation, platform::ErrorPtr* error);
   // The record's columns and values, or nothing (logged with the code) for a value of a kind
   // that cannot be stored.
   bool collectRecord(const platform::Dictionary& record, std::int64_t logCode,

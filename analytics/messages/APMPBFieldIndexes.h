@@ -26,3 +26,36 @@ inline constexpr std::int32_t kStringValue = 2;
 inline constexpr std::int32_t kIntValue = 3;
 inline constexpr std::int32_t kDoubleValue = 5;
 }  // namespace APMPBUserAttributeFields
+
+namespace APMPBMeasurementConfigFields {
+inline constexpr std::int32_t kVersion = 0;
+inline constexpr std::int32_t kAppID = 1;
+inline constexpr std::int32_t kSettings = 3;
+inline constexpr std::int32_t kEventConfigs = 4;
+inline constexpr std::int32_t kRiRurAppID = 6;
+inline constexpr std::int32_t kPrograms = 8;
+inline constexpr std::int32_t kDataControls = 9;
+inline constexpr std::int32_t kUploadSubdomain = 10;
+inline constexpr std::int32_t kConsentConfig = 12;
+inline constexpr std::int32_t kPsmSetting = 13;
+}  // namespace APMPBMeasurementConfigFields
+
+namespace APMPBSettingFields {
+inline constexpr std::int32_t kName = 0;
+inline constexpr std::int32_t kValue = 1;
+}  // namespace APMPBSettingFields
+
+namespace APMPBEventConfigFields {
+inline constexpr std::int32_t kName = 0;
+inline constexpr std::int32_t kBlocklisted = 1;
+inline constexpr std::int32_t kCustomConversion = 2;
+inline constexpr std::int32_t kSamplingRate = 3;
+}  // namespace APMPBEventConfigFields
+
+namespace APMPBConsentConfigFields {
+inline constexpr std::int32_t kDefaults = 0;
+inline constexpr std::int32_t kDelegations = 1;
+inline constexpr std::int32_t kCorePlatformServices = 2;
+inline constexpr std::int32_t kDMARegion = 3;
+inline constexpr std::int32_t kRegionalDefaults = 4;
+}  // namespace APMPBConsentConfigFields

@@ -180,7 +180,8 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, UpdateTakesOnlyAConfigurationOfThis
     APMIdentifiers::sharedInstance().setOrigin(c.origin);
     auto delivered = makeMeasurementConfig(c.appID, 42);
     if (c.riRurAppID) {
-      nano_set_string_field(delivered.get(), config_fields::kRiRurAppID, *c.riRurAppID);
+      nano_set_string_field(delivered.get(), APMPBMeasurementConfigFields::kRiRurAppID,
+                            *c.riRurAppID);
     }
     setSettings(delivered.get(), {{"measurement.upload.interval", "60000"}});
     EXPECT_EQ(config->updateMeasurementConfig(delivered), c.accepted);
@@ -345,7 +346,7 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, ParsingFillsEveryCacheFromTheConfig
                                     {"my_event", false, false, std::nullopt},
                                     {"", true, std::nullopt, std::nullopt},
                                     {"my_event", true, std::nullopt, 20}});
-  nano_set_string_field(delivered.get(), config_fields::kUploadSubdomain, "eu");
+  nano_set_string_field(delivered.get(), APMPBMeasurementConfigFields::kUploadSubdomain, "eu");
   setDataControls(delivered.get(), {"user_id", std::nullopt, "device_model"});
   setConsent(delivered.get(), {{{1, 2}, {2, 1}, {5, 1}, {3, 9}, {1, 1}},
                                {{3, 1}, {4, 7}},
@@ -710,7 +711,8 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, TheServiceAddressesAreBuiltOnTheCon
   for (const auto& c : uploads) {
     auto delivered = makeMeasurementConfig(kAppID);
     setSettings(delivered.get(), {});
-    nano_set_string_field(delivered.get(), config_fields::kUploadSubdomain, c.subdomain);
+    nano_set_string_field(delivered.get(), APMPBMeasurementConfigFields::kUploadSubdomain,
+                          c.subdomain);
     ASSERT_TRUE(config->updateMeasurementConfig(delivered));
     EXPECT_EQ(config->uploadURL(), c.expected) << c.subdomain;
   }

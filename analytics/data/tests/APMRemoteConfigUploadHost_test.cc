@@ -59,7 +59,7 @@ TEST_F(APMRemoteConfigUploadHostTest, ConsentStatusThreeSendsUploadsToTheAlterna
     component->setStatus(true, true, c.status);
     auto delivered = analytics_test::makeMeasurementConfig(appID);
     analytics_test::setSettings(delivered.get(), {});
-    nano_set_string_field(delivered.get(), analytics_test::config_fields::kUploadSubdomain,
+    nano_set_string_field(delivered.get(), APMPBMeasurementConfigFields::kUploadSubdomain,
                           c.subdomain);
     ASSERT_TRUE(config->updateMeasurementConfig(delivered));
     EXPECT_EQ(config->uploadURL(), c.expected);

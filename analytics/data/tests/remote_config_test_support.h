@@ -15,6 +15,7 @@
 
 #include "analytics/data/APMExperimentServices.h"
 #include "analytics/data/APMScriptServices.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMPBMessages.h"
 #include "platform/error.h"
@@ -215,26 +216,12 @@ class ScopedScriptEngine {
   const std::shared_ptr<FakeScriptEngine> engine_ = std::make_shared<FakeScriptEngine>();
 };
 
-// Measurement configurations built field by field, by the fields' declaration positions.
-namespace config_fields {
-inline constexpr std::int32_t kVersion = 0;
-inline constexpr std::int32_t kAppID = 1;
-inline constexpr std::int32_t kSettings = 3;
-inline constexpr std::int32_t kEventConfigs = 4;
-inline constexpr std::int32_t kRiRurAppID = 6;
-inline constexpr std::int32_t kPrograms = 8;
-inline constexpr std::int32_t kDataControls = 9;
-inline constexpr std::int32_t kUploadSubdomain = 10;
-inline constexpr std::int32_t kConsentConfig = 12;
-inline constexpr std::int32_t kPsmSetting = 13;
-}  // namespace config_fields
-
 inline std::shared_ptr<APMPBMeasurementConfig>
 makeMeasurementConfig(const std::optional<std::string>& appID,
                       std::optional<std::int64_t> version = 1) {
   auto config = APMPBMeasurementConfig::initWithMessageInfo(nullptr);
-  if (appID) nano_set_string_field(config.get(), config_fields::kAppID, *appID);
-  if (version) nano_set_int64(config.get(), config_fields::kVersion, *version);
+  if (appID) nano_set_string_field(config.get(), APMPBMeasurementConfigFields::kAppID, *appID);
+  if (version) nano_set_int64(config.get(), APMPBMeasurementConfigFields::kVersion, *version);
   return config;
 }
 
@@ -253,11 +240,11 @@ inline void setSettings(
   std::vector<std::shared_ptr<APMPBSetting>> settings;
   for (const auto& [name, value] : rows) {
     auto setting = APMPBSetting::initWithMessageInfo(nullptr);
-    if (name) nano_set_string_field(setting.get(), 0, *name);
-    if (value) nano_set_string_field(setting.get(), 1, *value);
+    if (name) nano_set_string_field(setting.get(), APMPBSettingFields::kName, *name);
+    if (value) nano_set_string_field(setting.get(), APMPBSettingFields::kValue, *value);
     settings.push_back(setting);
   }
-  setMessages(config, config_fields::kSettings, settings);
+  setMessages(config, APMPBMeasurementConfigFields::kSettings, settings);
 }
 
 struct EventConfigRow {
@@ -272,20 +259,21 @@ inline void setEventConfigs(APMPBMeasurementConfig* config,
   std::vector<std::shared_ptr<APMPBEventConfig>> eventConfigs;
   for (const EventConfigRow& row : rows) {
     auto eventConfig = APMPBEventConfig::initWithMessageInfo(nullptr);
-    if (!row.name.empty()) nano_set_string_field(eventConfig.get(), 0, row.name);
+    if (!row.name.empty())
+      nano_set_string_field(eventConfig.get(), APMPBEventConfigFields::kName, row.name);
     if (row.blocklisted) nano_set_bool_field(eventConfig.get(), 1, *row.blocklisted);
     if (row.customConversion) nano_set_bool_field(eventConfig.get(), 2, *row.customConversion);
     if (row.samplingRate) nano_set_int32(eventConfig.get(), 3, *row.samplingRate);
     eventConfigs.push_back(eventConfig);
   }
-  setMessages(config, config_fields::kEventConfigs, eventConfigs);
+  setMessages(config, APMPBMeasurementConfigFields::kEventConfigs, eventConfigs);
 }
 
 // That many empty programs.
 inline void setPrograms(APMPBMeasurementConfig* config, int count) {
   std::vector<std::shared_ptr<APMPBProgram>> programs;
   for (int i = 0; i < count; ++i) programs.push_back(APMPBProgram::initWithMessageInfo(nullptr));
-  setMessages(config, config_fields::kPrograms, programs);
+  setMessages(config, APMPBMeasurementConfigFields::kPrograms, programs);
 }
 
 inline void setDataControls(APMPBMeasurementConfig* config,
@@ -296,7 +284,7 @@ inline void setDataControls(APMPBMeasurementConfig* config,
     if (name) nano_set_string_field(control.get(), 0, *name);
     controls.push_back(control);
   }
-  setMessages(config, config_fields::kDataControls, controls);
+  setMessages(config, APMPBMeasurementConfigFields::kDataControls, controls);
 }
 
 struct ConsentRows {
@@ -333,7 +321,7 @@ inline void setConsent(APMPBMeasurementConfig* config, const ConsentRows& rows) 
   setMessages(consent.get(), 2, services);
   if (rows.dmaRegion) nano_set_bool_field(consent.get(), 3, *rows.dmaRegion);
   setMessages(consent.get(), 4, consentEntries<APMPBConsentDefaultEntry>(rows.regionalDefaults));
-  nano_set_message(config, config_fields::kConsentConfig, consent.get());
+  nano_set_message(config, APMPBMeasurementConfigFields::kConsentConfig, consent.get());
 }
 
 inline void setPsm(APMPBMeasurementConfig* config, std::optional<std::int32_t> email,
@@ -342,7 +330,7 @@ inline void setPsm(APMPBMeasurementConfig* config, std::optional<std::int32_t> e
   if (email) nano_set_int32(psm.get(), 0, *email);
   if (phone) nano_set_int32(psm.get(), 1, *phone);
   if (signInDelay) nano_set_int32(psm.get(), 2, *signInDelay);
-  nano_set_message(config, config_fields::kPsmSetting, psm.get());
+  nano_set_message(config, APMPBMeasurementConfigFields::kPsmSetting, psm.get());
 }
 
 }  // namespace analytics_test
