@@ -33,22 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Value;
 
-class FakeEngine : public APMMeasurementEngine {
- public:
-  explicit FakeEngine(std::shared_ptr<APMIdentity> identity) : identity_(std::move(identity)) {}
-  bool isEnabled() const override { return true; }
-  std::shared_ptr<APMIdentity> identity() const override { return identity_; }
-  std::shared_ptr<APMDatabase> database() const override { return nullptr; }
-  void scheduleOnWorkerQueueBlockID(const std::string&, std::function<void()> block) override {
-    block();
-  }
-  void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
-  void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
-
- private:
-  std::shared_ptr<APMIdentity> identity_;
-};
-
 std::vector<std::int64_t> codesOf(const analytics_test::RecordingMonitor& monitor) {
   std::vector<std::int64_t> codes;
   for (const auto& line : monitor.lines()) codes.push_back(line.messageCode);
@@ -168,7 +152,7 @@ TEST_F(APMIdentityProcessTest, IdentifiersUseTheSharedIdentityBeforeTheEngine) {
   EXPECT_EQ(identifiers.analyticsAppID(), "riri");
 
   // An engine without an identity still leaves the shared one.
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(nullptr));
+  APMMeasurementSetSharedInstance(std::make_shared<analytics_test::StubEngine>(nullptr));
   EXPECT_EQ(identifiers.appInstanceID(), appInstanceID);
 }
 
@@ -213,7 +197,7 @@ TEST_F(APMIdentityProcessTest, IdentifiersReportWhatTheSharedIdentityLacks) {
 TEST_F(APMIdentityProcessTest, IdentifiersPreferTheEnginesIdentity) {
   useBundle({});
   const auto engineIdentity = makeIdentity();
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(engineIdentity));
+  APMMeasurementSetSharedInstance(std::make_shared<analytics_test::StubEngine>(engineIdentity));
   APMIdentifiers identifiers;
   EXPECT_EQ(identifiers.reroraAppID(), std::nullopt);
   EXPECT_TRUE(logged(*monitor_, 37000));
@@ -223,7 +207,7 @@ TEST_F(APMIdentityProcessTest, IdentifiersPreferTheEnginesIdentity) {
   EXPECT_EQ(identifiers.appInstanceID(), engineIdentity->appInstanceID());
 
   // No app instance ID while analytics storage is denied.
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(makeIdentity(true)));
+  APMMeasurementSetSharedInstance(std::make_shared<analytics_test::StubEngine>(makeIdentity(true)));
   EXPECT_EQ(identifiers.appInstanceID(), std::nullopt);
   EXPECT_TRUE(logged(*monitor_, 37002));
   EXPECT_FALSE(logged(*monitor_, 37003));

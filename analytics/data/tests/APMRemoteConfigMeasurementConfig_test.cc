@@ -37,24 +37,6 @@ using platform::Value;
 constexpr const char* kAppID = "1:123:macos:abc";
 constexpr const char* kDatabaseName = "rerora-app-measurement.sql";
 
-class FakeEngine : public APMMeasurementEngine {
- public:
-  FakeEngine(bool enabled, std::shared_ptr<APMIdentity> identity)
-      : enabled_(enabled), identity_(std::move(identity)) {}
-  bool isEnabled() const override { return enabled_; }
-  std::shared_ptr<APMIdentity> identity() const override { return identity_; }
-  std::shared_ptr<APMDatabase> database() const override { return nullptr; }
-  void scheduleOnWorkerQueueBlockID(const std::string&, std::function<void()> block) override {
-    block();
-  }
-  void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
-  void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
-
- private:
-  const bool enabled_;
-  const std::shared_ptr<APMIdentity> identity_;
-};
-
 class APMRemoteConfigMeasurementConfigTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override {
@@ -527,8 +509,8 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, TheFirstProgramIsLoadedWithTheThree
   dependencies.identitySupport = std::make_shared<FakeIdentitySupport>();
   dependencies.isAnalyticsStorageDenied = [] { return false; };
   dependencies.isAdStorageDenied = [] { return false; };
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(
-      true, APMIdentity::initWithPersistedConfig(persisted_, dependencies)));
+  APMMeasurementSetSharedInstance(
+      std::make_shared<StubEngine>(APMIdentity::initWithPersistedConfig(persisted_, dependencies)));
   Dictionary withVersion = expected;
   withVersion.set("app_version", Value("2.5"));
   EXPECT_EQ(provider->block(), withVersion);
@@ -795,9 +777,9 @@ TEST_F(APMRemoteConfigMeasurementConfigTest, ExperimentsAreFetchedOnlyWhileMeasu
   const auto manager = std::make_shared<FakeExperimentManager>();
   const auto config = make(manager);
   EXPECT_FALSE(config->shouldFetchExperimentsForClient(manager->client()));
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(false, nullptr));
+  APMMeasurementSetSharedInstance(std::make_shared<StubEngine>(nullptr, false));
   EXPECT_FALSE(config->shouldFetchExperimentsForClient(manager->client()));
-  APMMeasurementSetSharedInstance(std::make_shared<FakeEngine>(true, nullptr));
+  APMMeasurementSetSharedInstance(std::make_shared<StubEngine>(nullptr, true));
   EXPECT_TRUE(config->shouldFetchExperimentsForClient(manager->client()));
 }
 

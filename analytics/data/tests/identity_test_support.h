@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "analytics/data/APMConfigStore.h"
+#include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMIdentitySupport.h"
 #include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/tests/memory_config_store.h"
@@ -85,6 +87,26 @@ class FakeIdentitySupport : public APMIdentitySupport {
   std::optional<std::string> resettableDeviceID_;
   std::optional<platform::Semaphore> gate_;
   int fetches_ = 0;
+};
+
+// An installed engine that is only enabled or not and holds an identity: it runs scheduled
+// blocks at once and drops written events.
+class StubEngine : public APMMeasurementEngine {
+ public:
+  explicit StubEngine(std::shared_ptr<APMIdentity> identity, bool enabled = true)
+      : enabled_(enabled), identity_(std::move(identity)) {}
+  bool isEnabled() const override { return enabled_; }
+  std::shared_ptr<APMIdentity> identity() const override { return identity_; }
+  std::shared_ptr<APMDatabase> database() const override { return nullptr; }
+  void scheduleOnWorkerQueueBlockID(const std::string&, std::function<void()> block) override {
+    block();
+  }
+  void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
+  void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
+
+ private:
+  const bool enabled_;
+  const std::shared_ptr<APMIdentity> identity_;
 };
 
 inline std::shared_ptr<APMPersistedConfig> makeMemoryPersistedConfig() {
