@@ -6,7 +6,6 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -14,6 +13,7 @@
 
 #include "analytics/data/APMPersistentDictionary.h"
 #include "analytics/data/APMUserDefaults.h"
+#include "analytics/data/tests/memory_config_store.h"
 #include "platform/files.h"
 #include "platform/plist.h"
 #include "platform/user_defaults.h"
@@ -26,32 +26,11 @@ using platform::Value;
 namespace fs = std::filesystem;
 
 // A store in memory that counts its synchronizes.
-class CountingStore : public APMConfigStore {
+class CountingStore : public MemoryConfigStore {
  public:
-  std::optional<Value> objectForKey(const std::string& key) override {
-    std::lock_guard lock(mutex_);
-    const Value* found = values_.find(key);
-    return found ? std::optional<Value>(*found) : std::nullopt;
-  }
-  void setObject(const std::optional<Value>& value, const std::string& key) override {
-    std::lock_guard lock(mutex_);
-    if (value) {
-      values_.set(key, *value);
-    } else {
-      values_.erase(key);
-    }
-  }
-  void clearAllData() override {
-    std::lock_guard lock(mutex_);
-    values_.clear();
-  }
   void synchronize() override { ++synchronizes; }
 
   std::atomic<int> synchronizes{0};
-
- private:
-  std::mutex mutex_;
-  platform::Dictionary values_;
 };
 
 std::uint64_t inodeOf(const std::string& path) {
