@@ -32,10 +32,13 @@ std::shared_ptr<APMEvent> sampleEvent() {
   return event;
 }
 
-std::unique_ptr<BenchDatabase> openDatabase(const testing_support::TemporaryHome& home) {
+// The database and the event to write, or null after marking the benchmark skipped.
+std::unique_ptr<BenchDatabase> openDatabase(const testing_support::TemporaryHome& home,
+                                            benchmark::State& state) {
   auto database = std::make_unique<BenchDatabase>();
-  if (!database->initializeDatabaseResourcesWithContext(
-          "Init", (home.path() / "bench.sql").string(), nullptr)) {
+  if (!sampleEvent() || !database->initializeDatabaseResourcesWithContext(
+                            "Init", (home.path() / "bench.sql").string(), nullptr)) {
+    state.SkipWithError("database did not open");
     return nullptr;
   }
   return database;
@@ -43,12 +46,9 @@ std::unique_ptr<BenchDatabase> openDatabase(const testing_support::TemporaryHome
 
 void BM_RawEventInsertEachCommitted(benchmark::State& state) {
   testing_support::TemporaryHome home;
-  auto database = openDatabase(home);
+  auto database = openDatabase(home, state);
+  if (!database) return;
   const auto event = sampleEvent();
-  if (!database || !event) {
-    state.SkipWithError("database did not open");
-    return;
-  }
   for (auto _ : state) {
     for (int i = 0; i < kEvents; ++i) {
       if (!database->insertRawEvent(event, kFingerprint, false, nullptr)) {
@@ -63,12 +63,9 @@ BENCHMARK(BM_RawEventInsertEachCommitted)->Unit(benchmark::kMillisecond)->Iterat
 
 void BM_RawEventInsertOneTransaction(benchmark::State& state) {
   testing_support::TemporaryHome home;
-  auto database = openDatabase(home);
+  auto database = openDatabase(home, state);
+  if (!database) return;
   const auto event = sampleEvent();
-  if (!database || !event) {
-    state.SkipWithError("database did not open");
-    return;
-  }
   for (auto _ : state) {
     const bool ok = database->performTransaction([&] {
       for (int i = 0; i < kEvents; ++i) {
@@ -85,12 +82,9 @@ BENCHMARK(BM_RawEventInsertOneTransaction)->Unit(benchmark::kMillisecond);
 void BM_BareSqliteRawEventInsert(benchmark::State& state) {
   testing_support::TemporaryHome home;
   // The same table as the family's, and the same stored bytes.
-  auto database = openDatabase(home);
+  auto database = openDatabase(home, state);
+  if (!database) return;
   const auto event = sampleEvent();
-  if (!database || !event) {
-    state.SkipWithError("database did not open");
-    return;
-  }
   const std::string path = database->sqliteStore()->databasePath();
   database.reset();
   const auto proto = event->protoEvent();

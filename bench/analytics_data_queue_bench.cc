@@ -9,8 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/wire_bytes.h"
 #include "analytics/data/APMDatabaseUploadQueue.h"
+#include "bench/wire_bytes.h"
 #include "platform/clock.h"
 #include "platform/data.h"
 #include "tests/support/temp_home.h"
@@ -34,21 +34,7 @@ std::string bundleBytes(int bundle, std::int64_t endMillis) {
   std::string out;
   putVarintField(out, 1, 1);
   for (int e = 0; e < kEvents; ++e) {
-    std::string event;
-    for (int p = 0; p < kParams; ++p) {
-      std::string param;
-      putBytesField(param, 1, "param_" + std::to_string(p));
-      if (p % 3 == 0)
-        putBytesField(param, 2, "value of parameter " + std::to_string(p * e));
-      else if (p % 3 == 1)
-        putVarintField(param, 3, 1000000 + p * e);
-      else
-        putDoubleField(param, 5, p * 0.25 + e);
-      putBytesField(event, 1, param);
-    }
-    putBytesField(event, 2, "event_" + std::to_string(e % 20));
-    putVarintField(event, 3, endMillis - (kEvents - e) * 1000);
-    putBytesField(out, 2, event);
+    putBytesField(out, 2, eventBytes(e, kParams, endMillis - (kEvents - e) * 1000));
   }
   putVarintField(out, 5, endMillis - kEvents * 1000);
   putVarintField(out, 6, endMillis);
@@ -68,8 +54,8 @@ void BM_QueueReadBatchOf100(benchmark::State& state) {
     state.SkipWithError("database did not open");
     return;
   }
-  const auto endMillis = static_cast<std::int64_t>(
-      platform::Clock::current().now().timeIntervalSince1970() * 1000);
+  const auto endMillis =
+      static_cast<std::int64_t>(platform::Clock::current().now().timeIntervalSince1970() * 1000);
   std::size_t encodedBytes = 0;
   for (int b = 0; b < kBundles; ++b) {
     const auto data = platform::Data::fromString(bundleBytes(b, endMillis));

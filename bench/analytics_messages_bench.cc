@@ -13,10 +13,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/wire_bytes.h"
 #include "analytics/messages/APMPBMessageEngine.h"
 #include "analytics/messages/APMPBMessageTables.h"
 #include "analytics/messages/APMPBMessages.h"
+#include "bench/wire_bytes.h"
 #include "platform/data.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -65,20 +65,7 @@ std::string bundleBytes(int bundle) {
   std::string out;
   putVarintField(out, 1, 1);
   for (int e = 0; e < kEvents; ++e) {
-    std::string event;
-    for (int p = 0; p < kParams; ++p) {
-      std::string param;
-      putBytesField(param, 1, "param_" + std::to_string(p));
-      if (p % 3 == 0)
-        putBytesField(param, 2, "value of parameter " + std::to_string(p * e));
-      else if (p % 3 == 1)
-        putVarintField(param, 3, 1000000 + p * e);
-      else
-        putDoubleField(param, 5, p * 0.25 + e);
-      putBytesField(event, 1, param);
-    }
-    putBytesField(event, 2, "event_" + std::to_string(e % 20));
-    putVarintField(event, 3, 1700000000000 + e * 1000);
+    std::string event = eventBytes(e, kParams, 1700000000000 + e * 1000);
     putVarintField(event, 4, 1700000000000 + e * 1000 - 500);
     putBytesField(out, 2, event);
   }
