@@ -1,32 +1,23 @@
 #include "analytics/data/APMScriptServices.h"
 
-#include <mutex>
 #include <utility>
+
+#include "platform/installed.h"
 
 namespace {
 
-struct Slot {
-  std::mutex mutex;
-  std::shared_ptr<APMPScriptEngineFactory> factory;
-};
-
 // Never destroyed: a configuration may still be parsed while the process exits.
-Slot& slot() {
-  static auto* const shared = new Slot;
-  return *shared;
+platform::Installed<APMPScriptEngineFactory>& installedFactory() {
+  static auto* const slot = new platform::Installed<APMPScriptEngineFactory>;
+  return *slot;
 }
 
 }  // namespace
 
 std::shared_ptr<APMPScriptEngineFactory> APMPInstalledScriptEngine() {
-  Slot& s = slot();
-  std::lock_guard lock(s.mutex);
-  return s.factory;
+  return installedFactory().get();
 }
 
 void APMPSetScriptEngine(std::shared_ptr<APMPScriptEngineFactory> factory) {
-  Slot& s = slot();
-  std::shared_ptr<APMPScriptEngineFactory> previous;
-  std::lock_guard lock(s.mutex);
-  previous = std::exchange(s.factory, std::move(factory));
+  installedFactory().set(std::move(factory));
 }

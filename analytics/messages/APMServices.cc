@@ -1,7 +1,8 @@
 #include "analytics/messages/APMServices.h"
 
-#include <mutex>
 #include <utility>
+
+#include "platform/installed.h"
 
 namespace {
 
@@ -12,14 +13,9 @@ class DroppingMonitor : public APMMonitorLogging {
   bool isDebugModeEnabled() const override { return false; }
 };
 
-struct MonitorSlot {
-  std::mutex mutex;
-  std::shared_ptr<APMMonitorLogging> installed;
-};
-
 // Never destroyed: code running at exit may still log.
-MonitorSlot& monitorSlot() {
-  static auto* const slot = new MonitorSlot;
+platform::Installed<APMMonitorLogging>& installedMonitor() {
+  static auto* const slot = new platform::Installed<APMMonitorLogging>;
   return *slot;
 }
 
@@ -40,19 +36,12 @@ bool isEmptyContext(const platform::Value& context) {
 }  // namespace
 
 std::shared_ptr<APMMonitorLogging> APMServicesMonitor() {
-  MonitorSlot& slot = monitorSlot();
-  std::lock_guard lock(slot.mutex);
-  return slot.installed != nullptr ? slot.installed : droppingMonitor();
+  auto monitor = installedMonitor().get();
+  return monitor != nullptr ? monitor : droppingMonitor();
 }
 
 void APMServicesSetMonitor(std::shared_ptr<APMMonitorLogging> monitor) {
-  MonitorSlot& slot = monitorSlot();
-  std::shared_ptr<APMMonitorLogging> previous;
-  {
-    std::lock_guard lock(slot.mutex);
-    previous = std::exchange(slot.installed, std::move(monitor));
-  }
-  // `previous` is released outside the lock, in case its destructor logs.
+  installedMonitor().set(std::move(monitor));
 }
 
 platform::ErrorPtr apm_errorWithCode(std::int64_t code,
