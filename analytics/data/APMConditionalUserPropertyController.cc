@@ -178,22 +178,29 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
   const std::string prefixText = prefix ? *prefix->asString() : std::string();
   const std::string originText = origin ? *origin->asString() : std::string();
   auto answer = std::make_shared<QueryAnswer>();
-  engine->scheduleOnWorkerQueueBlockID(
-      "APMConditionalUserPropertyController:161", [answer, prefixText, originText] {
-        auto engine = APMMeasurementSharedInstance();
-        if (!engine || !engine->isEnabled()) {
-          log(3, 11005, "Cannot query for conditional user properties. Analytics is disabled");
-        } else if (auto database = engine->database()) {
-          ErrorPtr error;
-          auto result =
-              database->conditionalUserPropertiesWithPrefix(prefixText, originText, &error);
-          std::lock_guard lock(answer->mutex);
-          answer->result = std::move(result);
-          answer->error = std::move(error);
-        }
-        answer->done.signal();
-      });
-  if (!answer->done.wait(queryTimeoutSeconds_)) return std::nullopt;
+  auto query = [answer, prefixText, originText] {
+    auto engine = APMMeasurementSharedInstance();
+    if (!engine || !engine->isEnabled()) {
+      log(3, 11005, "Cannot query for conditional user properties. Analytics is disabled");
+    } else if (auto database = engine->database()) {
+      ErrorPtr error;
+      auto result = database->conditionalUserPropertiesWithPrefix(prefixText, originText, &error);
+      std::lock_guard lock(answer->mutex);
+      answer->result = std::move(result);
+      answer->error = std::move(error);
+    }
+    answer->done.signal();
+  };
+  // On the worker queue a scheduled block would wait behind this very call, so that the
+  // caller could only time out.
+  const auto workerQueue = engine->workerQueue();
+  if (workerQueue && workerQueue->isCurrent()) {
+    query();
+  } else {
+    engine->scheduleOnWorkerQueueBlockID("APMConditionalUserPropertyController:161",
+                                         std::move(query));
+    if (!answer->done.wait(queryTimeoutSeconds_)) return std::nullopt;
+  }
 
   std::lock_guard lock(answer->mutex);
   if (answer->result) return answer->result;

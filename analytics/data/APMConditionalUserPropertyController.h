@@ -37,8 +37,9 @@ class APMConditionalUserPropertyController
                                   const std::optional<std::string>& name);
   void clearConditionalUserPropertyWithClearEvent(std::shared_ptr<APMEvent> clearEvent,
                                                   const std::optional<std::string>& name);
-  // Blocks the caller until the worker queue answers or the query time-out passes; never call
-  // it from the worker queue. None when a prefix or origin is given that is not a string.
+  // Blocks the caller until the worker queue answers or the query time-out passes; on the
+  // worker queue itself it runs at once. None when a prefix or origin is given that is not a
+  // string.
   std::optional<Properties>
   conditionalUserPropertiesWithNamePrefix(const std::optional<platform::Value>& prefix,
                                           const std::optional<platform::Value>& origin);

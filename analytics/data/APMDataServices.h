@@ -15,6 +15,9 @@ class APMDatabase;
 class APMEvent;
 class APMIdentity;
 class APMRemoteConfig;
+namespace platform {
+class Queue;
+}
 
 // The engine's remote configuration. Until the engine installs its own, one made on first
 // use, in which every setting reads its default.
@@ -60,6 +63,9 @@ class APMMeasurementEngine {
   // call site in diagnostics.
   virtual void scheduleOnWorkerQueueBlockID(const std::string& blockID,
                                             std::function<void()> block) = 0;
+  // The serial worker queue those blocks run on, so that a caller already on it can run its
+  // work inline instead of waiting for a block queued behind itself.
+  virtual std::shared_ptr<platform::Queue> workerQueue() const = 0;
   // On the worker queue: the whole pipeline (conditional properties first), or the part
   // after them (daily limits, storage as a raw event).
   virtual void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) = 0;

@@ -12,6 +12,10 @@ namespace {
 constexpr const char* kNameColumn = "name";
 constexpr const char* kOriginColumn = "origin";
 
+const APMDatabaseCore::UnreadableRowMessages kUnreadablePropertyMessages{
+    12072, "Deleting conditional user property that cannot be read. Row ID, error", 12073,
+    "Failed to delete unreadable conditional user properties"};
+
 double nowSeconds() { return platform::Date::now().timeIntervalSince1970(); }
 
 // The event of one of the event columns; false (with the error) when the column holds one
@@ -65,11 +69,10 @@ std::string APMEscapedLikePattern(const std::string& text) {
 APMConditionalUserPropertyPtr
 APMDatabaseConditionalProperties::conditionalUserPropertyWithName(const std::string& name,
                                                                   platform::ErrorPtr* error) {
-  auto properties = dataTypesFromTableWithName<const APMConditionalUserProperty>(
-      kAPMConditionalPropertiesTable, kNameColumn, platform::Value(name), error,
-      [](const platform::Dictionary& record, platform::ErrorPtr* rowError) {
-        return conditionalUserPropertyFromDictionary(&record, rowError);
-      });
+  // Through the condition query, so that a damaged row of this name is deleted and the name
+  // can be set again.
+  auto properties =
+      conditionalUserPropertiesWithCondition(std::string(kNameColumn) + " = ?", {name}, error);
   if (!properties || properties->empty()) return nullptr;
   return properties->front();
 }
@@ -150,14 +153,11 @@ APMDatabaseConditionalProperties::conditionalUserPropertiesWithCondition(
       std::string("SELECT rowid, * FROM ") + kAPMConditionalPropertiesTable + " WHERE " + condition;
   auto records = sqliteStore()->recordsForQuery(query, parameterValues, error);
   if (!records) return std::nullopt;
-  std::vector<APMConditionalUserPropertyPtr> properties;
-  properties.reserve(records->size());
-  for (const platform::Dictionary& record : *records) {
-    auto property = conditionalUserPropertyFromDictionary(&record, error);
-    if (!property) return std::nullopt;
-    properties.push_back(std::move(property));
-  }
-  return properties;
+  return readableDataTypesFromRecords<const APMConditionalUserProperty>(
+      kAPMConditionalPropertiesTable, *records, kUnreadablePropertyMessages,
+      [](const platform::Dictionary& record, platform::ErrorPtr* rowError) {
+        return conditionalUserPropertyFromDictionary(&record, rowError);
+      });
 }
 
 std::optional<platform::Dictionary>

@@ -4,7 +4,8 @@
 // events a property carries are stored in their wire form.
 //
 // Rows read back are hostile (a damaged file): a row whose value or events do not rebuild is
-// refused with an error, and a query that meets one returns nothing rather than a partial list.
+// logged and deleted by the query that meets it, which returns the other rows, so that one
+// damaged row cannot stop the sweeps, the triggers or its own name for good.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +60,7 @@ std::string APMEscapedLikePattern(const std::string& text);
 
 class APMDatabaseConditionalProperties : public virtual APMDatabaseCore {
  public:
-  // Null, without an error, when no row has that name.
+  // Null, without an error, when no readable row has that name.
   APMConditionalUserPropertyPtr conditionalUserPropertyWithName(const std::string& name,
                                                                 platform::ErrorPtr* error);
   // Writes the whole row, replacing the stored one; a new name is refused once the table
@@ -83,7 +84,7 @@ class APMDatabaseConditionalProperties : public virtual APMDatabaseCore {
   std::optional<std::vector<APMConditionalUserPropertyPtr>>
   conditionalUserPropertiesWithPrefix(const std::string& prefix, const std::string& origin,
                                       platform::ErrorPtr* error);
-  // Every row matching the condition; nothing when one row does not rebuild.
+  // Every readable row matching the condition; rows that do not rebuild are deleted.
   std::optional<std::vector<APMConditionalUserPropertyPtr>>
   conditionalUserPropertiesWithCondition(const std::string& condition,
                                          const platform::Array& parameterValues,

@@ -129,6 +129,24 @@ Value errorContext(const ErrorPtr& error) { return error ? Value(error->descript
 
 }  // namespace
 
+std::optional<std::string> APMRowIDInCondition(const Array& rowIDs, ErrorPtr* error) {
+  if (rowIDs.empty()) {
+    APMSetError(error, 3, "Received empty row IDs to process");
+    return std::nullopt;
+  }
+  std::string placeholders;
+  placeholders.reserve(rowIDs.size() * 2);
+  for (const Value& rowID : rowIDs) {
+    if (!rowID.isNumber()) {
+      APMSetError(error, 3, "Received invalid type for row ID to process");
+      return std::nullopt;
+    }
+    if (!placeholders.empty()) placeholders += ',';
+    placeholders += '?';
+  }
+  return "rowid IN (" + placeholders + ")";
+}
+
 APMDatabaseCore::~APMDatabaseCore() = default;
 
 bool APMDatabaseCore::initializeDatabaseResourcesWithContext(const std::string& context,
@@ -225,6 +243,26 @@ bool APMDatabaseCore::initializeAppMetadata() {
     }
     return true;
   });
+}
+
+void APMDatabaseCore::deleteUnreadableRows(const std::string& tableName,
+                                           const std::vector<UnreadableRow>& rows,
+                                           const UnreadableRowMessages& messages) {
+  Array rowIDs;
+  for (const UnreadableRow& row : rows) {
+    if (!row.rowID.asInt()) continue;
+    logLine(2, messages.rowCode, messages.rowText,
+            {row.rowID, row.error ? Value(row.error->localizedDescription()) : Value()});
+    rowIDs.push_back(row.rowID);
+  }
+  if (rowIDs.empty()) return;
+  ErrorPtr error;
+  const auto condition = APMRowIDInCondition(rowIDs, &error);
+  if (!condition || !sqliteStore_ ||
+      !sqliteStore_->deleteRecordsFromTableWithName(tableName, *condition, rowIDs, &error)) {
+    logLine(1, messages.deleteFailureCode, messages.deleteFailureText,
+            {error ? Value(error->localizedDescription()) : Value()});
+  }
 }
 
 std::optional<std::vector<Dictionary>>

@@ -33,6 +33,11 @@ inline constexpr const char* kAPMSubscriptionsTable = "subscriptions";
 inline constexpr const char* kAPMConditionalPropertiesTable = "conditional_properties";
 inline constexpr const char* kAPMMainEventParamsTable = "main_event_params";
 
+// "rowid IN (?,?,...)" with one placeholder per row id; none with code 3 for an empty array
+// or an element that is not a number.
+std::optional<std::string> APMRowIDInCondition(const platform::Array& rowIDs,
+                                               platform::ErrorPtr* error);
+
 class APMDatabaseCore {
  public:
   // Turns one row record ("rowid" and the table's columns) into an object of the caller's;
@@ -41,6 +46,20 @@ class APMDatabaseCore {
   using CreateDataTypeBlock =
       std::function<std::shared_ptr<T>(const platform::Dictionary& record, platform::ErrorPtr*)>;
   using TransactionBlock = std::function<bool()>;
+
+  // A row met by a read that does not rebuild: its row id and why.
+  struct UnreadableRow {
+    platform::Value rowID;
+    platform::ErrorPtr error;
+  };
+  // What a read logs of such rows: one line each (level 2, row id and error), and one line
+  // when deleting them fails (level 1, the error).
+  struct UnreadableRowMessages {
+    std::int64_t rowCode;
+    const char* rowText;
+    std::int64_t deleteFailureCode;
+    const char* deleteFailureText;
+  };
 
   virtual ~APMDatabaseCore();
   APMDatabaseCore(const APMDatabaseCore&) = delete;
@@ -82,6 +101,18 @@ class APMDatabaseCore {
   bool updateDataType(const std::optional<platform::Dictionary>& record,
                       const std::string& tableName, const std::string& columnName,
                       const platform::Value& columnValue, platform::ErrorPtr* error);
+
+  // The objects of the records (each with its "rowid"), in order. A row that does not rebuild
+  // never will, and left in place it would fail every later read that meets it, so it is
+  // logged and deleted and the read goes on with the others.
+  template <typename T>
+  std::vector<std::shared_ptr<T>> readableDataTypesFromRecords(
+      const std::string& tableName, const std::vector<platform::Dictionary>& records,
+      const UnreadableRowMessages& messages, const CreateDataTypeBlock<T>& createDataTypeBlock);
+  // Logs and deletes the rows; a row without a usable row id is only left out. A failed
+  // delete is logged and nothing more: the caller's read has its answer either way.
+  void deleteUnreadableRows(const std::string& tableName, const std::vector<UnreadableRow>& rows,
+                            const UnreadableRowMessages& messages);
 
   // The untyped forms the templates above are made of: the records of the rows, in row-id
   // order, or none when the query failed.
@@ -136,5 +167,24 @@ std::optional<std::vector<std::shared_ptr<T>>> APMDatabaseCore::dataTypesFromTab
     APMSetError(error, 2, "Failed to initialize data types from dictionaries");
     return std::nullopt;
   }
+  return objects;
+}
+
+template <typename T>
+std::vector<std::shared_ptr<T>> APMDatabaseCore::readableDataTypesFromRecords(
+    const std::string& tableName, const std::vector<platform::Dictionary>& records,
+    const UnreadableRowMessages& messages, const CreateDataTypeBlock<T>& createDataTypeBlock) {
+  std::vector<std::shared_ptr<T>> objects;
+  objects.reserve(records.size());
+  std::vector<UnreadableRow> unreadable;
+  for (const platform::Dictionary& record : records) {
+    platform::ErrorPtr rowError;
+    if (auto object = createDataTypeBlock(record, &rowError)) {
+      objects.push_back(std::move(object));
+    } else {
+      unreadable.push_back({record["rowid"], std::move(rowError)});
+    }
+  }
+  deleteUnreadableRows(tableName, unreadable, messages);
   return objects;
 }

@@ -34,25 +34,6 @@ std::optional<bool> boolForNumber(const std::optional<platform::Value>& number) 
 
 }  // namespace
 
-std::optional<std::string> APMRowIDInCondition(const platform::Array& rowIDs,
-                                               platform::ErrorPtr* error) {
-  if (rowIDs.empty()) {
-    APMSetError(error, 3, "Received empty row IDs to process");
-    return std::nullopt;
-  }
-  std::string placeholders;
-  placeholders.reserve(rowIDs.size() * 2);
-  for (const platform::Value& rowID : rowIDs) {
-    if (!rowID.isNumber()) {
-      APMSetError(error, 3, "Received invalid type for row ID to process");
-      return std::nullopt;
-    }
-    if (!placeholders.empty()) placeholders += ',';
-    placeholders += '?';
-  }
-  return "rowid IN (" + placeholders + ")";
-}
-
 std::optional<APMQueuedBundle> APMBundleRowFromRecord(const platform::Dictionary& record,
                                                       platform::ErrorPtr* error) {
   if (record.empty()) {
@@ -165,47 +146,31 @@ bool APMDatabaseUploadQueue::incrementRetryCounterForBundlesWithIDs(const platfo
 
 namespace {
 
-// A row that cannot be read back never will be: left in place it would come first in every
-// batch for as long as the maximum queue time, so it is removed as soon as it is met.
-void deleteUnreadableBundleRows(APMSqliteStore* store, const platform::Array& rowIDs) {
-  if (rowIDs.empty()) return;
-  platform::ErrorPtr error;
-  const auto condition = APMRowIDInCondition(rowIDs, &error);
-  if (!condition ||
-      !store->deleteRecordsFromTableWithName(kAPMQueueTable, *condition, rowIDs, &error)) {
-    APMServicesMonitor()->logWithLevel(
-        1, 12071, "Failed to delete unreadable queued bundles",
-        {error ? platform::Value(error->localizedDescription()) : platform::Value()});
-  }
-}
+const APMDatabaseCore::UnreadableRowMessages kUnreadableBundleMessages{
+    12070, "Deleting queued bundle that cannot be read. Row ID, error", 12071,
+    "Failed to delete unreadable queued bundles"};
 
-// Rebuilds the rows in order, noting the row ids of those that do not rebuild; `take` decides
+// Rebuilds the rows in order; those that do not rebuild are deleted, as left in place they
+// would come first in every batch for as long as the maximum queue time. `take` decides
 // whether a rebuilt bundle joins the result and whether the rows after it are looked at.
 template <typename Take>
 std::optional<std::vector<APMQueuedBundle>>
-readBundles(APMSqliteStore* store, const std::string& query, const platform::Array& parameters,
+readBundles(APMDatabaseCore& database, const std::string& query, const platform::Array& parameters,
             platform::ErrorPtr* error, Take take) {
-  const auto records = store->recordsForQuery(query, parameters, error);
+  const auto records = database.sqliteStore()->recordsForQuery(query, parameters, error);
   if (!records) return std::nullopt;
   std::vector<APMQueuedBundle> bundles;
-  platform::Array unreadable;
+  std::vector<APMDatabaseCore::UnreadableRow> unreadable;
   for (const platform::Dictionary& record : *records) {
     platform::ErrorPtr rowError;
     auto bundle = APMBundleRowFromRecord(record, &rowError);
     if (!bundle) {
-      const platform::Value* rowID = record.find("rowid");
-      if (rowID != nullptr && rowID->asInt()) {
-        APMServicesMonitor()->logWithLevel(
-            2, 12070, "Deleting queued bundle that cannot be read. Row ID, error",
-            {*rowID,
-             rowError ? platform::Value(rowError->localizedDescription()) : platform::Value()});
-        unreadable.push_back(*rowID);
-      }
+      unreadable.push_back({record["rowid"], std::move(rowError)});
       continue;
     }
     if (!take(std::move(*bundle), bundles)) break;
   }
-  deleteUnreadableBundleRows(store, unreadable);
+  database.deleteUnreadableRows(kAPMQueueTable, unreadable, kUnreadableBundleMessages);
   return bundles;
 }
 
@@ -215,15 +180,15 @@ std::optional<std::vector<APMQueuedBundle>>
 APMDatabaseUploadQueue::queryBundlesWithCountLimit(std::int64_t countLimit, std::int64_t sizeLimit,
                                                    platform::ErrorPtr* error) {
   std::int64_t totalSize = 0;
-  return readBundles(
-      sqliteStore(), "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
-      {countLimit}, error, [&](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
-        const std::int64_t size = bundle.encodedSize;
-        if (!taken.empty() && totalSize + size > sizeLimit) return false;
-        totalSize += size;
-        taken.push_back(std::move(bundle));
-        return totalSize <= sizeLimit;
-      });
+  return readBundles(*this, "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
+                     {countLimit}, error,
+                     [&](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
+                       const std::int64_t size = bundle.encodedSize;
+                       if (!taken.empty() && totalSize + size > sizeLimit) return false;
+                       totalSize += size;
+                       taken.push_back(std::move(bundle));
+                       return totalSize <= sizeLimit;
+                     });
 }
 
 std::optional<std::vector<APMQueuedBundle>>
@@ -231,9 +196,9 @@ APMDatabaseUploadQueue::queryBundlesWithRowIDs(const platform::Array& rowIDs,
                                                platform::ErrorPtr* error) {
   const auto condition = APMRowIDInCondition(rowIDs, error);
   if (!condition) return std::nullopt;
-  return readBundles(sqliteStore(),
-                     "SELECT rowid, data, retry_count FROM queue WHERE " + *condition, rowIDs,
-                     error, [](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
+  return readBundles(*this, "SELECT rowid, data, retry_count FROM queue WHERE " + *condition,
+                     rowIDs, error,
+                     [](APMQueuedBundle bundle, std::vector<APMQueuedBundle>& taken) {
                        taken.push_back(std::move(bundle));
                        return true;
                      });

@@ -27,10 +27,6 @@ struct APMQueuedBundle {
   std::int64_t encodedSize = 0;
 };
 
-// "rowid IN (?,?,...)" with one placeholder per row id; none with code 3 for an empty array
-// or an element that is not a number.
-std::optional<std::string> APMRowIDInCondition(const platform::Array& rowIDs,
-                                               platform::ErrorPtr* error);
 // One "queue" row (rowid, data, retry_count) back to its bundle; none with the error when
 // the row is empty, its data not gzip or not a bundle, or its row id missing.
 std::optional<APMQueuedBundle> APMBundleRowFromRecord(const platform::Dictionary& record,

@@ -19,6 +19,10 @@ constexpr const char* kLifetimeValuePrefix = "_ltv_";
 
 using UserAttributePtr = APMDatabaseUserAttributes::UserAttributePtr;
 
+const APMDatabaseCore::UnreadableRowMessages kUnreadableLifetimeValueMessages{
+    12074, "Deleting lifetime value user property that cannot be read. Row ID, error", 12075,
+    "Failed to delete unreadable lifetime value user properties"};
+
 const std::string* stringColumn(const platform::Dictionary& record, const char* column) {
   const platform::Value* value = record.find(column);
   return value != nullptr ? value->asString() : nullptr;
@@ -99,18 +103,13 @@ std::optional<std::vector<UserAttributePtr>>
 APMDatabaseUserAttributes::allLifetimeValueUserAttributes(platform::ErrorPtr* error) {
   // The prefix itself holds "_", which LIKE would take as any character.
   const auto records = sqliteStore()->recordsForQuery(
-      "SELECT * FROM user_attributes WHERE name LIKE ? || '%' ESCAPE '!' "
+      "SELECT rowid, * FROM user_attributes WHERE name LIKE ? || '%' ESCAPE '!' "
       "ORDER BY set_timestamp DESC",
       {APMEscapedLikePattern(kLifetimeValuePrefix)}, error);
   if (!records) return std::nullopt;
-  std::vector<UserAttributePtr> attributes;
-  attributes.reserve(records->size());
-  for (const platform::Dictionary& record : *records) {
-    auto attribute = APMUserAttributeFromRecord(record, error);
-    if (!attribute) return std::nullopt;
-    attributes.push_back(std::move(attribute));
-  }
-  return attributes;
+  return readableDataTypesFromRecords<const APMUserAttribute>(kAPMUserAttributesTable, *records,
+                                                              kUnreadableLifetimeValueMessages,
+                                                              APMUserAttributeFromRecord);
 }
 
 std::optional<std::vector<UserAttributePtr>>

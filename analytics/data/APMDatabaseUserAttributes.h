@@ -35,8 +35,8 @@ class APMDatabaseUserAttributes : public virtual APMDatabaseCore {
                                                     platform::ErrorPtr* error);
   // Null, without an error, when no row has that name.
   UserAttributePtr userAttributeWithName(const std::string& name, platform::ErrorPtr* error);
-  // The lifetime-value properties, most recently set first; none when one row does not
-  // convert.
+  // The lifetime-value properties, most recently set first. A row that does not convert is
+  // logged and deleted rather than hiding every lifetime value.
   std::optional<std::vector<UserAttributePtr>>
   allLifetimeValueUserAttributes(platform::ErrorPtr* error);
   std::optional<std::vector<UserAttributePtr>>

@@ -1,7 +1,8 @@
 // The conditional user property controller over a real database and worker queue: request
 // checks, activation at once and by a trigger event (also by the public name of an internal
 // one), the order of the events written for one event, updates of an active property,
-// removal and clearing, the query with its time-out, and the rollback of a failed sweep.
+// removal and clearing, the query with its time-out and on the worker queue itself, the
+// rollback of a failed sweep, and damaged rows that must not block it.
 
 #include "analytics/data/APMConditionalUserPropertyController.h"
 
@@ -59,6 +60,8 @@ class FakeEngine final : public APMMeasurementEngine {
       queue_->async(std::move(block));
     }
   }
+
+  platform::QueuePtr workerQueue() const override { return queue_; }
 
   void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) override {
     auto triggered = controller_->processEventOnWorkerQueue(event);
@@ -427,6 +430,78 @@ TEST_F(APMConditionalUserPropertyControllerTest, AFailedSweepRollsTheWholeEventB
   EXPECT_FALSE(attribute("waits"));
 }
 
+TEST_F(APMConditionalUserPropertyControllerTest, DamagedRowsDoNotStopTheSweepsOrTheTriggers) {
+  APMConditionalUserProperty waitsInVain = request("never", 10);
+  waitsInVain.timedOutEvent = handedOver("cup_timed_out");
+  APMConditionalUserProperty shortLived = request("", 60, 10);
+  shortLived.expiredEvent = handedOver("cup_expired");
+  APMConditionalUserProperty waitsForGo = request("go", 100);
+  waitsForGo.triggeredEvent = handedOver("cup_triggered");
+  // Each query of the sweep meets a damaged row beside the good one.
+  for (const char* prefix : {"", "damaged_"}) {
+    set(waitsInVain, std::string(prefix) + "in_vain");
+    set(shortLived, std::string(prefix) + "short_lived");
+    set(waitsForGo, std::string(prefix) + "waits");
+  }
+  const auto writtenBefore = engine_->written().size();
+  execute("UPDATE conditional_properties SET triggered_event = x'ffffff' "
+          "WHERE name LIKE 'damaged!_%' ESCAPE '!'");
+
+  clock_.advance(20);
+  logEvent("go");
+
+  const auto names = engine_->writtenNames();
+  EXPECT_EQ(std::vector<std::string>(names.begin() + writtenBefore, names.end()),
+            (std::vector<std::string>{"cup_timed_out", "cup_expired", "go", "cup_triggered"}));
+  EXPECT_FALSE(stored("in_vain"));
+  EXPECT_FALSE(stored("short_lived"));
+  ASSERT_TRUE(stored("waits"));
+  EXPECT_TRUE(stored("waits")->isActive());
+  EXPECT_TRUE(attribute("waits"));
+  int deleted = 0;
+  for (const auto& line : monitor_->lines()) deleted += line.messageCode == 12072;
+  EXPECT_EQ(deleted, 3);
+  EXPECT_EQ(database_->sqliteStore()
+                ->numberForQuery("SELECT count(1) FROM conditional_properties", {}, nullptr)
+                .value_or(Value(-1)),
+            Value(1));
+}
+
+TEST_F(APMConditionalUserPropertyControllerTest, ADamagedRowDoesNotHoldItsNameForGood) {
+  struct Case {
+    const char* what;
+    std::function<void()> request;
+    bool storedAfter;
+  };
+  const Case cases[] = {
+      {"set", [&] { set(request("go"), "level"); }, true},
+      {"clear",
+       [&] {
+         controller_->clearConditionalUserPropertyWithClearEvent(handedOver("cup_cleared"),
+                                                                 "level");
+         engine_->drain();
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    set(request("go"), "level");
+    execute("UPDATE conditional_properties SET value = x'00' WHERE name = 'level'");
+    analytics_test::ScopedMonitor monitor;
+    c.request();
+    std::vector<std::int64_t> codes;
+    for (const auto& line : monitor->lines()) codes.push_back(line.messageCode);
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 12072), codes.end());
+    for (const std::int64_t failure : {11009, 11017}) {
+      EXPECT_EQ(std::find(codes.begin(), codes.end(), failure), codes.end()) << failure;
+    }
+    EXPECT_EQ(static_cast<bool>(stored("level")), c.storedAfter);
+    if (c.storedAfter) {
+      EXPECT_EQ(stored("level")->value->int64Value(), 5);
+    }
+  }
+}
+
 TEST_F(APMConditionalUserPropertyControllerTest,
        AClearWhoseUserPropertyCannotGoKeepsThePropertyAndItsEvent) {
   set(request(), "kept");
@@ -550,6 +625,27 @@ TEST_F(APMConditionalUserPropertyControllerTest, QueryAnswersFromTheWorkerQueue)
 
   engine_->setEnabled(false);
   EXPECT_FALSE(controller_->conditionalUserPropertiesWithNamePrefix(Value("cup_"), std::nullopt));
+  EXPECT_TRUE(logged(11005));
+}
+
+TEST_F(APMConditionalUserPropertyControllerTest, QueryOnTheWorkerQueueRunsThereAtOnce) {
+  set(request("go"), "cup_one");
+  set(request("go"), "other");
+  // Scheduled, the query would wait behind this very block for the whole time-out.
+  std::optional<Controller::Properties> found;
+  engine_->runOnWorker([&] {
+    found = controller_->conditionalUserPropertiesWithNamePrefix(Value("cup_"), std::nullopt);
+  });
+  ASSERT_TRUE(found);
+  ASSERT_EQ(found->size(), 1u);
+  EXPECT_EQ(found->front()->name, "cup_one");
+  EXPECT_NE(engine_->blockIDs().back(), "APMConditionalUserPropertyController:161");
+
+  engine_->setEnabled(false);
+  engine_->runOnWorker([&] {
+    found = controller_->conditionalUserPropertiesWithNamePrefix(Value("cup_"), std::nullopt);
+  });
+  EXPECT_FALSE(found);
   EXPECT_TRUE(logged(11005));
 }
 

@@ -26,6 +26,7 @@
 namespace {
 
 using platform::Data;
+using platform::Dictionary;
 using platform::ErrorPtr;
 using platform::Value;
 using testing_support::ManualClockScope;
@@ -289,40 +290,106 @@ TEST_F(APMDatabaseConditionalPropertiesTest, RefusedArgumentsCarryTheirCodes) {
             0);
 }
 
-TEST_F(APMDatabaseConditionalPropertiesTest, ARowThatDoesNotRebuildFailsTheWholeQuery) {
+// A row a damaged file holds: "bad" written whole, then one column overwritten.
+struct Damage {
+  const char* what;
+  std::string column;
+  Value stored;
+};
+
+std::vector<Damage> damages() {
   // An Event message without its origin parameter decodes but makes no event.
   auto proto = APMPBEvent::initWithMessageInfo(nullptr);
   nano_set_string_field(proto.get(), 1, "e");
-  const Data noOrigin = proto->protoBuffer().value();
-  struct Case {
-    const char* what;
-    std::string column;
-    platform::Value stored;
-    std::int64_t code;
+  return {
+      {"undecodable event", "triggered_event", Value(Data::fromString("\xff\xff\xff"))},
+      {"event as text", "expired_event", Value("text")},
+      {"event without origin", "timed_out_event", Value(proto->protoBuffer().value())},
+      {"value as data", "value", Value(Data::fromString("v"))},
+      {"name as data", "name", Value(Data::fromString("n"))},
   };
-  const std::vector<Case> cases = {
-      {"undecodable event", "triggered_event", Value(Data::fromString("\xff\xff\xff")), 2},
-      {"event as text", "expired_event", Value("text"), 2},
-      {"event without origin", "timed_out_event", Value(noOrigin), 2},
-      {"value as data", "value", Value(Data::fromString("v")), 3},
-      {"name as data", "name", Value(Data::fromString("n")), 3},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    execute("DELETE FROM conditional_properties");
-    write(property("good"));
-    write(property("bad"));
-    ErrorPtr error;
-    ASSERT_TRUE(database_.sqliteStore()->updateRecord(platform::Dictionary{{c.column, c.stored}},
-                                                      kAPMConditionalPropertiesTable, "name",
-                                                      Value("bad"), &error))
-        << (error ? error->description() : "");
+}
 
-    error = nullptr;
-    EXPECT_FALSE(database_.conditionalUserPropertiesWithPrefix("", "", &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), c.code);
-    EXPECT_NE(database_.conditionalUserPropertyWithName("good", nullptr), nullptr);
+TEST_F(APMDatabaseConditionalPropertiesTest, ADamagedRowIsDeletedAndTheOthersAreReturned) {
+  // Each query meets the damaged row among good ones; the shape written suits the query.
+  const APMConditionalUserProperty waiting = property("", 1000, 60);
+  const APMConditionalUserProperty living = property("", 0, 60, true, 2000, 100);
+  struct Query {
+    const char* what;
+    APMConditionalUserProperty shape;
+    double now;
+    std::function<std::vector<std::string>(ErrorPtr*)> run;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Query> queries = {
+      {"prefix",
+       waiting,
+       1000,
+       [&](ErrorPtr* e) { return names(database_.conditionalUserPropertiesWithPrefix("", "", e)); },
+       {"good"}},
+      {"timed out",
+       waiting,
+       1061,
+       [&](ErrorPtr* e) { return names(database_.timedOutConditionalUserPropertiesWithError(e)); },
+       {"good"}},
+      {"expired",
+       living,
+       2101,
+       [&](ErrorPtr* e) { return names(database_.expiredConditionalUserPropertiesWithError(e)); },
+       {"good"}},
+      {"triggered",
+       waiting,
+       1030,
+       [&](ErrorPtr* e) {
+         return names(database_.triggeredConditionalUserPropertiesWithEventName("go", e));
+       },
+       {"good"}},
+      // The damaged row does not hold its name for good: it reads as absent and is gone.
+      {"by name",
+       waiting,
+       1000,
+       [&](ErrorPtr* e) {
+         auto found = database_.conditionalUserPropertyWithName("bad", e);
+         return found ? std::vector<std::string>{found->name} : std::vector<std::string>{};
+       },
+       {}},
+  };
+  for (const Query& query : queries) {
+    for (const Damage& damage : damages()) {
+      // A row whose name is damaged is not found by a name, nor does it hold one.
+      if (query.expected.empty() && damage.column == "name") continue;
+      SCOPED_TRACE(std::string(query.what) + ", " + damage.what);
+      analytics_test::ScopedMonitor monitor;
+      ManualClockScope clock(platform::Date::fromTimeIntervalSince1970(query.now));
+      execute("DELETE FROM conditional_properties");
+      APMConditionalUserProperty good = query.shape;
+      good.name = "good";
+      write(good);
+      APMConditionalUserProperty bad = query.shape;
+      bad.name = "bad";
+      write(bad);
+      const auto badRowID = database_.sqliteStore()->numberForQuery(
+          "SELECT rowid FROM conditional_properties WHERE name = 'bad'", {}, nullptr);
+      ASSERT_TRUE(badRowID);
+      ASSERT_TRUE(database_.sqliteStore()->updateRecord(Dictionary{{damage.column, damage.stored}},
+                                                        kAPMConditionalPropertiesTable, "name",
+                                                        Value("bad"), nullptr));
+
+      ErrorPtr error;
+      EXPECT_EQ(query.run(&error), query.expected);
+      EXPECT_FALSE(error) << error->description();
+      std::vector<Value> deleted;
+      for (const auto& line : monitor->lines()) {
+        if (line.messageCode == 12072) deleted.push_back(line.contexts.at(0));
+      }
+      EXPECT_EQ(deleted, std::vector<Value>{*badRowID});
+      EXPECT_EQ(names(database_.conditionalUserPropertiesWithPrefix("", "", nullptr)),
+                std::vector<std::string>{"good"});
+      EXPECT_EQ(database_.sqliteStore()
+                    ->rowCountForTableWithName(kAPMConditionalPropertiesTable, nullptr)
+                    .value_or(-1),
+                1);
+    }
   }
 }
 

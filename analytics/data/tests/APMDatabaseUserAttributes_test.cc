@@ -90,10 +90,37 @@ TEST_F(APMDatabaseUserAttributesTest, LifetimeValuesComeNewestFirstAndMatchThePr
   const auto lifetimeValues = database_.allLifetimeValueUserAttributes(&error);
   ASSERT_TRUE(lifetimeValues) << error->description();
   EXPECT_EQ(namesOf(*lifetimeValues), (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
+}
 
-  // One row that does not convert makes the whole list nothing.
-  putRow("_ltv_CHF", Value(Data::fromString("blob")), 60);
-  EXPECT_FALSE(database_.allLifetimeValueUserAttributes(&error));
+TEST_F(APMDatabaseUserAttributesTest, ADamagedLifetimeValueIsDeletedAndTheOthersAreReturned) {
+  store(attribute("_ltv_USD", Value(10.5), 10));
+  putRow("_ltv_CHF", Value(Data::fromString("blob")), 15);
+  store(attribute("_ltv_EUR", Value(3.0), 20));
+  // A name far past the length limit makes no attribute either.
+  const std::string longName = "_ltv_" + std::string(200, 'X');
+  putRow(longName, Value(1.0), 25);
+  store(attribute("plain", Value("kept"), 30));
+  const auto rowIDOf = [&](const std::string& name) {
+    return database_.sqliteStore()
+        ->numberForQuery("SELECT rowid FROM user_attributes WHERE name = ?", {name}, nullptr)
+        .value_or(Value());
+  };
+  const Value chf = rowIDOf("_ltv_CHF");
+  const Value tooLong = rowIDOf(longName);
+
+  ErrorPtr error;
+  const auto lifetimeValues = database_.allLifetimeValueUserAttributes(&error);
+  ASSERT_TRUE(lifetimeValues) << error->description();
+  EXPECT_EQ(namesOf(*lifetimeValues), (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
+  std::vector<Value> deleted;
+  for (const auto& line : monitor_->lines()) {
+    if (line.messageCode == 12074) deleted.push_back(line.contexts.at(0));
+  }
+  // Newest first, as the rows were read.
+  EXPECT_EQ(deleted, (std::vector<Value>{tooLong, chf}));
+  const auto all = database_.userAttributesIncludingInternal(true, nullptr);
+  ASSERT_TRUE(all);
+  EXPECT_EQ(namesOf(*all), (std::vector<std::string>{"_ltv_USD", "_ltv_EUR", "plain"}));
 }
 
 TEST_F(APMDatabaseUserAttributesTest, ValuesReadBackWithTheirTypes) {

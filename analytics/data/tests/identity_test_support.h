@@ -101,6 +101,7 @@ class StubEngine : public APMMeasurementEngine {
   void scheduleOnWorkerQueueBlockID(const std::string&, std::function<void()> block) override {
     block();
   }
+  std::shared_ptr<platform::Queue> workerQueue() const override { return nullptr; }
   void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
   void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>&) override {}
 
