@@ -495,9 +495,10 @@ TEST_F(APMConditionalUserPropertyControllerTest, ADamagedRowDoesNotHoldItsNameFo
     for (const std::int64_t failure : {11009, 11017}) {
       EXPECT_EQ(std::find(codes.begin(), codes.end(), failure), codes.end()) << failure;
     }
-    EXPECT_EQ(static_cast<bool>(stored("level")), c.storedAfter);
-    if (c.storedAfter) {
-      EXPECT_EQ(stored("level")->value->int64Value(), 5);
+    const auto row = stored("level");
+    EXPECT_EQ(static_cast<bool>(row), c.storedAfter);
+    if (row) {
+      EXPECT_EQ(row->value->int64Value(), 5);
     }
   }
 }

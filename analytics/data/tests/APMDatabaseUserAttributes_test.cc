@@ -110,7 +110,7 @@ TEST_F(APMDatabaseUserAttributesTest, ADamagedLifetimeValueIsDeletedAndTheOthers
 
   ErrorPtr error;
   const auto lifetimeValues = database_.allLifetimeValueUserAttributes(&error);
-  ASSERT_TRUE(lifetimeValues) << error->description();
+  ASSERT_TRUE(lifetimeValues) << (error ? error->description() : "no error");
   EXPECT_EQ(namesOf(*lifetimeValues), (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
   std::vector<Value> deleted;
   for (const auto& line : monitor_->lines()) {
