@@ -186,10 +186,42 @@ void RDTCORFlatFileStorage::setDelegate(const std::shared_ptr<RDTCORStorageDeleg
 }
 
 void RDTCORFlatFileStorage::appWillBackground(const RDTCORApplicationPtr& application) {
-  storageQueue_->async([application] {
+  onQueue([application] {
     if (!application) return;
     RDTCORBackgroundTask(application, kBackgroundTaskName).end();
   });
+}
+
+void RDTCORFlatFileStorage::onQueue(std::function<void()> work) {
+  auto self = shared_from_this();
+  storageQueue_->async([self, work = std::move(work)] {
+    self->runWorkAheadOfQueuedWork();
+    work();
+  });
+}
+
+void RDTCORFlatFileStorage::onQueueAheadOfQueuedWork(std::function<void()> work) {
+  {
+    std::lock_guard lock(mutex_);
+    workAheadOfQueuedWork_.push_back(std::move(work));
+  }
+  // Whichever of the store's blocks runs next runs the work first; this one makes sure that
+  // some block does.
+  auto self = shared_from_this();
+  storageQueue_->async([self] { self->runWorkAheadOfQueuedWork(); });
+}
+
+void RDTCORFlatFileStorage::runWorkAheadOfQueuedWork() {
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard lock(mutex_);
+      if (workAheadOfQueuedWork_.empty()) return;
+      work = std::move(workAheadOfQueuedWork_.front());
+      workAheadOfQueuedWork_.pop_front();
+    }
+    work();
+  }
 }
 
 void RDTCORFlatFileStorage::fileWasWritten(const std::string& path, std::uint64_t size) {
@@ -228,7 +260,7 @@ void RDTCORFlatFileStorage::storeEvent(const std::shared_ptr<RDTCOREvent>& event
   }
   const RDTCORBackgroundTask task(RDTCORApplication::sharedApplication(), kBackgroundTaskName);
   auto self = shared_from_this();
-  storageQueue_->async([self, event, onComplete = std::move(onComplete), task] {
+  onQueue([self, event, onComplete = std::move(onComplete), task] {
     self->storeEventOnQueue(event, onComplete);
     task.end();
   });
@@ -370,7 +402,7 @@ void RDTCORFlatFileStorage::batchWithEventSelector(
     BatchCompletion onComplete) {
   auto self = shared_from_this();
   if (!selector) {
-    storageQueue_->async([onComplete] {
+    onQueue([onComplete] {
       if (onComplete) onComplete(std::nullopt, std::nullopt);
     });
     return;
@@ -542,7 +574,9 @@ void RDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(std::int64_t batch
 void RDTCORFlatFileStorage::removeBatchWithID(std::int64_t batchID, bool deleteEvents,
                                               Completion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, batchID, deleteEvents, onComplete = std::move(onComplete)] {
+  // Once the service has answered, a kill before the removal uploads the batch again at the
+  // next start: the removal does not wait for the event writes queued meanwhile.
+  onQueueAheadOfQueuedWork([self, batchID, deleteEvents, onComplete = std::move(onComplete)] {
     self->syncThreadUnsafeRemoveBatchWithID(batchID, deleteEvents);
     if (onComplete) onComplete();
   });
@@ -550,7 +584,7 @@ void RDTCORFlatFileStorage::removeBatchWithID(std::int64_t batchID, bool deleteE
 
 void RDTCORFlatFileStorage::batchIDsForTarget(RDTCORTarget target, BatchIDsCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, target, onComplete = std::move(onComplete)] {
+  onQueue([self, target, onComplete = std::move(onComplete)] {
     if (!onComplete) return;
     std::error_code ec;
     fs::directory_iterator it(self->batchDataPath(), ec);
@@ -571,7 +605,7 @@ void RDTCORFlatFileStorage::batchIDsForTarget(RDTCORTarget target, BatchIDsCompl
 
 void RDTCORFlatFileStorage::hasEventsForTarget(RDTCORTarget target, BoolCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, target, onComplete = std::move(onComplete)] {
+  onQueue([self, target, onComplete = std::move(onComplete)] {
     const std::string targetPath = self->eventDataPath() + "/" + std::to_string(target);
     platform::createDirectory(targetPath, true, nullptr, platform::DirectoryAccess::OwnerOnly);
     std::error_code ec;
@@ -585,7 +619,7 @@ void RDTCORFlatFileStorage::hasEventsForTarget(RDTCORTarget target, BoolCompleti
 
 void RDTCORFlatFileStorage::checkForExpirations() {
   auto self = shared_from_this();
-  storageQueue_->async([self] { self->checkForExpirationsOnQueue(); });
+  onQueue([self] { self->checkForExpirationsOnQueue(); });
 }
 
 void RDTCORFlatFileStorage::checkForExpirationsOnQueue() {
@@ -669,8 +703,8 @@ void RDTCORFlatFileStorage::libraryDataForKey(const std::string& key,
                                               FetchCompletion onFetchComplete,
                                               ValueProducer setNewValue) {
   auto self = shared_from_this();
-  storageQueue_->async([self, key, onFetchComplete = std::move(onFetchComplete),
-                        setNewValue = std::move(setNewValue)] {
+  onQueue([self, key, onFetchComplete = std::move(onFetchComplete),
+           setNewValue = std::move(setNewValue)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     const auto data = RDTCORReadLibraryDataFile(path, &error);
@@ -695,7 +729,7 @@ void RDTCORFlatFileStorage::storeLibraryData(const platform::Data& data, const s
     return;
   }
   auto self = shared_from_this();
-  storageQueue_->async([self, data, key, onComplete = std::move(onComplete)] {
+  onQueue([self, data, key, onComplete = std::move(onComplete)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     if (RDTCORWriteFileAtomically(data, path, &error)) {
@@ -711,7 +745,7 @@ void RDTCORFlatFileStorage::storeLibraryData(const platform::Data& data, const s
 void RDTCORFlatFileStorage::removeLibraryDataForKey(const std::string& key,
                                                     ErrorCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, key, onComplete = std::move(onComplete)] {
+  onQueue([self, key, onComplete = std::move(onComplete)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     std::error_code ec;
@@ -730,7 +764,7 @@ void RDTCORFlatFileStorage::removeLibraryDataForKey(const std::string& key,
 void RDTCORFlatFileStorage::storageSizeWithCallback(SizeCallback onComplete) {
   if (!onComplete) return;
   auto self = shared_from_this();
-  storageQueue_->async([self, onComplete = std::move(onComplete)] {
+  onQueue([self, onComplete = std::move(onComplete)] {
     onComplete(self->sizeTracker()->directoryContentSize());
   });
 }

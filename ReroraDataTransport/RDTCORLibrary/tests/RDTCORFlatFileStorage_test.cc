@@ -539,6 +539,55 @@ TEST_F(RDTCORFlatFileStorageTest, RemovingABatchDeletesOrReturnsItsEvents) {
   EXPECT_THAT(namesIn(batchFolder()), IsEmpty());
 }
 
+// A kill after the service's answer and before the removal uploads the batch again at the
+// next start; the removal does not wait for the writes queued meanwhile.
+TEST_F(RDTCORFlatFileStorageTest, ASentBatchIsRemovedAheadOfQueuedWrites) {
+  for (const bool asPromise : {false, true}) {
+    SCOPED_TRACE(asPromise ? "as a promise" : "with a completion");
+    store(makeEvent());
+    store(makeEvent());
+    const BatchResult taken = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
+    ASSERT_TRUE(taken.batchID);
+    const fs::path batchPath =
+        batchFolder() / ("1000-" + std::to_string(*taken.batchID) + "-1900000000");
+    ASSERT_TRUE(fs::exists(batchPath));
+
+    // Held, as behind a slow write, while events keep coming and the answer arrives.
+    const platform::QueuePtr& queue = storage_->storageQueue();
+    queue->suspend();
+    std::vector<bool> batchThereAtWrite;
+    std::vector<std::shared_ptr<RDTCOREvent>> arriving;
+    for (int i = 0; i < 3; ++i) {
+      arriving.push_back(makeEvent());
+      storage_->storeEvent(arriving.back(), [&](bool written, const platform::ErrorPtr&) {
+        EXPECT_TRUE(written);
+        batchThereAtWrite.push_back(fs::exists(batchPath));
+      });
+    }
+    bool removed = false;
+    if (asPromise) {
+      storage_->removeBatchWithID(*taken.batchID, true)->then([&](const ZBLObject&) {
+        removed = true;
+        return ZBLObject::null();
+      });
+    } else {
+      storage_->removeBatchWithID(*taken.batchID, true, [&] { removed = true; });
+    }
+    queue->resume();
+    drain();
+    if (asPromise) {
+      EXPECT_TRUE(testing_support::pumpMainQueueUntil([&] { return removed; }));
+    }
+
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(batchThereAtWrite, std::vector<bool>(3, false));
+    EXPECT_FALSE(fs::exists(batchPath));
+    for (const auto& event : arriving) EXPECT_TRUE(fs::exists(pathOf(*event)));
+    EXPECT_EQ(namesIn(eventFolder()).size(), 3u);
+    fs::remove_all(eventFolder());
+  }
+}
+
 TEST_F(RDTCORFlatFileStorageTest, EventsThatCannotMoveAreNeitherLostNorCountedTwice) {
   const auto a = makeEvent();
   const auto b = makeEvent();
