@@ -1,5 +1,7 @@
 // RDTCORFlatFileStorage: the event store: one file per event under Caches, numbered batch
-// folders for uploads, small library-data blobs, a 20,000,000-byte cap and the expiry sweep.
+// folders for uploads, small library-data blobs, a 20,000,000-byte cap and the expiry sweep
+// (which also clears the target folders of what is no event file). Whatever stands where one
+// of its folders belongs is set aside as "<folder>.damaged-<UTC time>".
 #pragma once
 
 #include <cstdint>
