@@ -1,6 +1,7 @@
 // Reads a file name as the event store reads the names in its folders: as an event name (its
-// mapping ID percent-decoded for selection) and as a batch name; a name built again from what
-// was read must read back the same, and encoding any text must decode back to it.
+// mapping ID percent-decoded for selection), as a batch name, and as a name the expiry sweep
+// keeps or removes; a name built again from what was read must read back the same (and be
+// kept), and encoding any text must decode back to it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,12 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::fuzzCheck(onlyNameCharacters(encoded), "an encoded mapping ID names no path");
   fuzz::fuzzCheck(RDTCORPercentDecodeMappingID(encoded) == name, "encoding decodes back");
 
+  if (RDTCORIsEventFileName(name)) {
+    const auto event = RDTCOREventComponentsFromFilename(name);
+    fuzz::fuzzCheck(event && !RDTCOREventNameProblem(event->eventID, 0),
+                    "an event file name parses into an ID the store could keep");
+  }
+
   if (const auto event = RDTCOREventComponentsFromFilename(name)) {
     fuzz::fuzzCheck(event->eventID.find('-') == std::string::npos, "an event ID holds no dash");
     const auto mappingID = RDTCORPercentDecodeMappingID(event->mappingID);
     if (mappingID && !RDTCOREventNameProblem(event->eventID, event->qosTier)) {
-      const auto again = RDTCOREventComponentsFromFilename(
-          RDTCOREventFileName(event->eventID, event->qosTier, event->expiration, *mappingID));
+      const std::string rebuilt =
+          RDTCOREventFileName(event->eventID, event->qosTier, event->expiration, *mappingID);
+      fuzz::fuzzCheck(RDTCORIsEventFileName(rebuilt), "the store's own names are event names");
+      const auto again = RDTCOREventComponentsFromFilename(rebuilt);
       fuzz::fuzzCheck(again.has_value(), "a rebuilt event name parses");
       fuzz::fuzzCheck(again->eventID == event->eventID && again->qosTier == event->qosTier,
                       "a rebuilt event name keeps its ID and tier");

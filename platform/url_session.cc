@@ -139,11 +139,17 @@ std::optional<std::int64_t> checkURL(const URL& url) {
   return std::nullopt;
 }
 
+void removeCredentialFields(HTTPHeaderFields& fields) {
+  std::erase_if(fields, [](const auto& field) { return isCredentialHeaderField(field.first); });
+}
+
 // A 303 turns everything but HEAD into a GET; a 301 or 302 does so for POST only; 307
-// and 308 resend the request as it was.
+// and 308 resend the request as it was. Whatever the status, the server that answered may
+// send a client anywhere: its credentials stay behind when the origin changes.
 URLRequest redirectedRequest(const URLRequest& from, long status, URL location) {
   URLRequest next = from;
   next.url = std::move(location);
+  if (!isSameOrigin(from.url, next.url)) removeCredentialFields(next.headers);
   const bool becomesGet = status == 303
                               ? from.httpMethod != "HEAD"
                               : (status == 301 || status == 302) && from.httpMethod == "POST";
@@ -199,6 +205,20 @@ std::optional<std::string> urlOrigin(const URL& url) {
   curl_free(port);
   curl_url_cleanup(parsed);
   return origin;
+}
+
+bool isSameOrigin(const URL& a, const URL& b) {
+  const auto origin = urlOrigin(a);
+  return origin && origin == urlOrigin(b);
+}
+
+bool isCredentialHeaderField(std::string_view name) {
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(), lowerASCII);
+  for (const std::string_view part : {"auth", "cookie", "key", "token", "secret", "password"}) {
+    if (lower.find(part) != std::string::npos) return true;
+  }
+  return false;
 }
 
 bool HeaderNameLess::operator()(std::string_view a, std::string_view b) const {
@@ -284,6 +304,9 @@ class URLSessionWorker : public std::enable_shared_from_this<URLSessionWorker> {
     curl_off_t downloaded = 0;
     curl_off_t uploaded = 0;
     int redirects = 0;
+    // A request of this task went to another origin than the first one: the session's
+    // credentials are no longer sent.
+    bool leftFirstOrigin = false;
     // Parked while the delegate decides on this redirect response.
     bool awaitingRedirectDecision = false;
     std::optional<HTTPURLResponse> redirectResponse;
@@ -519,8 +542,11 @@ std::optional<std::int64_t> URLSessionWorker::launch(Transfer& transfer) {
   const bool sendsBody =
       !request.body.empty() || method == "POST" || method == "PUT" || method == "PATCH";
 
-  // The request's own fields win over the session's additional ones.
+  // The request's own fields win over the session's additional ones, which were meant for
+  // the server the task was first sent to.
   HTTPHeaderFields fields = transfer.task->session_->configuration().httpAdditionalHeaders;
+  if (!isSameOrigin(transfer.task->request_.url, request.url)) transfer.leftFirstOrigin = true;
+  if (transfer.leftFirstOrigin) removeCredentialFields(fields);
   for (const auto& [name, value] : request.headers) {
     fields.erase(name);
     fields.emplace(name, value);

@@ -24,6 +24,8 @@ using URL = std::string;
 // "scheme://host:port" of an http(s) URL, lower-cased, with the scheme's default port filled in;
 // none for anything else. Two URLs with the same origin reach the same server.
 std::optional<std::string> urlOrigin(const URL& url);
+// Whether both URLs have an origin and it is the same one.
+bool isSameOrigin(const URL& a, const URL& b);
 
 inline constexpr const char* kURLErrorDomain = "NSURLErrorDomain";
 
@@ -56,6 +58,12 @@ using HTTPHeaderFields = std::map<std::string, std::string, HeaderNameLess>;
 // Whether the field can go out as the one header line it claims to be: the name a token,
 // the value free of CR, LF and NUL (which would start a field or request of its own).
 bool isValidHTTPHeaderField(std::string_view name, std::string_view value);
+
+// Whether the field carries a credential, which never follows a redirect to another origin:
+// its name, ignoring case, contains "auth", "cookie", "key", "token", "secret" or "password"
+// ("Authorization", "Proxy-Authorization", "Cookie", "X-Rerora-Api-Key", "X-Auth-Token"...).
+// A name that merely looks like one costs nothing but a field left off a foreign request.
+bool isCredentialHeaderField(std::string_view name);
 
 // What to fetch and how. A body is sent exactly as given (also with GET, if set).
 struct URLRequest {
@@ -121,6 +129,12 @@ class URLSessionDelegate {
   // A response asked to go elsewhere. Calling the completion handler (from any thread)
   // with a request follows it; with none, the task completes with the redirect response
   // and its body. The default follows newRequest.
+  //
+  // When the redirect leaves the origin (scheme, host or port) of the request it answers,
+  // newRequest comes without the credential fields (isCredentialHeaderField), and from then
+  // on the task sends none of the session's httpAdditionalHeaders that are credentials. The
+  // request handed back goes out as it is: a delegate that puts a credential back does so on
+  // purpose.
   virtual void
   willPerformHTTPRedirection(const std::shared_ptr<URLSession>& session,
                              const std::shared_ptr<URLSessionTask>& task,

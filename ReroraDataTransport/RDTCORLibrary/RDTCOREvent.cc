@@ -287,7 +287,8 @@ platform::SecureCodingPtr RDTCOREvent::initWithCoder(platform::KeyedUnarchiver& 
   auto eventID = coder.decodeString(kRDTCOREventEventIDKey);
   auto mappingID = coder.decodeString(kRDTCOREventMappingIDKey);
   // The platform's strings are always Unicode; bytes that are not could never be written again.
-  if ((eventID && !platform::text::isValidUTF8(*eventID)) ||
+  // An ID that is there but empty names no event and no file: no event was stored with it.
+  if ((eventID && (eventID->empty() || !platform::text::isValidUTF8(*eventID))) ||
       (mappingID && !platform::text::isValidUTF8(*mappingID))) {
     return nullptr;
   }

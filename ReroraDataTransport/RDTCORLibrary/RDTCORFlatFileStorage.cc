@@ -1,5 +1,9 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORFlatFileStorage.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
+#include <ctime>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -21,8 +25,6 @@ constexpr const char* kBatchDataFolder = "rdt_batch_data";
 constexpr const char* kLibraryDataFolder = "rdt_library_data";
 constexpr const char* kInternalInconsistencyDomain = "NSInternalInconsistencyException";
 constexpr const char* kBackgroundTaskName = "RDTStorage";
-// Our layout is two levels deep; nothing we write lies deeper than this.
-constexpr std::size_t kMaxSweepDepth = 8;
 
 bool isHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
 
@@ -31,9 +33,50 @@ bool isFolder(const fs::path& path) {
   return fs::is_directory(fs::symlink_status(path, ec));
 }
 
+std::string utcTimestamp() {
+  const auto seconds =
+      static_cast<std::time_t>(platform::Clock::current().now().timeIntervalSince1970());
+  std::tm parts{};
+  char text[32] = "unknown-time";
+  if (::gmtime_r(&seconds, &parts)) std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+  return text;
+}
+
+// Something that is not a folder (a file, a link) where one of the store's folders belongs
+// would leave the store unable to keep anything, for good. It is moved beside, as
+// "<path>.damaged-<UTC time>", for whoever wants to look at it, and the folder can be made.
+void setAsideIfNotAFolder(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
+  const std::string base = path + ".damaged-" + utcTimestamp();
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    const std::string aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+    platform::ErrorPtr error;
+    if (platform::moveItem(path, aside, &error)) {
+      RDTCORLogError(RDTCORMCEGeneralError,
+                     "Something that is not a folder stood where the event store's folder %@ "
+                     "belongs; it was set aside as %@",
+                     {path, aside});
+      return;
+    }
+    // Gone meanwhile (another process of the user set it aside) or not movable: making the
+    // folder tells which.
+    if (!error || error->code() != platform::kFileWriteFileExistsError) return;
+  }
+}
+
+// Makes one of the store's folders with its parents, after setting aside what stands in its
+// place.
+bool makeStoreFolder(const std::string& path, platform::ErrorPtr* error = nullptr) {
+  setAsideIfNotAFolder(path);
+  return platform::createDirectory(path, true, error, platform::DirectoryAccess::OwnerOnly);
+}
+
 void createFolder(const std::string& path, const char* failureFormat) {
+  // The storage folder holds all three data folders.
+  setAsideIfNotAFolder(fs::path(path).parent_path().string());
   platform::ErrorPtr error;
-  if (!platform::createDirectory(path, true, &error, platform::DirectoryAccess::OwnerOnly)) {
+  if (!makeStoreFolder(path, &error)) {
     RDTCORAssertionFailed(__FILE__, __LINE__, failureFormat, {RDTCORErrorText(error)});
   }
 }
@@ -186,10 +229,42 @@ void RDTCORFlatFileStorage::setDelegate(const std::shared_ptr<RDTCORStorageDeleg
 }
 
 void RDTCORFlatFileStorage::appWillBackground(const RDTCORApplicationPtr& application) {
-  storageQueue_->async([application] {
+  onQueue([application] {
     if (!application) return;
     RDTCORBackgroundTask(application, kBackgroundTaskName).end();
   });
+}
+
+void RDTCORFlatFileStorage::onQueue(std::function<void()> work) {
+  auto self = shared_from_this();
+  storageQueue_->async([self, work = std::move(work)] {
+    self->runWorkAheadOfQueuedWork();
+    work();
+  });
+}
+
+void RDTCORFlatFileStorage::onQueueAheadOfQueuedWork(std::function<void()> work) {
+  {
+    std::lock_guard lock(mutex_);
+    workAheadOfQueuedWork_.push_back(std::move(work));
+  }
+  // Whichever of the store's blocks runs next runs the work first; this one makes sure that
+  // some block does.
+  auto self = shared_from_this();
+  storageQueue_->async([self] { self->runWorkAheadOfQueuedWork(); });
+}
+
+void RDTCORFlatFileStorage::runWorkAheadOfQueuedWork() {
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard lock(mutex_);
+      if (workAheadOfQueuedWork_.empty()) return;
+      work = std::move(workAheadOfQueuedWork_.front());
+      workAheadOfQueuedWork_.pop_front();
+    }
+    work();
+  }
 }
 
 void RDTCORFlatFileStorage::fileWasWritten(const std::string& path, std::uint64_t size) {
@@ -228,7 +303,7 @@ void RDTCORFlatFileStorage::storeEvent(const std::shared_ptr<RDTCOREvent>& event
   }
   const RDTCORBackgroundTask task(RDTCORApplication::sharedApplication(), kBackgroundTaskName);
   auto self = shared_from_this();
-  storageQueue_->async([self, event, onComplete = std::move(onComplete), task] {
+  onQueue([self, event, onComplete = std::move(onComplete), task] {
     self->storeEventOnQueue(event, onComplete);
     task.end();
   });
@@ -255,6 +330,7 @@ void RDTCORFlatFileStorage::storeEventOnQueue(const std::shared_ptr<RDTCOREvent>
     completion(false, limitError);
     return;
   }
+  makeStoreFolder(fs::path(path).parent_path().string());
   if (!RDTCORWriteFileAtomically(*data, path, &error)) {
     completion(false, error ? error : platform::makeError(kRDTCORFlatFileStorageErrorDomain, -1));
     return;
@@ -284,7 +360,7 @@ RDTCORFlatFileStorage::pathsForTarget(RDTCORTarget target,
                                       const std::optional<std::set<RDTCOREventQoS>>& qosTiers,
                                       const std::optional<std::set<std::string>>& mappingIDs) {
   const std::string targetPath = eventDataPath() + "/" + std::to_string(target);
-  platform::createDirectory(targetPath, true, nullptr, platform::DirectoryAccess::OwnerOnly);
+  makeStoreFolder(targetPath);
   std::error_code ec;
   fs::directory_iterator it(targetPath, ec);
   if (ec) {
@@ -370,7 +446,7 @@ void RDTCORFlatFileStorage::batchWithEventSelector(
     BatchCompletion onComplete) {
   auto self = shared_from_this();
   if (!selector) {
-    storageQueue_->async([onComplete] {
+    onQueue([onComplete] {
       if (onComplete) onComplete(std::nullopt, std::nullopt);
     });
     return;
@@ -476,7 +552,7 @@ bool RDTCORFlatFileStorage::moveContentsOfDirectoryAtPath(const std::string& pat
     return false;
   }
   // The events' own folder may be gone; without it every move back would fail.
-  platform::createDirectory(to, true, nullptr, platform::DirectoryAccess::OwnerOnly);
+  makeStoreFolder(to);
   platform::Array failures;
   platform::ErrorPtr firstFailure;
   for (const fs::path& entry : *entries) {
@@ -542,7 +618,9 @@ void RDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(std::int64_t batch
 void RDTCORFlatFileStorage::removeBatchWithID(std::int64_t batchID, bool deleteEvents,
                                               Completion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, batchID, deleteEvents, onComplete = std::move(onComplete)] {
+  // Once the service has answered, a kill before the removal uploads the batch again at the
+  // next start: the removal does not wait for the event writes queued meanwhile.
+  onQueueAheadOfQueuedWork([self, batchID, deleteEvents, onComplete = std::move(onComplete)] {
     self->syncThreadUnsafeRemoveBatchWithID(batchID, deleteEvents);
     if (onComplete) onComplete();
   });
@@ -550,7 +628,7 @@ void RDTCORFlatFileStorage::removeBatchWithID(std::int64_t batchID, bool deleteE
 
 void RDTCORFlatFileStorage::batchIDsForTarget(RDTCORTarget target, BatchIDsCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, target, onComplete = std::move(onComplete)] {
+  onQueue([self, target, onComplete = std::move(onComplete)] {
     if (!onComplete) return;
     std::error_code ec;
     fs::directory_iterator it(self->batchDataPath(), ec);
@@ -571,9 +649,9 @@ void RDTCORFlatFileStorage::batchIDsForTarget(RDTCORTarget target, BatchIDsCompl
 
 void RDTCORFlatFileStorage::hasEventsForTarget(RDTCORTarget target, BoolCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, target, onComplete = std::move(onComplete)] {
+  onQueue([self, target, onComplete = std::move(onComplete)] {
     const std::string targetPath = self->eventDataPath() + "/" + std::to_string(target);
-    platform::createDirectory(targetPath, true, nullptr, platform::DirectoryAccess::OwnerOnly);
+    makeStoreFolder(targetPath);
     std::error_code ec;
     const fs::directory_iterator it(targetPath, ec);
     const bool hasEvents = !ec && it != fs::directory_iterator();
@@ -585,7 +663,7 @@ void RDTCORFlatFileStorage::hasEventsForTarget(RDTCORTarget target, BoolCompleti
 
 void RDTCORFlatFileStorage::checkForExpirations() {
   auto self = shared_from_this();
-  storageQueue_->async([self] { self->checkForExpirationsOnQueue(); });
+  onQueue([self] { self->checkForExpirationsOnQueue(); });
 }
 
 void RDTCORFlatFileStorage::checkForExpirationsOnQueue() {
@@ -607,14 +685,38 @@ void RDTCORFlatFileStorage::checkForExpirationsOnQueue() {
   }
 
   std::vector<fs::path> expiredFiles;
-  RDTCORWalkDirectory(eventDataPath(), kMaxSweepDepth, [&](const fs::path& path, fs::file_status) {
-    const auto event = eventComponentsFromFilename(path.filename().string());
-    if (event && now > event->expiration.timeIntervalSince1970()) {
-      expiredFiles.push_back(path);
-      return false;
+  std::vector<fs::path> strayEntries;
+  for (fs::directory_iterator targets(eventDataPath(), ec);
+       !ec && targets != fs::directory_iterator(); targets.increment(ec)) {
+    // What is not a target folder is set aside when a target's folder is next needed.
+    if (!isFolder(targets->path())) continue;
+    std::error_code targetEc;
+    for (fs::directory_iterator it(targets->path(), targetEc);
+         !targetEc && it != fs::directory_iterator(); it.increment(targetEc)) {
+      const fs::path& path = it->path();
+      const std::string name = path.filename().string();
+      // Hidden names are writers' temporary files, perhaps of another process at work.
+      if (isHidden(name)) continue;
+      std::error_code statusEc;
+      if (!RDTCORIsEventFileName(name) || !fs::is_regular_file(it->symlink_status(statusEc))) {
+        // Never selected by a filtered batch and never expiring, it would stay for good.
+        if (!statusEc) strayEntries.push_back(path);
+        continue;
+      }
+      const auto event = eventComponentsFromFilename(name);
+      if (event && now > event->expiration.timeIntervalSince1970()) expiredFiles.push_back(path);
     }
-    return true;
-  });
+  }
+  ec.clear();
+  std::int64_t strayRemoved = 0;
+  for (const fs::path& path : strayEntries) {
+    if (platform::removeItem(path)) ++strayRemoved;
+  }
+  if (strayRemoved > 0) {
+    RDTCORLogError(RDTCORMCEGeneralError,
+                   "The event store removed %ld entries that are not event files, among them %@",
+                   {strayRemoved, strayEntries.front().string()});
+  }
 
   RDTCOREventSet removed;
   std::uint64_t removedBytes = 0;
@@ -669,8 +771,8 @@ void RDTCORFlatFileStorage::libraryDataForKey(const std::string& key,
                                               FetchCompletion onFetchComplete,
                                               ValueProducer setNewValue) {
   auto self = shared_from_this();
-  storageQueue_->async([self, key, onFetchComplete = std::move(onFetchComplete),
-                        setNewValue = std::move(setNewValue)] {
+  onQueue([self, key, onFetchComplete = std::move(onFetchComplete),
+           setNewValue = std::move(setNewValue)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     const auto data = RDTCORReadLibraryDataFile(path, &error);
@@ -695,7 +797,7 @@ void RDTCORFlatFileStorage::storeLibraryData(const platform::Data& data, const s
     return;
   }
   auto self = shared_from_this();
-  storageQueue_->async([self, data, key, onComplete = std::move(onComplete)] {
+  onQueue([self, data, key, onComplete = std::move(onComplete)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     if (RDTCORWriteFileAtomically(data, path, &error)) {
@@ -711,7 +813,7 @@ void RDTCORFlatFileStorage::storeLibraryData(const platform::Data& data, const s
 void RDTCORFlatFileStorage::removeLibraryDataForKey(const std::string& key,
                                                     ErrorCompletion onComplete) {
   auto self = shared_from_this();
-  storageQueue_->async([self, key, onComplete = std::move(onComplete)] {
+  onQueue([self, key, onComplete = std::move(onComplete)] {
     const std::string path = self->libraryDataPath() + "/" + key;
     platform::ErrorPtr error;
     std::error_code ec;
@@ -730,7 +832,7 @@ void RDTCORFlatFileStorage::removeLibraryDataForKey(const std::string& key,
 void RDTCORFlatFileStorage::storageSizeWithCallback(SizeCallback onComplete) {
   if (!onComplete) return;
   auto self = shared_from_this();
-  storageQueue_->async([self, onComplete = std::move(onComplete)] {
+  onQueue([self, onComplete = std::move(onComplete)] {
     onComplete(self->sizeTracker()->directoryContentSize());
   });
 }

@@ -1,8 +1,11 @@
 // RDTCORFlatFileStorage: the event store: one file per event under Caches, numbered batch
-// folders for uploads, small library-data blobs, a 20,000,000-byte cap and the expiry sweep.
+// folders for uploads, small library-data blobs, a 20,000,000-byte cap and the expiry sweep
+// (which also clears the target folders of what is no event file). Whatever stands where one
+// of its folders belongs is set aside as "<folder>.damaged-<UTC time>".
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -118,6 +121,13 @@ class RDTCORFlatFileStorage : public RDTCORStorageProtocol,
   std::string batchPathFor(RDTCORTarget target, std::int64_t batchID,
                            platform::Date expirationDate) const;
 
+  // Every block of the store goes through one of these two. Work queued ahead runs on
+  // storageQueue before any block of the store that was queued before it and has not started,
+  // so it waits for the block running now only; the queue still owns all the store's state.
+  void onQueue(std::function<void()> work);
+  void onQueueAheadOfQueuedWork(std::function<void()> work);
+  void runWorkAheadOfQueuedWork();
+
   // Run on storageQueue.
   void storeEventOnQueue(const std::shared_ptr<RDTCOREvent>& event,
                          const StoreCompletion& completion);
@@ -138,4 +148,5 @@ class RDTCORFlatFileStorage : public RDTCORStorageProtocol,
   // Guarded by mutex_.
   std::weak_ptr<RDTCORStorageDelegate> delegate_;
   std::shared_ptr<RDTCORDirectorySizeTracker> sizeTracker_;
+  std::deque<std::function<void()>> workAheadOfQueuedWork_;
 };

@@ -108,6 +108,22 @@ std::optional<std::string> RDTCOREventNameProblem(std::string_view eventID,
   return std::nullopt;
 }
 
+bool RDTCORIsEventFileName(std::string_view name) {
+  const auto isNumber = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  const std::size_t first = name.find('-');
+  if (first == std::string_view::npos) return false;
+  const std::size_t second = name.find('-', first + 1);
+  if (second == std::string_view::npos) return false;
+  const std::size_t third = name.find('-', second + 1);
+  if (third == std::string_view::npos) return false;
+  return !RDTCOREventNameProblem(name.substr(0, first), 0) &&
+         isNumber(name.substr(first + 1, second - first - 1)) &&
+         isNumber(name.substr(second + 1, third - second - 1)) &&
+         RDTCORPercentDecodeMappingID(name.substr(third + 1)).has_value();
+}
+
 std::optional<RDTCOREventComponents> RDTCOREventComponentsFromFilename(std::string_view name) {
   std::array<std::size_t, 3> dashes{};
   std::size_t from = 0;

@@ -58,6 +58,12 @@ std::string RDTCORBatchDirectoryName(RDTCORTarget target, std::int64_t batchID,
 // hidden, or holds "-", "/" or NUL; a negative tier), or none when it can.
 std::optional<std::string> RDTCOREventNameProblem(std::string_view eventID, RDTCOREventQoS qosTier);
 
+// Whether the name has the shape of the names the store gives event files: an ID that
+// RDTCOREventNameProblem accepts, a tier and an expiry in decimal digits, and a mapping ID
+// whose "%" are each followed by two hex digits. Anything else in a target folder is no event
+// of ours.
+bool RDTCORIsEventFileName(std::string_view name);
+
 // At least three "-": ID, tier, expiry, and the rest as the mapping ID. Numbers read leniently
 // (leading digits; none reads as 0). None, after a log line, for fewer parts.
 std::optional<RDTCOREventComponents> RDTCOREventComponentsFromFilename(std::string_view name);

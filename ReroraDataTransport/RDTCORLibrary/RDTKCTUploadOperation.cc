@@ -449,7 +449,8 @@ void RDTKCTUploadOperation::willPerformHTTPRedirection(
     const std::shared_ptr<platform::URLSession>&, const std::shared_ptr<platform::URLSessionTask>&,
     const platform::HTTPURLResponse& response, const platform::URLRequest& newRequest,
     std::function<void(std::optional<platform::URLRequest>)> completionHandler) {
-  if (response.statusCode == 301 || response.statusCode == 302) {
+  const long status = response.statusCode;
+  if (status == 301 || status == 302 || status == 307 || status == 308) {
     platform::Data body;
     {
       std::lock_guard lock(mutex_);
@@ -457,9 +458,7 @@ void RDTKCTUploadOperation::willPerformHTTPRedirection(
     }
     // The target's own headers (its API key) go only to the server the upload was meant for;
     // a redirect elsewhere is followed with the headers of target 1000, which carry no key.
-    const std::optional<std::string> origin = platform::urlOrigin(newRequest.url);
-    const bool sameServer =
-        origin && uploadURL_ && origin == platform::urlOrigin(*uploadURL_);
+    const bool sameServer = uploadURL_ && platform::isSameOrigin(newRequest.url, *uploadURL_);
     completionHandler(
         constructRequestWithURL(newRequest.url, sameServer ? target_ : RDTCORTargetKCT, body));
     return;

@@ -96,8 +96,9 @@ class RDTKCTUploadOperation : public platform::Operation, public platform::URLSe
   // Domain "RDTKCTUploader", code -1, the reason as the failure reason.
   static platform::ErrorPtr genericRejectedPromiseErrorWithReason(const std::string& reason);
 
-  // 301 and 302 are followed with the request rebuilt for the new address, so that it keeps
-  // this target's headers and the body; other redirects as proposed.
+  // 301, 302, 307 and 308 are followed with the request rebuilt for the new address, with the
+  // body: this target's headers at the upload address's origin, target 1000's (no key)
+  // anywhere else. Other redirects as proposed, which leave credentials behind on their own.
   void willPerformHTTPRedirection(
       const std::shared_ptr<platform::URLSession>& session,
       const std::shared_ptr<platform::URLSessionTask>& task,

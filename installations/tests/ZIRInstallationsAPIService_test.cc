@@ -190,6 +190,31 @@ TEST_F(ZIRInstallationsAPIServiceTest, TokenRequestSendsTheRefreshTokenAndGivesA
   EXPECT_EQ(installation->authToken()->token(), "old-token");
 }
 
+// An answer may send the client anywhere; the refresh token and the key stay with the service.
+TEST_F(ZIRInstallationsAPIServiceTest, ARedirectElsewhereCarriesNeitherTheRefreshTokenNorTheKey) {
+  // The same loopback server under another host name is another origin.
+  const std::string elsewhere = "localhost:" + std::to_string(service_.service().port());
+  for (const int status : {302, 307}) {
+    SCOPED_TRACE(status);
+    const auto installation = registeredItem("refresh-1");
+    service_.script(Operation::GenerateToken, FakeInstallationsService::Response::redirect(
+                                                  "http://" + elsewhere + "/elsewhere", status));
+    const std::size_t before = service_.requests().size();
+    settle(makeAPIService()->refreshAuthTokenForInstallation(installation));
+
+    const auto requests = service_.requests();
+    ASSERT_EQ(requests.size(), before + 2);
+    EXPECT_EQ(requests[before].header("Authorization"), "ZIS_v2 refresh-1");
+    EXPECT_EQ(requests[before].header("X-Rerora-Api-Key"), kAPIKey);
+    const auto& redirected = requests[before + 1];
+    EXPECT_EQ(redirected.header("Host"), elsewhere);
+    EXPECT_EQ(redirected.path, "/elsewhere");
+    EXPECT_EQ(redirected.method, status == 302 ? "GET" : "POST");
+    EXPECT_EQ(redirected.header("Authorization"), std::nullopt);
+    EXPECT_EQ(redirected.header("X-Rerora-Api-Key"), std::nullopt);
+  }
+}
+
 TEST_F(ZIRInstallationsAPIServiceTest, DeleteSendsAnEmptyObjectAndHandsBackTheSameItem) {
   const auto installation = registeredItem("refresh-1");
   const ZBLPromisePtr promise = settle(makeAPIService()->deleteInstallation(installation));

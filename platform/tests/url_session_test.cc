@@ -443,6 +443,112 @@ TEST_F(URLSessionTest, FollowedRedirectsReachTheTargetWithThePlatformsMethodRule
   }
 }
 
+// Answers every redirect with what the function makes of the proposed request.
+class AnsweringDelegate : public URLSessionDelegate {
+ public:
+  explicit AnsweringDelegate(std::function<URLRequest(URLRequest)> answer)
+      : answer_(std::move(answer)) {}
+  void
+  willPerformHTTPRedirection(const std::shared_ptr<URLSession>&,
+                             const std::shared_ptr<URLSessionTask>&, const HTTPURLResponse&,
+                             const URLRequest& newRequest,
+                             std::function<void(std::optional<URLRequest>)> completion) override {
+    completion(answer_(newRequest));
+  }
+
+ private:
+  std::function<URLRequest(URLRequest)> answer_;
+};
+
+TEST_F(URLSessionTest, CredentialsNeverFollowARedirectToAnotherOrigin) {
+  // The same loopback server under another host name is another origin.
+  const std::string port = std::to_string(service_.port());
+  const std::string elsewhere = "http://localhost:" + port;
+  const std::set<std::string> credentials = {"Authorization", "X-Rerora-Api-Key", "Cookie",
+                                             "X-Auth-Token", "Proxy-Authorization"};
+  struct Case {
+    const char* name;
+    int status;
+    std::string method;
+    bool otherOrigin;
+    std::string expectedMethod;
+    // The delegate puts "Authorization" back into the request it answers.
+    bool putBack = false;
+  };
+  const Case cases[] = {
+      {"302 turns the POST into a GET", 302, "POST", true, "GET"},
+      {"301", 301, "POST", true, "GET"},
+      {"303", 303, "POST", true, "GET"},
+      {"307 resends the POST", 307, "POST", true, "POST"},
+      {"308", 308, "PUT", true, "PUT"},
+      {"same origin keeps them", 307, "POST", false, "POST"},
+      {"same origin 302", 302, "POST", false, "GET"},
+      {"the delegate puts one back", 307, "POST", true, "POST", true},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string from = "/from" + std::to_string(index);
+    const std::string to = "/to" + std::to_string(index);
+    ++index;
+    const std::string location = (c.otherOrigin ? elsewhere : service_.baseURL()) + to;
+    service_.on(c.method, from, FakeService::Response::redirect(location, c.status));
+    service_.on(c.expectedMethod, to, {.status = 200});
+
+    URLSessionConfiguration configuration;
+    configuration.httpAdditionalHeaders = {{"Cookie", "session=1"}, {"X-Session", "s"}};
+    auto delegate = std::make_shared<AnsweringDelegate>([&c](URLRequest proposed) {
+      if (c.putBack) proposed.setValue("ZIS_v2 refresh-token", "Authorization");
+      return proposed;
+    });
+    // The installations client's request shape, and kin of its key.
+    URLRequest r = request(from, c.method);
+    r.setValue("ZIS_v2 refresh-token", "Authorization");
+    r.setValue("api-key", "X-Rerora-Api-Key");
+    r.setValue("token", "X-Auth-Token");
+    r.setValue("proxy", "Proxy-Authorization");
+    r.setValue("com.example.app", "X-Ios-Bundle-Identifier");
+    r.setValue("application/json", "Content-Type");
+    r.body = Data::fromString("{}");
+    const std::size_t before = service_.requests().size();
+    auto outcome = run(makeSession(configuration, delegate), r);
+
+    EXPECT_EQ(outcome->error, nullptr);
+    ASSERT_TRUE(outcome->response);
+    EXPECT_EQ(outcome->response->statusCode, 200);
+    const auto requests = service_.requests();
+    ASSERT_EQ(requests.size(), before + 2);
+    const auto& first = requests[before];
+    const auto& second = requests[before + 1];
+    for (const std::string& name : credentials) {
+      EXPECT_TRUE(first.header(name)) << name;
+      const bool expected = !c.otherOrigin || (c.putBack && name == "Authorization");
+      EXPECT_EQ(second.header(name).has_value(), expected) << name;
+    }
+    EXPECT_EQ(second.method, c.expectedMethod);
+    EXPECT_EQ(second.path, to);
+    EXPECT_EQ(second.header("Host"), (c.otherOrigin ? "localhost:" : "127.0.0.1:") + port);
+    EXPECT_EQ(second.header("X-Ios-Bundle-Identifier"), "com.example.app");
+    EXPECT_EQ(second.header("X-Session"), "s");
+    if (c.putBack) {
+      EXPECT_EQ(second.header("Authorization"), "ZIS_v2 refresh-token");
+    }
+    EXPECT_EQ(second.body, c.expectedMethod == c.method ? "{}" : "");
+  }
+}
+
+TEST(HTTPHeaderFieldTest, CredentialsAreTheFieldsNamedForAKeyTokenOrLogIn) {
+  for (const char* name :
+       {"Authorization", "proxy-authorization", "Cookie", "X-Rerora-Api-Key", "X-API-KEY", "apikey",
+        "X-Auth-Token", "X-Client-Secret", "X-Password", "WWW-Authenticate"}) {
+    EXPECT_TRUE(isCredentialHeaderField(name)) << name;
+  }
+  for (const char* name : {"Content-Type", "User-Agent", "X-Ios-Bundle-Identifier", "Keep-Alive",
+                           "Accept-Encoding", "X-Rerora-Client"}) {
+    EXPECT_FALSE(isCredentialHeaderField(name)) << name;
+  }
+}
+
 TEST_F(URLSessionTest, EndlessRedirectsStopAtTheLimit) {
   service_.on("GET", "/loop", FakeService::Response::redirect("/loop"));
   auto outcome = run(makeSession(), request("/loop"));

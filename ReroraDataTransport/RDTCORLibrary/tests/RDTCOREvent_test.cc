@@ -257,7 +257,20 @@ TEST_F(RDTCOREventTest, AnArchiveHoldingTheWrongKindsIsRefused) {
   archive->mutableBytes()[at + 3] = 0xCB;
   error.reset();
   EXPECT_FALSE(RDTCORUnarchiveFromData(kRDTCOREventClassName, *archive, &error));
-  EXPECT_TRUE(error);
+  EXPECT_TRUE(RDTCORIsCorruptArchiveError(error));
+
+  // An event ID that is there but empty: damage, not an event to give a new ID.
+  error.reset();
+  EXPECT_FALSE(decodeHandMade(
+      [](platform::KeyedArchiver& coder) {
+        coder.encodeObject(kRDTCOREventEventIDKey, platform::Value(""));
+        coder.encodeObject(kRDTCOREventMappingIDKey, platform::Value("1249"));
+        coder.encodeInt64(kRDTCOREventTargetKey, 1000);
+        coder.encodeObject(kRDTCOREventSerializedDataObjectBytesKey,
+                           platform::Value(Data::fromString("p")));
+      },
+      &error));
+  EXPECT_TRUE(RDTCORIsCorruptArchiveError(error));
 
   // The event's own bytes are not a clock.
   EXPECT_FALSE(RDTCORUnarchiveFromData(kRDTCORClockClassName, *data));

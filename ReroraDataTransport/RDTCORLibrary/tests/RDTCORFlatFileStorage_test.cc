@@ -539,6 +539,55 @@ TEST_F(RDTCORFlatFileStorageTest, RemovingABatchDeletesOrReturnsItsEvents) {
   EXPECT_THAT(namesIn(batchFolder()), IsEmpty());
 }
 
+// A kill after the service's answer and before the removal uploads the batch again at the
+// next start; the removal does not wait for the writes queued meanwhile.
+TEST_F(RDTCORFlatFileStorageTest, ASentBatchIsRemovedAheadOfQueuedWrites) {
+  for (const bool asPromise : {false, true}) {
+    SCOPED_TRACE(asPromise ? "as a promise" : "with a completion");
+    store(makeEvent());
+    store(makeEvent());
+    const BatchResult taken = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
+    ASSERT_TRUE(taken.batchID);
+    const fs::path batchPath =
+        batchFolder() / ("1000-" + std::to_string(*taken.batchID) + "-1900000000");
+    ASSERT_TRUE(fs::exists(batchPath));
+
+    // Held, as behind a slow write, while events keep coming and the answer arrives.
+    const platform::QueuePtr& queue = storage_->storageQueue();
+    queue->suspend();
+    std::vector<bool> batchThereAtWrite;
+    std::vector<std::shared_ptr<RDTCOREvent>> arriving;
+    for (int i = 0; i < 3; ++i) {
+      arriving.push_back(makeEvent());
+      storage_->storeEvent(arriving.back(), [&](bool written, const platform::ErrorPtr&) {
+        EXPECT_TRUE(written);
+        batchThereAtWrite.push_back(fs::exists(batchPath));
+      });
+    }
+    bool removed = false;
+    if (asPromise) {
+      storage_->removeBatchWithID(*taken.batchID, true)->then([&](const ZBLObject&) {
+        removed = true;
+        return ZBLObject::null();
+      });
+    } else {
+      storage_->removeBatchWithID(*taken.batchID, true, [&] { removed = true; });
+    }
+    queue->resume();
+    drain();
+    if (asPromise) {
+      EXPECT_TRUE(testing_support::pumpMainQueueUntil([&] { return removed; }));
+    }
+
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(batchThereAtWrite, std::vector<bool>(3, false));
+    EXPECT_FALSE(fs::exists(batchPath));
+    for (const auto& event : arriving) EXPECT_TRUE(fs::exists(pathOf(*event)));
+    EXPECT_EQ(namesIn(eventFolder()).size(), 3u);
+    fs::remove_all(eventFolder());
+  }
+}
+
 TEST_F(RDTCORFlatFileStorageTest, EventsThatCannotMoveAreNeitherLostNorCountedTwice) {
   const auto a = makeEvent();
   const auto b = makeEvent();
@@ -547,28 +596,35 @@ TEST_F(RDTCORFlatFileStorageTest, EventsThatCannotMoveAreNeitherLostNorCountedTw
   const std::vector<std::string> poolNames = namesIn(eventFolder());
 
   // No batch folder can be made: nothing moves, so nothing is in a batch.
-  fs::remove_all(batchFolder());
-  writeFile(batchFolder(), "in the way");
-  {
-    transport_testing::LogCapture quiet;
-    const BatchResult blocked = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
-    EXPECT_EQ(blocked.batchID, std::nullopt);
-    EXPECT_EQ(blocked.events, std::nullopt);
-  }
+  const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec;
+  const auto readWrite = fs::perms::owner_all;
+  fs::create_directories(batchFolder());
+  fs::permissions(batchFolder(), readOnly);
+  BatchResult blocked{0, RDTCOREventSet()};
+  runQueuedWorkWithoutReadPrivilege([&] {
+    storage_->batchWithEventSelector(
+        RDTCORStorageEventSelector::eventSelectorForTarget(1000),
+        Date::fromTimeIntervalSince1970(1'900'000'000),
+        [&](std::optional<std::int64_t> batchID, std::optional<RDTCOREventSet> events) {
+          blocked = {batchID, std::move(events)};
+        });
+  });
+  EXPECT_EQ(blocked.batchID, std::nullopt);
+  EXPECT_EQ(blocked.events, std::nullopt);
   EXPECT_EQ(namesIn(eventFolder()), poolNames);
-  fs::remove(batchFolder());
+  fs::permissions(batchFolder(), readWrite);
 
   // Events that cannot go back keep their batch folder, to be tried again later.
   const BatchResult taken = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
   ASSERT_TRUE(taken.batchID);
-  fs::remove_all(eventFolder());
-  writeFile(eventFolder(), "in the way");
-  removeBatch(*taken.batchID, false);
+  fs::permissions(eventFolder(), readOnly);
+  runQueuedWorkWithoutReadPrivilege(
+      [&] { storage_->removeBatchWithID(*taken.batchID, false, nullptr); });
   const std::string batchName = "1000-" + std::to_string(*taken.batchID) + "-1900000000";
   EXPECT_EQ(namesIn(batchFolder() / batchName), poolNames);
   EXPECT_EQ(batchIDs(), std::set<std::int64_t>{*taken.batchID});
 
-  fs::remove(eventFolder());
+  fs::permissions(eventFolder(), readWrite);
   removeBatch(*taken.batchID, false);
   EXPECT_EQ(namesIn(eventFolder()), poolNames);
   EXPECT_THAT(namesIn(batchFolder()), IsEmpty());
@@ -657,15 +713,13 @@ TEST_F(RDTCORFlatFileStorageTest, TheSweepDropsExpiredEventsAndDissolvesExpiredB
   store(expired);
   store(fresh);
   writeFile(eventFolder() / "UNREADABLE-3-1000-1249", "not an archive");
-  writeFile(eventFolder() / "notanevent", "kept");
   writeFile(batchFolder() / "1000-7-100-x" / "inside", "kept");
 
   storage_->checkForExpirations();
   drain();
 
-  EXPECT_THAT(namesIn(eventFolder()),
-              UnorderedElementsAre(pathOf(*fresh).filename().string(),
-                                   pathOf(*batched).filename().string(), "notanevent"));
+  EXPECT_THAT(namesIn(eventFolder()), UnorderedElementsAre(pathOf(*fresh).filename().string(),
+                                                           pathOf(*batched).filename().string()));
   EXPECT_THAT(namesIn(batchFolder()), ElementsAre("1000-7-100-x"));
   ASSERT_EQ(delegate_->expired().size(), 1u);
   EXPECT_EQ(idsOf(delegate_->expired()[0]), std::set<std::string>{expired->eventID()});
@@ -680,6 +734,82 @@ TEST_F(RDTCORFlatFileStorageTest, TheSweepDropsExpiredEventsAndDissolvesExpiredB
   storage_->checkForExpirations();
   drain();
   EXPECT_EQ(delegate_->expired().size(), 1u);
+}
+
+// Entries no filtered batch would take and that never expire would stay for good.
+TEST_F(RDTCORFlatFileStorageTest, TheSweepRemovesWhatIsNoEventFileFromTheTargetFolders) {
+  const auto kept = makeEvent();
+  store(kept);
+  const std::string archive = RDTCORArchiveToPath(makeEvent(), {})->toString();
+  const std::vector<std::string> stray = {
+      "notanevent",      "-3-1900000000-1249",       "ID-x-1900000000-1249",
+      "ID-3--1249",      "ID-3-1900000000-12%4",     "ID-3-19000000OO-1249",
+      "ID-3-1900000000", "linked-3-1900000000-1249", "folder-3-1900000000-1249"};
+  for (const std::string& name : stray) {
+    if (name.starts_with("linked")) {
+      fs::create_symlink(pathOf(*kept), eventFolder() / name);
+    } else if (name.starts_with("folder")) {
+      writeFile(eventFolder() / name / "inside", archive);
+    } else {
+      writeFile(eventFolder() / name, archive);
+    }
+  }
+  // Writers' temporary files (of another process, perhaps) and what is outside the target
+  // folders stay.
+  writeFile(eventFolder() / ".writing-3-1-1249", archive);
+  writeFile(eventFolder(1003) / "another-target", archive);
+  writeFile(storeFolder() / "rdt_event_data" / "notatarget", archive);
+
+  transport_testing::LogCapture log;
+  storage_->checkForExpirations();
+  drain();
+
+  EXPECT_THAT(namesIn(eventFolder()),
+              UnorderedElementsAre(pathOf(*kept).filename().string(), ".writing-3-1-1249"));
+  EXPECT_THAT(namesIn(eventFolder(1003)), IsEmpty());
+  EXPECT_TRUE(fs::exists(storeFolder() / "rdt_event_data" / "notatarget"));
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("removed 10 entries that are not event files"), std::string::npos)
+      << lines[0];
+  EXPECT_TRUE(delegate_->expired().empty());
+  EXPECT_EQ(storageSize(), bytesUnder(root_));
+}
+
+TEST_F(RDTCORFlatFileStorageTest, AFileWhereAStoreFolderBelongsIsSetAsideAndTheFolderMadeAgain) {
+  ManualClockScope clock(Date::fromTimeIntervalSince1970(1'700'000'000));
+  const std::string suffix = ".damaged-20231114T221320Z";
+  const std::vector<fs::path> folders = {storeFolder(), storeFolder() / "rdt_event_data",
+                                         batchFolder(), libraryFolder(), eventFolder()};
+  for (const fs::path& folder : folders) {
+    SCOPED_TRACE(folder.string());
+    fs::remove_all(root_);
+    writeFile(folder, "in the way");
+
+    std::vector<std::string> lines;
+    {
+      transport_testing::LogCapture log;
+      const auto event = makeEvent();
+      EXPECT_TRUE(store(event).written);
+      const BatchResult taken = batch(RDTCORStorageEventSelector::eventSelectorForTarget(1000));
+      ASSERT_TRUE(taken.batchID);
+      removeBatch(*taken.batchID, false);
+      EXPECT_TRUE(fs::exists(pathOf(*event)));
+      lines = log.lines();
+    }
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(readFile(folder.string() + suffix), "in the way");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("set aside as " + folder.string() + suffix), std::string::npos)
+        << lines[0];
+  }
+
+  // A name taken by an earlier set-aside file is not replaced.
+  writeFile(eventFolder(1001), "second");
+  writeFile(eventFolder(1001).string() + suffix, "first");
+  EXPECT_TRUE(store(makeEvent("1249", 1001)).written);
+  EXPECT_EQ(readFile(eventFolder(1001).string() + suffix), "first");
+  EXPECT_EQ(readFile(eventFolder(1001).string() + suffix + "-2"), "second");
 }
 
 TEST_F(RDTCORFlatFileStorageTest, NoBatchOrSweepReportReadsMoreThanTheCapAtOnce) {

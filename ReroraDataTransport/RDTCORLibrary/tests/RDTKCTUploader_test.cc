@@ -19,9 +19,9 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORClock.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCOREndpoints.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORMetrics.h"
+#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTCompressionHelper.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploadOperation.h"
-#include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/KCTTestMessages.h"
 #include "ReroraDataTransport/RDTCORLibrary/tests/RDTCORLogCapture.h"
@@ -39,9 +39,9 @@ namespace {
 using platform::Data;
 using testing_support::FakeCollectionService;
 using transport_testing::LogCapture;
+using transport_testing::RecordingApplication;
 using uploader_testing::InMemoryEventStore;
 using uploader_testing::makeEvent;
-using transport_testing::RecordingApplication;
 using uploader_testing::RecordingMetricsController;
 using Answer = FakeCollectionService::Answer;
 
@@ -328,7 +328,7 @@ TEST_F(RDTKCTUploadOperationTest, TheBodyIsGzippedOnlyWhenThatMakesItShorter) {
 }
 
 TEST_F(RDTKCTUploadOperationTest, ARedirectIsFollowedWithTheTargetsOwnHeadersAndTheSameBody) {
-  for (const int status : {301, 302}) {
+  for (const int status : {301, 302, 307, 308}) {
     SCOPED_TRACE(status);
     Harness h;
     h.store->add(makeEvent(RDTCORTargetFLL, RDTCOREventQoSDefault, std::string(3000, 'r')));
@@ -354,24 +354,34 @@ TEST_F(RDTKCTUploadOperationTest, ARedirectIsFollowedWithTheTargetsOwnHeadersAnd
   }
 }
 
-// The key is for the collection service only: a redirect to another server gets none.
+// The key is for the collection service only: a redirect to another server gets none,
+// whichever status sends it there.
 TEST_F(RDTKCTUploadOperationTest, ARedirectToAnotherServerCarriesNoKey) {
-  Harness h;
-  h.store->add(makeEvent(RDTCORTargetFLL, RDTCOREventQoSDefault, std::string(3000, 'r')));
-  // Another host name for the same loopback server: another origin as far as the key goes.
-  std::string elsewhere = h.service.baseURL() + "/moved";
-  elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
-  h.service.script(RDTCORTargetFLL, Answer::redirect(elsewhere, 302));
-  h.service.script("/moved", {.status = 200});
-  ASSERT_TRUE(run(h.operation(RDTCORTargetFLL, RDTCORUploadConditionWifiData)));
+  for (const int status : {301, 302, 303, 307, 308}) {
+    SCOPED_TRACE(status);
+    Harness h;
+    h.store->add(makeEvent(RDTCORTargetFLL, RDTCOREventQoSDefault, std::string(3000, 'r')));
+    // Another host name for the same loopback server: another origin as far as the key goes.
+    std::string elsewhere = h.service.baseURL() + "/moved";
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    h.service.script(RDTCORTargetFLL, Answer::redirect(elsewhere, status));
+    h.service.script("/moved", {.status = 200});
+    ASSERT_TRUE(run(h.operation(RDTCORTargetFLL, RDTCORUploadConditionWifiData)));
 
-  const auto uploads = h.service.uploads();
-  ASSERT_EQ(uploads.size(), 2u);
-  EXPECT_EQ(uploads[0].header("X-Rerora-Api-Key"), FLLAndCSHAndINTAPIKey());
-  EXPECT_EQ(uploads[1].path, "/moved");
-  EXPECT_EQ(uploads[1].header("X-Rerora-Api-Key"), std::nullopt);
-  EXPECT_EQ(uploads[1].header("User-Agent"), "datatransport/0.0.1 kctsupport/0.0.1 apple/");
-  EXPECT_EQ(uploads[1].body, uploads[0].body);
+    const auto uploads = h.service.uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].header("X-Rerora-Api-Key"), FLLAndCSHAndINTAPIKey());
+    EXPECT_EQ(uploads[1].path, "/moved");
+    EXPECT_EQ(uploads[1].header("X-Rerora-Api-Key"), std::nullopt);
+    if (status == 303) {
+      // Followed as proposed: a GET without the body.
+      EXPECT_EQ(uploads[1].method, "GET");
+      continue;
+    }
+    EXPECT_EQ(uploads[1].method, "POST");
+    EXPECT_EQ(uploads[1].header("User-Agent"), "datatransport/0.0.1 kctsupport/0.0.1 apple/");
+    EXPECT_EQ(uploads[1].body, uploads[0].body);
+  }
 }
 
 TEST_F(RDTKCTUploadOperationTest, ReadinessNoNetworkWinsThenForcedThenTheBackendsWait) {
