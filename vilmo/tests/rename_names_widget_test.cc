@@ -348,7 +348,7 @@ TEST_F(RenameNamesWidgetTest, ProposalsKeepHalfTheRowAndEndInAnEllipsisWhenCut) 
     for (std::size_t i = 0; i < rows.size(); ++i) {
       SCOPED_TRACE(rows[i].newName);
       Rename2RowWidget* row = screen.rows()[i];
-      ElidedLineEdit* field = row->nameField();
+      auto* field = row->nameField();
       const int shared = field->width() + row->nameButton()->width();
       EXPECT_GE(2 * field->width(), shared);
       // A short file name stays whole.
@@ -374,7 +374,7 @@ TEST_F(RenameNamesWidgetTest, ProposalsKeepHalfTheRowAndEndInAnEllipsisWhenCut) 
   // Being edited, the long proposal is the field's own text, drawn whole and scrolled.
   showAt(screen, kWindowSize);
   screen.activateWindow();
-  ElidedLineEdit* field = screen.rows()[0]->nameField();
+  auto* field = screen.rows()[0]->nameField();
   field->setFocus(Qt::MouseFocusReason);
   QApplication::processEvents();
   ASSERT_TRUE(field->hasFocus());
