@@ -3,7 +3,14 @@
 # service it starts a local stand-in for it (see the README's Configuration section).
 set -euo pipefail
 cd "$(dirname "$0")"
-./tools/install-deps.sh
+# The language list names each language in its own script: without a font that has CJK
+# glyphs the Chinese entry is drawn as empty boxes. A small one is added only when no font
+# on the machine covers Chinese.
+fonts=()
+if [ -z "$(fc-list :lang=zh family 2>/dev/null)" ]; then
+  fonts+=(fonts-wqy-microhei)
+fi
+./tools/install-deps.sh "${fonts[@]}"
 
 # Only what is started here: the application and the naming service's stand-in.
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVILMO_SANITIZE=OFF \

@@ -166,11 +166,19 @@ UserDefaults::FileStamp UserDefaults::stampOf(const fs::path& path) {
 UserDefaults::StoredFile UserDefaults::readStoredFile(const fs::path& path) {
   using Status = StoredFile::Status;
   StoredFile file;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a pipe in the file's place cannot hold the program up.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    if (errno != ENOENT) {
+    int saved = errno;
+    struct stat info {};
+    if (saved != ENOENT && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      // A socket, say: it holds no settings, and nothing could ever be saved in its place.
+      file.status = Status::Damaged;
+      file.stamp = stampFrom<FileStamp>(info);
+      file.problem = "not a regular file";
+    } else if (saved != ENOENT) {
       file.status = Status::Unreadable;
-      file.problem = errnoText(errno);
+      file.problem = errnoText(saved);
     }
     return file;
   }
@@ -179,13 +187,18 @@ UserDefaults::StoredFile UserDefaults::readStoredFile(const fs::path& path) {
     ~FdCloser() { ::close(fd); }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
     file.status = Status::Unreadable;
-    file.problem = "not a regular file";
+    file.problem = errnoText(errno);
     return file;
   }
   file.stamp = stampFrom<FileStamp>(info);
   file.status = Status::Damaged;
+  if (!S_ISREG(info.st_mode)) {
+    // A folder or a pipe where the file belongs would otherwise stop every save for good.
+    file.problem = "not a regular file";
+    return file;
+  }
   if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
     file.problem = "larger than " + std::to_string(kMaxFileSize) + " bytes";
     return file;

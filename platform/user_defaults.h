@@ -51,9 +51,10 @@ class UserDefaults {
   // with NUL or that is not UTF-8) throws platform::Exception "NSInvalidArgumentException"
   // and changes nothing.
   //
-  // A settings file that is not a property list, or whose top level is not a dictionary, is
-  // set aside beside itself as "<name>.plist.damaged-<UTC time>" (logged), never replacing an
-  // earlier one, and the suite starts afresh.
+  // A settings file that is not a property list, or whose top level is not a dictionary, and
+  // anything but a regular file in its place (a folder, a pipe), is set aside beside itself
+  // as "<name>.plist.damaged-<UTC time>" (logged), never replacing an earlier one, and the
+  // suite starts afresh.
   void setObject(std::string_view key, std::optional<Value> value);
   void setInteger(std::string_view key, std::int64_t value);
   void setBool(std::string_view key, bool value);

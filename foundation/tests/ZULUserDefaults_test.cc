@@ -1,6 +1,7 @@
 #include "foundation/ZULUserDefaults.h"
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -215,9 +216,12 @@ TEST_F(ZULUserDefaultsTest, EmptyOrNoSuiteNameSelectsTheApplicationsOwnDomain) {
 }
 
 TEST_F(ZULUserDefaultsTest, AFailedWriteToDiskIsLoggedAsAnError) {
-  // A folder where the suite's file belongs makes every write fail.
-  const auto file = platform::UserDefaults::suite(kSuite)->filePath();
-  std::filesystem::create_directories(file);
+  // A plain file where the suite's folder belongs makes every write fail (a folder in the
+  // suite file's own place would be set aside and the write would succeed).
+  const auto folder = platform::UserDefaults::suite(kSuite)->filePath().parent_path();
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder.parent_path());
+  std::ofstream(folder) << "not a folder";
   ZULUserDefaults defaults(kSuite);
   defaults.setObject(Value("v"), "key");
   EXPECT_EQ(defaults.objectForKey("key"), Value("v"));

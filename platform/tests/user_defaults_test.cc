@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -276,6 +277,44 @@ TEST_F(UserDefaultsTest, ADamagedFileIsSetAsideAndTheSuiteStartsAfresh) {
     EXPECT_EQ(fileContents(*defaults), (Dictionary{{"fresh", "value"}}));
     EXPECT_EQ(setAsideFiles(path), aside);
     EXPECT_EQ(bytesOf(aside[0]), c.bytes);
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("set aside as " + aside[0].string()), std::string::npos) << lines[0];
+  }
+}
+
+// Anything but a regular file where the settings file belongs (a folder named like it, a
+// pipe) would make every save fail, and each start begin afresh: it is set aside like a
+// damaged file, with one log line, and the settings are saved again.
+TEST_F(UserDefaultsTest, AFolderOrPipeInTheFilesPlaceIsSetAsideAndSettingsAreSavedAgain) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    fs::file_type type;
+  } cases[] = {
+      {"folder", [](const fs::path& path) { fs::create_directories(path / "inside"); },
+       fs::file_type::directory},
+      {"pipe", [](const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       fs::file_type::fifo},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string suite = std::string("com.example.notafile.") + c.name;
+    fs::path path = preferencesDirectory() / (suite + ".plist");
+    fs::create_directories(path.parent_path());
+    c.make(path);
+    LogLines log;
+    auto defaults = UserDefaults::suite(suite);
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    auto aside = setAsideFiles(path);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(fs::symlink_status(aside[0]).type(), c.type);
+
+    defaults->setString("userID", "first");
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(fileContents(*defaults), (Dictionary{{"userID", "first"}}));
+    EXPECT_TRUE(defaults->synchronize());
+    EXPECT_EQ(setAsideFiles(path), aside);
     auto lines = log.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("set aside as " + aside[0].string()), std::string::npos) << lines[0];

@@ -3,13 +3,16 @@
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
+#include <QLayout>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 #include "vilmo/UsageEvents.h"
 #include "vilmo/rename/FileListArea.h"
 #include "vilmo/rename/PlainButton.h"
 #include "vilmo/rename/RenameScreens.h"
+#include "vilmo/widgets/ElidedLineEdit.h"
 #include "vilmo/widgets/SidebarWidget.h"
 #include "vilmo/widgets/StyledButton.h"
 #include "vilmo/widgets/Theme.h"
@@ -20,9 +23,7 @@ constexpr double kCornerRadius = 5;
 // The list block's padding on every edge; the list reaches 10 into it on the left.
 constexpr int kListBlockPadding = 10;
 
-// The proposal keeps room for about a dozen characters beside a long file name and takes
-// whatever the file name leaves; only a file name that does not fit beside that room is
-// shortened.
+// The least room for a proposal, in a window at its smallest: about ten characters.
 constexpr int kNameFieldMinimumWidth = 80;
 
 int iconSize() { return static_cast<int>(Rename2View::kIconSize); }
@@ -43,13 +44,75 @@ void addNameShadow(QWidget* widget) {
   widget->setGraphicsEffect(shadow);
 }
 
+// Lays out a row's name group and proposal group side by side. The width left for the two
+// names once the fixed parts are placed is shared so that the proposal, the name the user
+// came for, gets at least half of it and all that the file name does not need: a long file
+// name gives way first (it is shortened in the middle, keeping its end readable).
+class RowLayout : public QLayout {
+ public:
+  RowLayout(QWidget* row, QWidget* nameGroup, QWidget* name, QWidget* proposalGroup, QWidget* field)
+      : QLayout(row), name_(name), field_(field) {
+    setContentsMargins(0, 0, 0, 0);
+    addChildWidget(nameGroup);
+    addChildWidget(proposalGroup);
+    items_ = {new QWidgetItem(nameGroup), new QWidgetItem(proposalGroup)};
+  }
+  ~RowLayout() override {
+    for (QLayoutItem* item : items_) delete item;
+  }
+
+  void addItem(QLayoutItem* item) override { delete item; }
+  int count() const override { return static_cast<int>(items_.size()); }
+  QLayoutItem* itemAt(int index) const override {
+    return index >= 0 && index < count() ? items_[static_cast<std::size_t>(index)] : nullptr;
+  }
+  // Only while the row is taken apart.
+  QLayoutItem* takeAt(int index) override {
+    QLayoutItem* item = itemAt(index);
+    if (item) items_.erase(items_.begin() + index);
+    return item;
+  }
+
+  QSize sizeHint() const override {
+    if (!whole()) return {};
+    return combined(items_[0]->sizeHint(), items_[1]->sizeHint());
+  }
+  QSize minimumSize() const override {
+    if (!whole()) return {};
+    return combined(items_[0]->minimumSize(), items_[1]->minimumSize());
+  }
+
+  void setGeometry(const QRect& rect) override {
+    QLayout::setGeometry(rect);
+    if (!whole()) return;
+    // What each group needs besides its name: margins, the arrow, the row buttons.
+    int nameGroupRest = items_[0]->sizeHint().width() - name_->sizeHint().width();
+    int proposalGroupRest = items_[1]->minimumSize().width() - field_->minimumWidth();
+    int shared = rect.width() - gap() - nameGroupRest - proposalGroupRest;
+    int nameWidth = std::min(name_->sizeHint().width(), shared / 2);
+    int nameGroupWidth = std::max(nameGroupRest + nameWidth, items_[0]->minimumSize().width());
+    items_[0]->setGeometry(QRect(rect.x(), rect.y(), nameGroupWidth, rect.height()));
+    int proposalX = rect.x() + nameGroupWidth + gap();
+    items_[1]->setGeometry(
+        QRect(proposalX, rect.y(), std::max(0, rect.right() + 1 - proposalX), rect.height()));
+  }
+
+ private:
+  bool whole() const { return items_.size() == 2; }
+  int gap() const { return std::max(0, spacing()); }
+  QSize combined(QSize name, QSize proposal) const {
+    return {name.width() + gap() + proposal.width(), std::max(name.height(), proposal.height())};
+  }
+
+  QWidget* name_;
+  QWidget* field_;
+  std::vector<QLayoutItem*> items_;
+};
+
 }  // namespace
 
 Rename2RowWidget::Rename2RowWidget(std::size_t index, QWidget* parent)
     : RoundedPanel(fileRowBackground(index), kCornerRadius, parent), index_(index) {
-  auto* line = new QHBoxLayout(this);
-  line->setContentsMargins(0, 0, 0, 0);
-
   // The name group: the file name, on the row's own background.
   auto* nameGroup = new QWidget(this);
   nameGroup->setFixedHeight(rowHeight());
@@ -58,7 +121,6 @@ Rename2RowWidget::Rename2RowWidget(std::size_t index, QWidget* parent)
   nameButton_ = new PlainButton(nameGroup);
   nameButton_->setObjectName(QStringLiteral("fileName"));
   names->addWidget(nameButton_, 0, Qt::AlignLeft | Qt::AlignVCenter);
-  line->addWidget(nameGroup, 0);
 
   // The proposal group, tinted by the row's state.
   proposalGroup_ = new RoundedPanel({look::ColorRole::Accent, 0.1}, 0, this);
@@ -70,7 +132,7 @@ Rename2RowWidget::Rename2RowWidget(std::size_t index, QWidget* parent)
   arrow_ = new QLabel(QString::fromUtf8(Rename2View::kArrow), proposalGroup_);
   arrow_->setFont(look::displayFont(13, true));
   nameStack->addWidget(arrow_);
-  nameField_ = new QLineEdit(proposalGroup_);
+  nameField_ = new ElidedLineEdit(proposalGroup_);
   nameField_->setFrame(false);
   nameField_->setPlaceholderText(look::localized(Rename2View::kPlaceholder));
   nameField_->setMinimumWidth(kNameFieldMinimumWidth);
@@ -88,7 +150,7 @@ Rename2RowWidget::Rename2RowWidget(std::size_t index, QWidget* parent)
   buttons->addWidget(clearButton_, 0, Qt::AlignRight);
   buttons->addWidget(retryButton_, 0, Qt::AlignRight);
   proposal->addWidget(buttonsBox, 0);
-  line->addWidget(proposalGroup_, 1);
+  new RowLayout(this, nameGroup, nameButton_, proposalGroup_, nameField_);
 }
 
 void Rename2RowWidget::display(const RenameResult& row, bool isApplyingRename) {

@@ -11,17 +11,18 @@
 
 #include "vilmo/rename/Rename2View.h"
 #include "vilmo/rename/RoundedPanel.h"
+#include "vilmo/widgets/ElidedLineEdit.h"
 #include "vilmo/widgets/ScreenWidget.h"
 
 class FileListArea;
 class PlainButton;
 class QLabel;
-class QLineEdit;
 class SidebarWidget;
 class StyledButton;
 
 // One row of the preview: the file name, and the proposal group with its arrow, editable
-// name, clear and retry buttons, tinted by the row's state.
+// name, clear and retry buttons, tinted by the row's state. The proposal has at least half
+// of the width the two names share.
 class Rename2RowWidget : public RoundedPanel {
   Q_OBJECT
 
@@ -36,7 +37,7 @@ class Rename2RowWidget : public RoundedPanel {
   PlainButton* nameButton() const { return nameButton_; }
   RoundedPanel* proposalGroup() const { return proposalGroup_; }
   QLabel* arrow() const { return arrow_; }
-  QLineEdit* nameField() const { return nameField_; }
+  ElidedLineEdit* nameField() const { return nameField_; }
   PlainButton* clearButton() const { return clearButton_; }
   PlainButton* retryButton() const { return retryButton_; }
 
@@ -48,7 +49,7 @@ class Rename2RowWidget : public RoundedPanel {
   PlainButton* nameButton_;
   RoundedPanel* proposalGroup_;
   QLabel* arrow_;
-  QLineEdit* nameField_;
+  ElidedLineEdit* nameField_;
   PlainButton* clearButton_;
   PlainButton* retryButton_;
 };

@@ -12,6 +12,7 @@
 #include "platform/updater.h"
 #include "vilmo/shell/MenuBar.h"
 #include "vilmo/shell/PreviewWindow.h"
+#include "vilmo/shell/QuitSignals.h"
 #include "vilmo/shell/RunLoopBridge.h"
 #include "vilmo/shell/WindowBinding.h"
 
@@ -23,6 +24,7 @@ constexpr const char* kUpdaterMessageTitle = "Software Update";
 
 ApplicationShell::ApplicationShell()
     : runLoopBridge_(std::make_unique<RunLoopBridge>()),
+      quitSignals_(std::make_unique<QuitSignals>()),
       previewWindow_(std::make_unique<PreviewWindow>()),
       self_(std::make_shared<ApplicationShell*>(this)) {
   auto application = platform::Application::sharedApplication();

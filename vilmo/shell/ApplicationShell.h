@@ -1,7 +1,8 @@
 // ApplicationShell: joins the platform's application model to Qt for the life of the event
-// loop: the main queue runs in Qt's loop, Qt's application state and quitting drive the
-// application's life cycle, the main menu becomes the main windows' menu bars, and the
-// preview panel and the updater's messages get their windows.
+// loop: the main queue runs in Qt's loop, Qt's application state and quitting (also when the
+// process is asked to stop by a signal) drive the application's life cycle, the main menu
+// becomes the main windows' menu bars, and the preview panel and the updater's messages get
+// their windows.
 #pragma once
 
 #include <QObject>
@@ -18,6 +19,7 @@ class QMessageBox;
 namespace shell {
 
 class PreviewWindow;
+class QuitSignals;
 class RunLoopBridge;
 class WindowBinding;
 
@@ -51,6 +53,7 @@ class ApplicationShell {
   void showMessage(const std::string& message);
 
   std::unique_ptr<RunLoopBridge> runLoopBridge_;
+  std::unique_ptr<QuitSignals> quitSignals_;
   std::unique_ptr<PreviewWindow> previewWindow_;
   std::vector<std::unique_ptr<WindowBinding>> windows_;
   std::vector<QPointer<QMessageBox>> messages_;

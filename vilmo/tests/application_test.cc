@@ -1,6 +1,6 @@
 // The application type and the Qt shell under it: activation and its sums, the window and
-// menu models shown through Qt, the main queue inside Qt's loop, the preview window and the
-// updater's messages, and the configuration.
+// menu models shown through Qt, the main queue inside Qt's loop, quitting on a stop signal,
+// the preview window and the updater's messages, and the configuration.
 #include "vilmo/vilmo_test_app_newApp.h"
 
 #include <QAction>
@@ -15,7 +15,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPdfWriter>
+#include <signal.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -27,6 +32,7 @@
 #include "platform/preview_panel.h"
 #include "platform/run_loop.h"
 #include "platform/updater.h"
+#include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
 #include "vilmo/AppConfiguration.h"
 #include "vilmo/AppDelegate.h"
@@ -133,6 +139,38 @@ TEST_F(ShellTest, TheMainQueueRunsInQtsEventLoop) {
   });
   worker.join();
   EXPECT_TRUE(processQtEventsUntil([&] { return ran == 101; }));
+}
+
+// Run by the next test in a process of its own: the application as the program's entry runs
+// it, asked to stop by the signal named in VILMO_TEST_SIGNAL once its event loop turns.
+TEST_F(ShellTest, DISABLED_RunsUntilASignalAsksItToStop) {
+  const char* named = std::getenv("VILMO_TEST_SIGNAL");
+  ASSERT_NE(named, nullptr);
+  const int signalNumber = std::atoi(named);
+  // As a program started from a desktop or a terminal has it, whatever ran these tests.
+  ::signal(signalNumber, SIG_DFL);
+  // Should the signal be lost, the child ends failed instead of waiting for ever.
+  ::alarm(60);
+  platform::Queue::main()->async([signalNumber] { ::kill(::getpid(), signalNumber); });
+  vilmo_test_app_newApp::main();
+
+  std::vector<std::string> names = sink_->names();
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names.back(), "app_close");
+  EXPECT_TRUE(sink_->events().back().parameters["total_run_time"].isNumber());
+}
+
+// A desktop session ending, a service manager and Ctrl+C in a terminal stop the program with
+// a signal: it quits the way its Quit command does, so "app_close" is still logged and the
+// stores hear that the application terminates, and the process exits normally.
+TEST(QuitSignalTest, EachStopSignalEndsTheApplicationThroughItsQuitPath) {
+  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signalNumber));
+    auto child = testing_support::runTestInChildProcess(
+        "ShellTest.DISABLED_RunsUntilASignalAsksItToStop",
+        {{"VILMO_TEST_SIGNAL", std::to_string(signalNumber)}});
+    EXPECT_TRUE(child.passed()) << child.output;
+  }
 }
 
 TEST_F(ShellTest, TheMainMenuIsDrawnAsTheMenuBarAndRedrawnAfterChanges) {

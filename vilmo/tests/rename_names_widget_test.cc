@@ -26,6 +26,8 @@
 #include "vilmo/rename/Rename2ViewWidget.h"
 #include "vilmo/rename/Rename3ViewWidget.h"
 #include "vilmo/tests/content_view_test_support.h"
+#include "vilmo/widgets/ElidedLabel.h"
+#include "vilmo/widgets/ElidedLineEdit.h"
 
 namespace {
 
@@ -131,10 +133,10 @@ std::string longName(int number) {
          std::to_string(number) + ".jpeg";
 }
 
-// Names the row has room for beside a proposal as long; one that looks like markup is shown
-// as it stands too.
+// Names the row has room for beside a proposal as long (which has at least half of the
+// preview's row); one that looks like markup is shown as it stands too.
 const std::vector<std::string> kShortNames = {"report.txt", "IMG_0001.jpeg", "IMG_0002.jpeg",
-                                              "Quarterly_Report_v2.txt", "<b>draft.txt"};
+                                              "Report_v2.txt", "<b>draft.txt"};
 const std::vector<std::string> kLongNames = {longName(1), longName(2)};
 
 // The screen's rows hold these names, in this order, in every name widget of the row.
@@ -143,6 +145,10 @@ struct ScreenCase {
   std::function<std::unique_ptr<TwoColumnScreen>(const std::vector<std::string>&)> make;
   std::function<std::vector<ShownName>(TwoColumnScreen*)> names;
   std::function<QWidget*(TwoColumnScreen*)> listViewport;
+  // How many characters of a long name's start and of its end stay readable at the window's
+  // first size: in the preview the name shares its row with a proposal as long, which has at
+  // least half of it.
+  std::size_t keptAtEachEnd;
 };
 
 using Rows = std::vector<RenameResult>;
@@ -176,7 +182,8 @@ std::vector<ScreenCase> screenCases() {
        },
        [](TwoColumnScreen* screen) {
          return static_cast<Rename1ViewWidget*>(screen)->fileList()->viewport();
-       }},
+       },
+       10},
       {"preview",
        [](const std::vector<std::string>& names) {
          Rename2View view;
@@ -192,7 +199,8 @@ std::vector<ScreenCase> screenCases() {
        },
        [](TwoColumnScreen* screen) {
          return static_cast<Rename2ViewWidget*>(screen)->rowList()->viewport();
-       }},
+       },
+       6},
       {"finished",
        [](const std::vector<std::string>& names) {
          Rename3View view;
@@ -209,13 +217,14 @@ std::vector<ScreenCase> screenCases() {
        },
        [](TwoColumnScreen* screen) {
          return static_cast<Rename3ViewWidget*>(screen)->rowList()->viewport();
-       }},
+       },
+       10},
   };
 }
 
-// The window's first size, and one wide enough for the longest name.
+// The window's first size, and one wide enough for the longest name beside a proposal.
 constexpr QSize kWindowSize(585, 381);
-constexpr QSize kWideWindowSize(1600, 381);
+constexpr QSize kWideWindowSize(3000, 381);
 
 class RenameNamesWidgetTest : public vilmo_test::WidgetTest {
  protected:
@@ -259,10 +268,10 @@ TEST_F(RenameNamesWidgetTest, NamesTooLongForTheRowAreShortenedInTheMiddleUntilT
       std::size_t gap = text.find("…");
       ASSERT_NE(gap, std::string::npos);
       // The start of the name and its end, with the number and the extension, around the gap.
-      EXPECT_GE(gap, 10u);
+      EXPECT_GE(gap, screenCase.keptAtEachEnd);
       EXPECT_EQ(shown.name.substr(0, gap), text.substr(0, gap));
       std::string end = text.substr(gap + std::string("…").size());
-      EXPECT_GE(end.size(), std::string("_0001.jpeg").size());
+      EXPECT_GE(end.size(), screenCase.keptAtEachEnd);
       EXPECT_TRUE(shown.name.ends_with(end));
       shortened.push_back(text);
     }
@@ -307,8 +316,81 @@ TEST_F(RenameNamesWidgetTest, LongProposalsShowTheirBeginningWhileNotBeingEdited
     // A field scrolled to its end would start drawing left of its own edge, cutting the
     // first letters (even a glyph in half) with nothing to show that they are missing.
     EXPECT_GE(recorder.recorded().left, 0);
-    EXPECT_TRUE(kLongNames[0].starts_with(recorder.recorded().text.left(20).toStdString()));
+    QString start = recorder.recorded().text.section(QStringLiteral("…"), 0, 0);
+    EXPECT_GE(start.size(), 10);
+    EXPECT_TRUE(kLongNames[0].starts_with(start.toStdString()));
   }
+}
+
+// The proposals are the names the user came for: beside a long file name a proposal still
+// gets at least half of the width the two names share, the file name giving way first; a
+// proposal too long even for that is cut at its end with "…" (never mid-glyph at the field's
+// edge), and shown whole again while it is being edited.
+TEST_F(RenameNamesWidgetTest, ProposalsKeepHalfTheRowAndEndInAnEllipsisWhenCut) {
+  const std::string longProposal =
+      "Summer_Holiday_Coast_Family_Cliff_Walk_Picnic_On_The_Sand_Beach_0001";
+  const Rows rows = {
+      {longName(1), longProposal, "/f/" + longName(1)},
+      {longName(2), "Beach_Picnic", "/f/" + longName(2)},
+      {"IMG_0003.jpeg", longProposal, "/f/IMG_0003.jpeg"},
+      {"IMG_0004.jpeg", "Beach", "/f/IMG_0004.jpeg"},
+  };
+  auto stored = std::make_shared<Rows>(rows);
+  Rename2View view;
+  view.renameResults = {[stored] { return *stored; }, [stored](Rows value) { *stored = value; }};
+  Rename2ViewWidget screen(view);
+  ASSERT_EQ(screen.rows().size(), rows.size());
+  QWidget* viewport = screen.rowList()->viewport();
+
+  for (QSize size : {kWindowSize, QSize(1000, 381)}) {
+    SCOPED_TRACE(size.width());
+    showAt(screen, size);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE(rows[i].newName);
+      Rename2RowWidget* row = screen.rows()[i];
+      auto* field = row->nameField();
+      const int shared = field->width() + row->nameButton()->width();
+      EXPECT_GE(2 * field->width(), shared);
+      // A short file name stays whole.
+      if (rows[i].oldName.size() < 20) {
+        EXPECT_EQ(paint({row->nameButton(), rows[i].oldName}, viewport).text, rows[i].oldName);
+      }
+
+      Painted painted = paint({field, rows[i].newName}, viewport);
+      EXPECT_TRUE(painted.visible);
+      const QString proposal = QString::fromStdString(rows[i].newName);
+      if (ElidedLabel::naturalWidth(proposal, field->font()) <= field->width() - 4) {
+        EXPECT_EQ(painted.text, rows[i].newName);
+        continue;
+      }
+      const std::string ellipsis = "…";
+      ASSERT_TRUE(painted.text.ends_with(ellipsis)) << painted.text;
+      std::string start = painted.text.substr(0, painted.text.size() - ellipsis.size());
+      EXPECT_GE(start.size(), 8u);
+      EXPECT_TRUE(rows[i].newName.starts_with(start)) << painted.text;
+    }
+  }
+
+  // Being edited, the long proposal is the field's own text, drawn whole and scrolled.
+  showAt(screen, kWindowSize);
+  screen.activateWindow();
+  auto* field = screen.rows()[0]->nameField();
+  field->setFocus(Qt::MouseFocusReason);
+  QApplication::processEvents();
+  ASSERT_TRUE(field->hasFocus());
+  field->end(false);
+  TextRecorder recorder(field->size());
+  field->graphicsEffect()->setEnabled(false);
+  field->render(&recorder);
+  field->graphicsEffect()->setEnabled(true);
+  EXPECT_EQ(recorder.recorded().text.toStdString(), longProposal);
+  EXPECT_EQ(field->text().toStdString(), longProposal);
+  // Leaving the field shows the proposal from its start again, cut at its end.
+  field->clearFocus();
+  QApplication::processEvents();
+  Painted left = paint({field, longProposal}, viewport);
+  EXPECT_TRUE(left.text.ends_with("…")) << left.text;
+  EXPECT_TRUE(longProposal.starts_with(left.text.substr(0, 8)));
 }
 
 }  // namespace
