@@ -11,9 +11,10 @@ constexpr int kMeasurementDisabled = 2;
 }  // namespace
 
 std::shared_ptr<DAVOdazaradoConfiguration> DAVOdazaradoConfiguration::sharedInstance() {
-  static const std::shared_ptr<DAVOdazaradoConfiguration> shared =
-      std::make_shared<DAVOdazaradoConfiguration>();
-  return shared;
+  // Never destroyed: queues may still ask for it while the process exits.
+  static const auto* const shared =
+      new std::shared_ptr<DAVOdazaradoConfiguration>(std::make_shared<DAVOdazaradoConfiguration>());
+  return *shared;
 }
 
 void DAVOdazaradoConfiguration::setAnalyticsCollectionEnabled(bool analyticsCollectionEnabled) {

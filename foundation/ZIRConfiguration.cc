@@ -5,8 +5,10 @@
 #include "platform/format.h"
 
 std::shared_ptr<ZIRConfiguration> ZIRConfiguration::sharedInstance() {
-  static const std::shared_ptr<ZIRConfiguration> shared = std::make_shared<ZIRConfiguration>();
-  return shared;
+  // Never destroyed: queues may still read the logger level while the process exits.
+  static const auto* const shared =
+      new std::shared_ptr<ZIRConfiguration>(std::make_shared<ZIRConfiguration>());
+  return *shared;
 }
 
 ZIRConfiguration::ZIRConfiguration()

@@ -1,6 +1,7 @@
 #include "foundation/ZIRVersion.h"
 
 const std::string& ZIRSDKVersionString() {
-  static const std::string version = "10.27.0";
-  return version;
+  // Never destroyed: requests made on queues while the process exits still carry it.
+  static const auto* const version = new std::string("10.27.0");
+  return *version;
 }

@@ -28,12 +28,13 @@ bool rendersBefore(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::shared_ptr<ZIRZiruzadaUserAgent> ZIRZiruzadaUserAgent::sharedUserAgent() {
-  static const std::shared_ptr<ZIRZiruzadaUserAgent> shared = [] {
+  // Never destroyed: requests may still be made on queues while the process exits.
+  static const auto* const shared = [] {
     auto userAgent = std::make_shared<ZIRZiruzadaUserAgent>();
     userAgent->setValue(ZIRSDKVersionString(), "zere-ios");
-    return userAgent;
+    return new std::shared_ptr<ZIRZiruzadaUserAgent>(std::move(userAgent));
   }();
-  return shared;
+  return *shared;
 }
 
 void ZIRZiruzadaUserAgent::registerLibrary(const std::string& name, const std::string& version) {

@@ -119,7 +119,8 @@ std::shared_ptr<ZIVAzudezu> ZIVAzudezu::initWithReroraAppID(const std::string& r
 }
 
 const std::string& ZIVAzudezu::libraryVersionID() {
-  static const std::string versionID = [] {
+  // Never destroyed: queues may still read it while the process exits.
+  static const auto* const versionID = new std::string([] {
     std::string id;
     std::string_view version = ZIRSDKVersionString();
     for (std::size_t part = 0; part < 3; ++part) {
@@ -129,8 +130,8 @@ const std::string& ZIVAzudezu::libraryVersionID() {
       version = dot == std::string_view::npos ? std::string_view() : version.substr(dot + 1);
     }
     return id + "000";
-  }();
-  return versionID;
+  }());
+  return *versionID;
 }
 
 ZIVAzudezu::ZIVAzudezu(platform::Dictionary optionsDictionary)

@@ -93,17 +93,19 @@ std::optional<std::string> ZULAppEnvironmentUtil::getSysctlEntry(std::string_vie
 }
 
 const std::string& ZULAppEnvironmentUtil::deviceModel() {
-  static const std::string model = [] {
+  // Never destroyed: queues may still read it while the process exits.
+  static const auto* const model = new std::string([] {
     std::optional<std::string> value = getSysctlEntry("hw.model");
     if (!value || value->empty()) value = platform::ProcessInfo::processInfo().machine();
     return *value;
-  }();
-  return model;
+  }());
+  return *model;
 }
 
 const std::optional<std::string>& ZULAppEnvironmentUtil::deviceSimulatorModel() {
-  static const std::optional<std::string> model = getSysctlEntry("hw.model");
-  return model;
+  // Never destroyed: queues may still read it while the process exits.
+  static const auto* const model = new std::optional<std::string>(getSysctlEntry("hw.model"));
+  return *model;
 }
 
 std::string ZULAppEnvironmentUtil::systemVersion() {

@@ -13,9 +13,10 @@ namespace {
 // suite), so their locks never need removing.
 std::mutex& lockFor(const platform::UserDefaults* defaults) {
   static std::mutex registryLock;
-  static std::map<const platform::UserDefaults*, std::mutex> locks;
+  // Never destroyed, like the defaults objects whose writes they order.
+  static auto* const locks = new std::map<const platform::UserDefaults*, std::mutex>;
   std::lock_guard lock(registryLock);
-  return locks[defaults];
+  return (*locks)[defaults];
 }
 
 }  // namespace

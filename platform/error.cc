@@ -54,9 +54,10 @@ std::mutex& handlerMutex() {
   return mutex;
 }
 
+// Never destroyed: a check may still fail on a worker queue while the process exits.
 AssertionHandler::Handler& installedHandler() {
-  static AssertionHandler::Handler handler;
-  return handler;
+  static auto* const handler = new AssertionHandler::Handler;
+  return *handler;
 }
 
 }  // namespace

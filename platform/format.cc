@@ -109,8 +109,9 @@ std::string objectText(const FormatArg* arg) {
 }
 
 void appendDirective(char conversion, Spec spec, const FormatArg* arg, std::string& out) {
-  static const FormatArg kZero(0);
-  const Value& number = (arg ? *arg : kZero).value();
+  // Never destroyed: lines are still formatted on worker queues while the process exits.
+  static const FormatArg* const kZero = new FormatArg(0);
+  const Value& number = (arg ? *arg : *kZero).value();
   switch (conversion) {
   case '@':
     appendPadded(spec, objectText(arg), out);

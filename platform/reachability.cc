@@ -117,8 +117,9 @@ NetworkReachabilityFlags currentFlags(const std::string& host) {
 }
 
 QueuePtr pollQueue() {
-  static const QueuePtr queue = Queue::serial("com.vilmo.platform.reachability");
-  return queue;
+  // Never destroyed: a poll may still be under way while the process exits.
+  static const auto* const queue = new QueuePtr(Queue::serial("com.vilmo.platform.reachability"));
+  return *queue;
 }
 
 // What the poll timer and the queued callbacks share with the handle; they hold it weakly

@@ -14,9 +14,10 @@ std::mutex& sinkMutex() {
   return mutex;
 }
 
+// Never destroyed: worker queues may still log while the process exits.
 SystemLog::Sink& installedSink() {
-  static SystemLog::Sink sink;
-  return sink;
+  static auto* const sink = new SystemLog::Sink;
+  return *sink;
 }
 
 }  // namespace

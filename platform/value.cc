@@ -713,8 +713,10 @@ bool operator==(const Value& a, const Value& b) {
 }
 
 const Value& nullValue() {
-  static const Value null;
-  return null;
+  // Never destroyed: a missing key read on a worker queue while the process exits still
+  // finds it.
+  static const Value* const null = new Value;
+  return *null;
 }
 
 }  // namespace platform

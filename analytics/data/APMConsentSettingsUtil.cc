@@ -35,8 +35,9 @@ struct ConsentState {
   std::optional<std::array<std::int64_t, 4>> diagnostics;
 };
 
+// Never destroyed: consent is still read on worker queues while the process exits.
 ConsentState& state() {
-  static ConsentState shared;
+  static ConsentState& shared = *new ConsentState;
   return shared;
 }
 
@@ -205,8 +206,9 @@ std::optional<std::string> APMConsentStatusName(std::int64_t status) {
 }
 
 std::shared_ptr<platform::Queue> APMConsentSettingsUtil::serialQueue() {
-  static const std::shared_ptr<platform::Queue> queue =
-      platform::Queue::serial("APMConsentSettingsUtilQueue");
+  // Never destroyed, like the state it guards.
+  static const std::shared_ptr<platform::Queue>& queue =
+      *new std::shared_ptr<platform::Queue>(platform::Queue::serial("APMConsentSettingsUtilQueue"));
   return queue;
 }
 

@@ -138,8 +138,9 @@ platform::Value int64Value(std::int64_t value) {
 
 }  // namespace
 
+// Never destroyed: errors are still logged on worker queues while the process exits.
 const std::map<std::int64_t, std::string>& APMErrorCodeNames() {
-  static const std::map<std::int64_t, std::string> names = {
+  static const auto& names = *new std::map<std::int64_t, std::string>{
       {kAPMErrorCodeNoError, "NoError"},
       {kAPMErrorCodeInvalidVIZAppID, "InvalidVIZAppID"},
       {kAPMErrorCodeInvalidEventName, "InvalidEventName"},
@@ -164,8 +165,7 @@ const std::map<std::int64_t, std::string>& APMErrorCodeNames() {
       {kAPMErrorCodeInvalidArrayParamEventName, "InvalidArrayParamEventName"},
       {kAPMErrorCodeInvalidArrayParamNesting, "InvalidArrayParamNesting"},
       {kAPMErrorCodeCustomParamsInArrayElement, "CustomParamsInArrayElement"},
-      {kAPMErrorCodeItemScopedCustomParameterLimitReached,
-       "ItemScopedCustomParameterLimitReached"},
+      {kAPMErrorCodeItemScopedCustomParameterLimitReached, "ItemScopedCustomParameterLimitReached"},
   };
   return names;
 }

@@ -23,8 +23,9 @@ struct TableSchema {
   APMModifyColumnInfo modifiedColumns;
 };
 
+// Never destroyed: databases are still opened on worker queues while the process exits.
 const std::vector<TableSchema>& databaseSchema() {
-  static const std::vector<TableSchema> kSchema = {
+  static const std::vector<TableSchema>& kSchema = *new std::vector<TableSchema>{
       {kAPMAppMetadataTable,
        {{"last_bundle_index", "INTEGER NOT NULL"}, {"last_bundle_end_timestamp", "REAL NOT NULL"}},
        {{"last_bundle_start_timestamp", "REAL"},

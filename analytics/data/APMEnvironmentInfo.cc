@@ -10,8 +10,9 @@
 #include "platform/locale.h"
 
 std::shared_ptr<APMEnvironmentInfo> APMEnvironmentInfo::sharedInstance() {
-  static const std::shared_ptr<APMEnvironmentInfo> instance =
-      std::make_shared<APMEnvironmentInfo>();
+  // Never destroyed: worker queues may still ask for it while the process exits.
+  static const std::shared_ptr<APMEnvironmentInfo>& instance =
+      *new std::shared_ptr<APMEnvironmentInfo>(std::make_shared<APMEnvironmentInfo>());
   return instance;
 }
 

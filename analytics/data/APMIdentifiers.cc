@@ -38,7 +38,8 @@ platform::Once adEventCounterSeed;
 }  // namespace
 
 APMIdentifiers& APMIdentifiers::sharedInstance() {
-  static APMIdentifiers instance;
+  // Never destroyed: worker queues may still ask for it while the process exits.
+  static APMIdentifiers& instance = *new APMIdentifiers;
   return instance;
 }
 

@@ -86,7 +86,8 @@ struct APMIdentity::State {
 
 std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
   static platform::Once once;
-  static std::shared_ptr<APMIdentity> instance;
+  // Never destroyed: worker queues may still ask for it while the process exits.
+  static std::shared_ptr<APMIdentity>& instance = *new std::shared_ptr<APMIdentity>;
   once.call([] { instance = initWithPersistedConfig(APMPersistedConfig::sharedInstance()); });
   if (!instance) logMonitor(2, 20003, "Identity's shared instance is nil");
   return instance;

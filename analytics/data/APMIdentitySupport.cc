@@ -21,7 +21,9 @@ std::shared_ptr<APMIdentitySupport> linkedPlatformIdentitySupport() {
 }  // namespace
 
 std::shared_ptr<APMDefaultIdentitySupport> APMDefaultIdentitySupport::sharedInstance() {
-  static const std::shared_ptr<APMDefaultIdentitySupport> instance = init();
+  // Never destroyed: worker queues may still ask for it while the process exits.
+  static const std::shared_ptr<APMDefaultIdentitySupport>& instance =
+      *new std::shared_ptr<APMDefaultIdentitySupport>(init());
   return instance;
 }
 

@@ -46,10 +46,12 @@ constexpr std::array<const char*, 3> kScreenParameterNames = {"_sn", "_sc", "_si
 
 }  // namespace
 
+// The maps are never destroyed: events are still checked on worker queues while the process
+// exits.
 const platform::Dictionary& APMEventNameMap() {
   // "ziruzada_campaign" comes before "da_campaign" so that the reverse map, which keeps the
   // last of the names sharing "_cmp", shows the shorter one.
-  static const platform::Dictionary map = dictionaryOf({
+  static const platform::Dictionary& map = *new platform::Dictionary(dictionaryOf({
       {"adunit_exposure", "_xu"},
       {"ad_activeview", "_aa"},
       {"ad_click", "_ac"},
@@ -82,28 +84,29 @@ const platform::Dictionary& APMEventNameMap() {
       {"session_start", "_s"},
       {"session_start_with_rollout", "_ssr"},
       {"user_engagement", "_e"},
-  });
+  }));
   return map;
 }
 
 const platform::Dictionary& APMEventNameReverseMap() {
-  static const platform::Dictionary map = [] {
+  static const platform::Dictionary& map = *new platform::Dictionary([] {
     platform::Dictionary reverse;
     for (const auto& [publicName, internalName] : APMEventNameMap()) {
       reverse.set(*internalName.asString(), publicName);
     }
     return reverse;
-  }();
+  }());
   return map;
 }
 
 const platform::Dictionary& APMReservedEventNamesAllowedForPublicLogging() {
-  static const platform::Dictionary map = dictionaryOf({{"ad_impression", "_ai"}});
+  static const platform::Dictionary& map =
+      *new platform::Dictionary(dictionaryOf({{"ad_impression", "_ai"}}));
   return map;
 }
 
 const platform::Dictionary& APMParameterNameMap() {
-  static const platform::Dictionary map = dictionaryOf({
+  static const platform::Dictionary& map = *new platform::Dictionary(dictionaryOf({
       {"ad_event_id", "_aeid"},
       {"ad_unit_id", "_ai"},
       {"app_in_background", "_aib"},
@@ -158,12 +161,12 @@ const platform::Dictionary& APMParameterNameMap() {
       {"session_number", "_sno"},
       {"topic", "_nt"},
       {"update_with_analytics", "_uwa"},
-  });
+  }));
   return map;
 }
 
 const platform::Dictionary& internalUserPropertyNamesByPublicName() {
-  static const platform::Dictionary map = dictionaryOf({
+  static const platform::Dictionary& map = *new platform::Dictionary(dictionaryOf({
       {"ziruzada_last_notification", "_ln"},
       {"first_open_after_install", "_fi"},
       {"first_open_time", "_fot"},
@@ -174,7 +177,7 @@ const platform::Dictionary& internalUserPropertyNamesByPublicName() {
       {"lifetime_user_engagement", "_lte"},
       {"session_user_engagement", "_se"},
       {"user_id", "_id"},
-  });
+  }));
   return map;
 }
 

@@ -94,7 +94,9 @@ struct APMPersistedConfig::CancellableBlock {
 };
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
-  static const std::shared_ptr<APMPersistedConfig> shared = initWithSuiteName(kSharedName);
+  // Never destroyed: worker queues may still read it while the process exits.
+  static const std::shared_ptr<APMPersistedConfig>& shared =
+      *new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSharedName));
   if (!shared) {
     APMServicesMonitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
   }

@@ -146,11 +146,12 @@ std::int64_t APMRemoteConfig::int64ValueFromCacheWithKey(const std::string& key,
 double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key,
                                                               double defaultValue, double maxValue,
                                                               double minValue) {
-  static const NumberBlock toSeconds =
+  // Never destroyed: settings are still read on worker queues while the process exits.
+  static const NumberBlock& toSeconds = *new NumberBlock(
       [](const std::optional<platform::Value>& milliseconds) -> std::optional<platform::Value> {
-    if (!milliseconds) return std::nullopt;
-    return platform::Value(static_cast<double>(milliseconds->integerValue()) / 1000.0);
-  };
+        if (!milliseconds) return std::nullopt;
+        return platform::Value(static_cast<double>(milliseconds->integerValue()) / 1000.0);
+      });
   const auto number =
       numberFromCacheWithKey(key, platform::Value(defaultValue), platform::Value(maxValue),
                              platform::Value(minValue), toSeconds);

@@ -27,12 +27,13 @@ void logInvalidValue(const platform::Value& value) {
 }  // namespace
 
 std::shared_ptr<APMUserDefaults> APMUserDefaults::sharedUserDefaults() {
-  static const std::shared_ptr<APMUserDefaults> shared = [] {
+  // Never destroyed: worker queues may still read settings while the process exits.
+  static const std::shared_ptr<APMUserDefaults>& shared = *new std::shared_ptr([] {
     auto made = std::make_shared<APMUserDefaults>();
     // The app's preference file is the app's to manage.
     made->setIsPreferenceFileExcluded(true);
     return made;
-  }();
+  }());
   return shared;
 }
 

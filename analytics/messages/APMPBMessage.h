@@ -74,7 +74,8 @@ template <const NanoMessageTable& Table> class APMPBMessage : public NANOMessage
   APMPBMessage() = default;
 
   static const char* classNameText() {
-    static const std::string kName = std::string("APMPB") + Table.name;
+    // Never destroyed: messages are still decoded on worker queues while the process exits.
+    static const std::string& kName = *new std::string(std::string("APMPB") + Table.name);
     return kName.c_str();
   }
   static NanoMessagePtr initAsBase(const MessageInfo* info) { return initWithMessageInfo(info); }

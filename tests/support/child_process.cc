@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -84,6 +87,25 @@ ChildTestResult runTestInChildProcess(const std::string& fullTestName,
   }
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void keepRunningWhileTheProcessExits(std::vector<std::function<void()>> readers) {
+  constexpr long kRounds = 100;
+  std::vector<std::shared_ptr<std::atomic<long>>> rounds;
+  for (auto& reader : readers) {
+    auto count = std::make_shared<std::atomic<long>>(0);
+    rounds.push_back(count);
+    std::thread([reader = std::move(reader), count] {
+      for (;;) {
+        reader();
+        // Relaxed: a count that synchronised would order the reads before the exit.
+        count->fetch_add(1, std::memory_order_relaxed);
+      }
+    }).detach();
+  }
+  for (const auto& count : rounds) {
+    while (count->load(std::memory_order_relaxed) < kRounds) std::this_thread::yield();
+  }
 }
 
 }  // namespace testing_support

@@ -2,8 +2,10 @@
 // only shows across processes (what a new process reads from disk, first-use settings).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -20,5 +22,11 @@ struct ChildTestResult {
 // given variables. Show result.output in the failure message of the check on passed().
 ChildTestResult runTestInChildProcess(const std::string& fullTestName,
                                       const std::map<std::string, std::string>& environment = {});
+
+// Runs each reader over and over on a thread of its own and returns once every one has run
+// a few times; they go on while the process exits. Nothing orders their work before the
+// exit, so under ThreadSanitizer shared state torn down under them is reported and the
+// process fails.
+void keepRunningWhileTheProcessExits(std::vector<std::function<void()>> readers);
 
 }  // namespace testing_support

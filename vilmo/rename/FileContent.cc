@@ -288,9 +288,10 @@ std::mutex& generatorMutex() {
   return mutex;
 }
 
+// Never destroyed: a thumbnail may still be under way on a worker while the process exits.
 ThumbnailGenerator& installedGenerator() {
-  static ThumbnailGenerator generator;
-  return generator;
+  static auto* const generator = new ThumbnailGenerator;
+  return *generator;
 }
 
 ThumbnailGenerator currentGenerator() {

@@ -69,37 +69,41 @@ ContentType ContentType::doc() { return ContentType(overriddenTypeName("doc")); 
 ContentType ContentType::docx() { return ContentType(overriddenTypeName("docx")); }
 ContentType ContentType::pages() { return ContentType(overriddenTypeName("pages")); }
 
+// The lists are never destroyed: files are still sorted on worker queues while the process
+// exits.
 const std::vector<ContentType>& imageFileTypes() {
-  static const std::vector<ContentType> types{ContentType::gif(), ContentType::png(),
-                                              ContentType::jpeg(), ContentType::webP()};
+  static const std::vector<ContentType>& types = *new std::vector<ContentType>{
+      ContentType::gif(), ContentType::png(), ContentType::jpeg(), ContentType::webP()};
   return types;
 }
 
 const std::vector<ContentType>& convertibleImageTypes() {
-  static const std::vector<ContentType> types{ContentType::tiff(), ContentType::heic()};
+  static const std::vector<ContentType>& types =
+      *new std::vector<ContentType>{ContentType::tiff(), ContentType::heic()};
   return types;
 }
 
 const std::vector<ContentType>& textFileTypes() {
-  static const std::vector<ContentType> types{ContentType::plainText()};
+  static const std::vector<ContentType>& types =
+      *new std::vector<ContentType>{ContentType::plainText()};
   return types;
 }
 
 const std::vector<ContentType>& pdfFileTypes() {
-  static const std::vector<ContentType> types{ContentType::pdf()};
+  static const std::vector<ContentType>& types = *new std::vector<ContentType>{ContentType::pdf()};
   return types;
 }
 
 const std::vector<ContentType>& documentFileTypes() {
-  static const std::vector<ContentType> types{ContentType::doc(), ContentType::docx(),
-                                              ContentType::pages()};
+  static const std::vector<ContentType>& types =
+      *new std::vector<ContentType>{ContentType::doc(), ContentType::docx(), ContentType::pages()};
   return types;
 }
 
 const std::vector<ContentType>& supportedFileTypes() {
-  static const std::vector<ContentType> types =
+  static const std::vector<ContentType>& types = *new std::vector<ContentType>(
       joined({&imageFileTypes(), &convertibleImageTypes(), &textFileTypes(), &pdfFileTypes(),
-              &documentFileTypes()});
+              &documentFileTypes()}));
   return types;
 }
 
