@@ -39,4 +39,7 @@ class APMConfigStore {
 
   virtual void clearAllData() = 0;
   virtual void synchronize() = 0;
+  // Writes at once a change still waiting for its delayed write, for a store that is never
+  // destroyed and so never writes it on its way out.
+  virtual void writePendingChanges() {}
 };

@@ -1,7 +1,9 @@
 #include "analytics/data/APMPersistedConfig.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "analytics/data/APMPersistentDictionary.h"
@@ -95,8 +97,13 @@ struct APMPersistedConfig::CancellableBlock {
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
   // Never destroyed: worker queues may still read it while the process exits.
-  static const std::shared_ptr<APMPersistedConfig>& shared =
-      *new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSharedName));
+  static const std::shared_ptr<APMPersistedConfig>& shared = [] {
+    const auto& instance =
+        *new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSharedName));
+    // Being never destroyed, its store would never write a change made in its last second.
+    if (instance) std::atexit([] { sharedInstance()->userDefaults_->writePendingChanges(); });
+    return std::cref(instance);
+  }();
   if (!shared) {
     APMServicesMonitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
   }

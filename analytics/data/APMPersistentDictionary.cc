@@ -161,7 +161,9 @@ APMPersistentDictionary::APMPersistentDictionary(Key, std::string filePath,
     : filePath_(std::move(filePath)), content_(std::move(content)),
       serialQueue_(platform::Queue::serial("APMPersistentDictionary")) {}
 
-APMPersistentDictionary::~APMPersistentDictionary() {
+APMPersistentDictionary::~APMPersistentDictionary() { writePendingChanges(); }
+
+void APMPersistentDictionary::writePendingChanges() {
   platform::Dictionary copy;
   {
     std::lock_guard lock(mutex_);

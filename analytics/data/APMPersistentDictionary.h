@@ -59,6 +59,7 @@ class APMPersistentDictionary : public APMConfigStore,
 
   const std::string& filePath() const { return filePath_; }
   bool hasPendingPersistence() const;
+  void writePendingChanges() override;
   // Where the delayed writes run.
   const platform::QueuePtr& serialQueue() const { return serialQueue_; }
 

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/plist.h"
 #include "platform/user_defaults.h"
+#include "tests/support/child_process.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
 
@@ -75,6 +76,23 @@ TEST_F(APMPersistedConfigTest, CreationNeedsANameAndTakesOverALegacySuiteFile) {
   EXPECT_EQ(shared->name(), "com.rerora.viz.measurement");
   EXPECT_EQ(std::dynamic_pointer_cast<APMPersistentDictionary>(shared->userDefaults())->filePath(),
             APMApplicationSupportPlistPath("com.rerora.viz.measurement"));
+}
+
+// Runs in the parent's temporary home and exits well before the delayed write is due.
+TEST(APMPersistedConfigExitChild, DISABLED_ChangesTheSharedInstanceAndExits) {
+  APMPersistedConfig::sharedInstance()->setString("written at exit", "/test/last_change");
+}
+
+TEST_F(APMPersistedConfigTest, TheSharedInstancesLastChangeIsWrittenAtExit) {
+  const auto result = testing_support::runTestInChildProcess(
+      "APMPersistedConfigExitChild.DISABLED_ChangesTheSharedInstanceAndExits");
+  ASSERT_TRUE(result.passed()) << result.output;
+  const auto stored = platform::plist::readFile(
+      APMApplicationSupportPlistPath("com.rerora.viz.measurement"));
+  ASSERT_TRUE(stored && stored->asDictionary());
+  const Value* change = stored->asDictionary()->find("/test/last_change");
+  ASSERT_NE(change, nullptr);
+  EXPECT_EQ(*change, Value("written at exit"));
 }
 
 TEST_F(APMPersistedConfigTest, ValuesRoundTripAndAbsentOnesReadEmpty) {
