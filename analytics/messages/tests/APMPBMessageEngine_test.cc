@@ -251,7 +251,7 @@ TEST(APMPBMessageEngineTest, RepeatedMessagesAreCountedThenFilled) {
   // Three leaves, the second with its own two kids.
   const std::vector<std::uint8_t> input = {0x52, 0x02, 0x08, 0x01, 0x52, 0x08, 0x1a, 0x02,
                                            0x08, 0x02, 0x1a, 0x02, 0x08, 0x03, 0x52, 0x00};
-  // The decoded MessageInfo itself: a wrapper holds a copy, whose cursor is back at 0.
+  // The decoded MessageInfo itself, before any wrapper takes it.
   auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
   ASSERT_TRUE(nano_message_init(kRoot, info));
   ASSERT_TRUE(nano_message_decode(kRoot, input.data(), input.size(), info));
