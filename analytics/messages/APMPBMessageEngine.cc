@@ -276,6 +276,32 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
 
 bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
 
+// An encoding's bytes in one malloc'd buffer that doubles as it fills; the caller frees it.
+struct GrowingOutput {
+  std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+
+  bool reserve(std::size_t needed) {
+    if (needed <= capacity) return true;
+    std::size_t grown = capacity < 1024 ? 1024 : capacity * 2;
+    if (grown < needed) grown = needed;
+    auto* moved = static_cast<std::uint8_t*>(std::realloc(bytes, grown));
+    if (moved == nullptr) return false;
+    bytes = moved;
+    capacity = grown;
+    return true;
+  }
+};
+
+bool writeGrowing(pb_ostream_t* stream, const pb_byte_t* bytes, std::size_t count) {
+  auto* output = static_cast<GrowingOutput*>(stream->state);
+  if (!output->reserve(output->size + count)) return false;
+  std::memcpy(output->bytes + output->size, bytes, count);
+  output->size += count;
+  return true;
+}
+
 bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruct,
                  Contexts& contexts, int depth) {
   if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
@@ -624,5 +650,18 @@ std::int32_t nano_message_encode(const NanoMessageTable& table, const MessageInf
   StructBuffer pbStruct(table.structSize);
   Contexts contexts(layoutOf(table).elementFields);
   if (pbStruct.memory == nullptr || !setEncoders(table, info, pbStruct.memory, contexts)) return -1;
-  return nano_encode_to_buffer(table.descriptor, pbStruct.memory, buffer);
+  // One pass into a buffer that grows: a counting pass first would run every element's set-up
+  // and nanopb's sizing of every sub-message once more, for the same bytes.
+  GrowingOutput output;
+  pb_ostream_t stream{};
+  stream.callback = &writeGrowing;
+  stream.state = &output;
+  stream.max_size = INT32_MAX;
+  if (!pb_encode(&stream, table.descriptor, pbStruct.memory) ||
+      (output.bytes == nullptr && !output.reserve(1))) {
+    std::free(output.bytes);
+    return -1;
+  }
+  *buffer = output.bytes;
+  return static_cast<std::int32_t>(output.size);
 }
