@@ -11,8 +11,8 @@
 #include "analytics/data/APMLogUtilities.h"
 #include "analytics/data/APMNameMaps.h"
 #include "analytics/data/APMParameterSanitizer.h"
-#include "analytics/messages/APMServices.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
+#include "analytics/messages/APMServices.h"
 
 namespace {
 
@@ -143,7 +143,8 @@ void fillProtoParameters(NanoArray* record, const platform::Dictionary& paramete
       if (const platform::Array* elements = value->arrayValue()) {
         std::vector<const platform::Dictionary*> entries;
         for (const platform::Value& element : *elements)
-          if (const platform::Dictionary* fields = element.asDictionary()) entries.push_back(fields);
+          if (const platform::Dictionary* fields = element.asDictionary())
+            entries.push_back(fields);
         auto* items = static_cast<NanoArray*>(param->values[kParamParamValue]);
         std::vector<MessageInfo*> built;
         for (const platform::Dictionary* fields : entries) {

@@ -325,9 +325,10 @@ bool APMSqliteStore::collectRecord(const Dictionary& record, std::int64_t logCod
   return true;
 }
 
-std::optional<std::string> APMSqliteStore::upsertTextForRecord(
-    const Dictionary& record, const std::string& tableName, ErrorPtr* error,
-    std::vector<const Value*>* values) {
+std::optional<std::string> APMSqliteStore::upsertTextForRecord(const Dictionary& record,
+                                                               const std::string& tableName,
+                                                               ErrorPtr* error,
+                                                               std::vector<const Value*>* values) {
   if (!APMCheckCondition(!tableName.empty(), error, kArgumentError,
                          "Received empty table name for upsert") ||
       !APMCheckCondition(!record.empty(), error, kArgumentError,

@@ -121,8 +121,7 @@ std::size_t countElementFields(const NanoMessageTable& table) {
 // The table's layout, resolved from the descriptor on first use and kept: looking each field
 // up by tag in every message would cost more than the decoding itself.
 const NanoMessageLayout& layoutOf(const NanoMessageTable& table) {
-  if (const NanoMessageLayout* known = table.layout.load(std::memory_order_acquire))
-    return *known;
+  if (const NanoMessageLayout* known = table.layout.load(std::memory_order_acquire)) return *known;
   auto made = std::make_unique<NanoMessageLayout>();
   made->fields.resize(static_cast<std::size_t>(table.fieldCount));
   void* base = std::calloc(1, table.structSize == 0 ? 1 : table.structSize);
@@ -133,11 +132,11 @@ const NanoMessageLayout& layoutOf(const NanoMessageTable& table) {
       continue;
     FieldPlace& place = made->fields[static_cast<std::size_t>(i)];
     place.found = true;
-    place.data = static_cast<std::uint32_t>(static_cast<char*>(iter.pData) -
-                                            static_cast<char*>(base));
+    place.data =
+        static_cast<std::uint32_t>(static_cast<char*>(iter.pData) - static_cast<char*>(base));
     if (iter.pSize != nullptr)
-      place.flag = static_cast<std::uint32_t>(static_cast<char*>(iter.pSize) -
-                                              static_cast<char*>(base));
+      place.flag =
+          static_cast<std::uint32_t>(static_cast<char*>(iter.pSize) - static_cast<char*>(base));
     place.dataSize = iter.data_size;
   }
   std::free(base);
