@@ -10,7 +10,11 @@
 //   decode of each bundle.
 // Measure pinned to one core (taskset -c N) and compare the ratios of several runs; on a busy
 // machine the CPU-time ratio, printed beside the wall-time one, is the steadier of the two.
+// The allocator keeps state from one row to the next (the encode floor's large buffers slow
+// the queue read that follows), so for a row's own figure run it alone:
+// --benchmark_filter='^QueueRead_'.
 #include <sqlite3.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <pb_common.h>
@@ -555,6 +559,8 @@ void QueueRead_Floor(benchmark::State& state) {
 // Prints what the console reporter prints, then project / floor for each pair.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal: the ratios are meant to be collected from files.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
