@@ -1,9 +1,7 @@
 // The analytics wire messages' costs on an upload-sized load: 50 bundles of 100 events with 10
 // parameters each, decoded and encoded through the generic engine, and decoded as the bundle
 // wrapper reads them (decode plus the wrapper's own copy). Throughput is over the encoded
-// bytes; allocations per bundle count every malloc/calloc/realloc (operator new included, which
-// goes through malloc) in builds without AddressSanitizer, whose allocator the count would
-// bypass; there the counter reads 0.
+// bytes; allocations per bundle as bench/allocation_counter.h counts them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,40 +14,9 @@
 #include "analytics/messages/APMPBMessageEngine.h"
 #include "analytics/messages/APMPBMessageTables.h"
 #include "analytics/messages/APMPBMessages.h"
+#include "bench/allocation_counter.h"
 #include "bench/wire_bytes.h"
 #include "platform/data.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VILMO_COUNT_ALLOCATIONS 0
-#else
-#define VILMO_COUNT_ALLOCATIONS 1
-#endif
-
-namespace {
-
-std::uint64_t allocations = 0;
-
-}  // namespace
-
-#if VILMO_COUNT_ALLOCATIONS
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* pointer, std::size_t size);
-void* malloc(std::size_t size) {
-  ++allocations;
-  return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-  ++allocations;
-  return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, std::size_t size) {
-  ++allocations;
-  return __libc_realloc(pointer, size);
-}
-}
-#endif
 
 namespace {
 
@@ -115,9 +82,9 @@ void BM_DecodeBundles(benchmark::State& state) {
   std::uint64_t counted = 0;
   for (auto _ : state) {
     for (const platform::Data& data : bundles()) {
-      const std::uint64_t before = allocations;
+      const std::uint64_t before = bench_allocations::count;
       MessageInfo* info = decoded(data);
-      counted += allocations - before;
+      counted += bench_allocations::count - before;
       benchmark::DoNotOptimize(info);
       nano_message_free(nano_MeasurementBundle_table, info);
     }
@@ -133,9 +100,9 @@ void BM_EncodeBundles(benchmark::State& state) {
   for (auto _ : state) {
     for (MessageInfo* info : infos) {
       std::uint8_t* buffer = nullptr;
-      const std::uint64_t before = allocations;
+      const std::uint64_t before = bench_allocations::count;
       const std::int32_t length = nano_message_encode(nano_MeasurementBundle_table, info, &buffer);
-      counted += allocations - before;
+      counted += bench_allocations::count - before;
       if (length <= 0) std::abort();
       benchmark::DoNotOptimize(buffer);
       std::free(buffer);
@@ -150,9 +117,9 @@ void BM_DecodeBundleWrappers(benchmark::State& state) {
   std::uint64_t counted = 0;
   for (auto _ : state) {
     for (const platform::Data& data : bundles()) {
-      const std::uint64_t before = allocations;
+      const std::uint64_t before = bench_allocations::count;
       auto message = APMPBMeasurementBundle::initWithBuffer(&data);
-      counted += allocations - before;
+      counted += bench_allocations::count - before;
       if (!message) std::abort();
       benchmark::DoNotOptimize(message);
     }

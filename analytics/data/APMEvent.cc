@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "analytics/data/APMDataTypeValidator.h"
 #include "analytics/data/APMLogUtilities.h"
 #include "analytics/data/APMNameMaps.h"
 #include "analytics/data/APMParameterSanitizer.h"
-#include "analytics/messages/APMServices.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
+#include "analytics/messages/APMServices.h"
 
 namespace {
 
@@ -75,11 +77,38 @@ platform::Dictionary plainParameters(const platform::Dictionary& parameters, boo
   return plain;
 }
 
-// The wire parameters of a parameter dictionary; `nested` for the entries of an array
-// element, where a further array is left out.
-NanoObjectArray protoParameters(const platform::Dictionary& parameters,
-                                const std::string& eventName, bool nested) {
-  NanoObjectArray params;
+// Hands the messages to an empty repeated field; none when its element array cannot be made.
+void adoptProtoParameters(NanoArray* record, const std::vector<MessageInfo*>& params) {
+  if (params.empty()) return;
+  record->elements = static_cast<void**>(std::calloc(params.size(), sizeof(void*)));
+  if (record->elements == nullptr) {
+    for (MessageInfo* param : params) nano_message_free(nano_EventParam_table, param);
+    return;
+  }
+  record->count = static_cast<std::uint32_t>(params.size());
+  for (std::size_t i = 0; i < params.size(); ++i) record->elements[i] = params[i];
+}
+
+// An empty EventParam message, or null.
+MessageInfo* newProtoParameter() {
+  auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+  if (info != nullptr && nano_message_init(nano_EventParam_table, info)) return info;
+  if (info != nullptr) nano_message_free(nano_EventParam_table, info);
+  return nullptr;
+}
+
+void setProtoString(MessageInfo* info, std::int32_t index, const std::string& text) {
+  nano_set_string(&info->values[index], reinterpret_cast<const std::uint8_t*>(text.data()),
+                  static_cast<std::uint32_t>(text.size()));
+}
+
+// The wire parameters of a parameter dictionary, built straight into the repeated field
+// `record` of the message that holds them, as the accessors would store them but without a
+// wrapper and a copy per parameter; `nested` for the entries of an array element, where a
+// further array is left out.
+void fillProtoParameters(NanoArray* record, const platform::Dictionary& parameters,
+                         const std::string& eventName, bool nested) {
+  std::vector<MessageInfo*> params;
   params.reserve(parameters.size());
   for (const auto& [name, object] : parameters) {
     const APMValuePtr value = APMValueOf(object);
@@ -95,39 +124,43 @@ NanoObjectArray protoParameters(const platform::Dictionary& parameters,
                APMParameterNameForLog(platform::Value(name))});
       continue;
     }
-    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    MessageInfo* param = newProtoParameter();
     if (param == nullptr) continue;
-    nano_set_string_field(param.get(), kParamName, name);
+    setProtoString(param, kParamName, name);
     switch (value->valueType()) {
     case APMValue::kDouble:
-      nano_set_double_field(param.get(), kParamDoubleValue, value->doubleValue());
+      nano_set_double(&param->values[kParamDoubleValue], value->doubleValue());
       break;
     case APMValue::kInt64:
-      nano_set_int64(param.get(), kParamIntValue, value->int64Value());
+      nano_set_uint64(&param->values[kParamIntValue],
+                      static_cast<std::uint64_t>(value->int64Value()));
       break;
     case APMValue::kString:
-      nano_set_string_field(param.get(), kParamStringValue, value->stringValue());
+      if (const std::optional<std::string> text = value->stringValue())
+        setProtoString(param, kParamStringValue, *text);
       break;
-    case APMValue::kArray: {
-      NanoObjectArray items;
+    case APMValue::kArray:
       if (const platform::Array* elements = value->arrayValue()) {
-        for (const platform::Value& element : *elements) {
-          const platform::Dictionary* entries = element.asDictionary();
-          if (entries == nullptr) continue;
-          auto item = APMPBEventParam::initWithMessageInfo(nullptr);
+        std::vector<const platform::Dictionary*> entries;
+        for (const platform::Value& element : *elements)
+          if (const platform::Dictionary* fields = element.asDictionary())
+            entries.push_back(fields);
+        auto* items = static_cast<NanoArray*>(param->values[kParamParamValue]);
+        std::vector<MessageInfo*> built;
+        for (const platform::Dictionary* fields : entries) {
+          MessageInfo* item = newProtoParameter();
           if (item == nullptr) continue;
-          const NanoObjectArray itemParams = protoParameters(*entries, eventName, true);
-          nano_set_array(item.get(), kParamParamValue, &itemParams);
-          items.emplace_back(NanoMessagePtr(std::move(item)));
+          fillProtoParameters(static_cast<NanoArray*>(item->values[kParamParamValue]), *fields,
+                              eventName, true);
+          built.push_back(item);
         }
+        adoptProtoParameters(items, built);
       }
-      nano_set_array(param.get(), kParamParamValue, &items);
       break;
     }
-    }
-    params.emplace_back(NanoMessagePtr(std::move(param)));
+    params.push_back(param);
   }
-  return params;
+  adoptProtoParameters(record, params);
 }
 
 }  // namespace
@@ -299,8 +332,8 @@ std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
     nano_set_int64(proto.get(), kEventPreviousTimestampMillis,
                    APMMillisecondsFromSeconds(previousTimestamp_));
   nano_set_int64(proto.get(), kEventTimestampMillis, APMMillisecondsFromSeconds(timestamp_));
-  const NanoObjectArray params = protoParameters(parameters_, name_, false);
-  nano_set_array(proto.get(), kEventParams, &params);
+  fillProtoParameters(static_cast<NanoArray*>(proto->messageInfo()->values[kEventParams]),
+                      parameters_, name_, false);
   return proto;
 }
 

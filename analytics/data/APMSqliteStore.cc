@@ -214,6 +214,8 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 void APMSqliteStore::finalizeAndClearStatements() {
   for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
   statementCache_.clear();
+  for (auto& [sql, statement] : upsertStatements_) sqlite3_finalize(statement);
+  upsertStatements_.clear();
 }
 
 // ---- Introspection
@@ -323,22 +325,22 @@ bool APMSqliteStore::collectRecord(const Dictionary& record, std::int64_t logCod
   return true;
 }
 
-sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Dictionary& record,
-                                                       const std::string& tableName,
-                                                       ErrorPtr* error) {
+std::optional<std::string> APMSqliteStore::upsertTextForRecord(const Dictionary& record,
+                                                               const std::string& tableName,
+                                                               ErrorPtr* error,
+                                                               std::vector<const Value*>* values) {
   if (!APMCheckCondition(!tableName.empty(), error, kArgumentError,
                          "Received empty table name for upsert") ||
       !APMCheckCondition(!record.empty(), error, kArgumentError,
                          "Received empty record for upsert")) {
-    return nullptr;
+    return std::nullopt;
   }
   std::vector<std::string> columns;
-  std::vector<const Value*> values;
-  if (!collectRecord(record, 34020, "Record has value of unexpected type", &columns, &values)) {
+  if (!collectRecord(record, 34020, "Record has value of unexpected type", &columns, values)) {
     // Reported, so that a caller never takes a dropped record for a stored one.
     APMSetError(error, kArgumentError,
                 "Failed to bind parameter of unexpected type to upsert statement");
-    return nullptr;
+    return std::nullopt;
   }
   std::string columnList;
   std::string placeholders;
@@ -348,11 +350,19 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Dictionary& record,
   }
   columnList.replace(columnList.size() - 2, 2, ") VALUES (");
   placeholders.replace(placeholders.size() - 2, 2, ");");
-  const std::string sql = "INSERT OR REPLACE INTO " + tableName + " (" + columnList + placeholders;
-  sqlite3_stmt* statement = prepareSQL(sql, error);
+  return "INSERT OR REPLACE INTO " + tableName + " (" + columnList + placeholders;
+}
+
+sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Dictionary& record,
+                                                       const std::string& tableName,
+                                                       ErrorPtr* error) {
+  std::vector<const Value*> values;
+  const std::optional<std::string> sql = upsertTextForRecord(record, tableName, error, &values);
+  if (!sql) return nullptr;
+  sqlite3_stmt* statement = prepareSQL(*sql, error);
   if (!statement) return nullptr;
   if (!bindValuePointers(values, statement, error)) {
-    cleanUpStatement(statement, sql);
+    cleanUpStatement(statement, *sql);
     return nullptr;
   }
   return statement;
@@ -405,9 +415,41 @@ bool APMSqliteStore::upsertRecord(const Dictionary& record, const std::string& t
                          "Upsert record failed. Database not open.")) {
     return false;
   }
-  sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
+  std::vector<const Value*> values;
+  const std::optional<std::string> sql = upsertTextForRecord(record, tableName, error, &values);
+  if (!sql) return false;
+  // A row's statement is prepared once per text and kept, unseen by callers: each row runs
+  // the same text with its own values, and only a step that fails goes the long way below.
+  if (auto cached = upsertStatements_.find(*sql); cached != upsertStatements_.end()) {
+    sqlite3_stmt* statement = cached->second;
+    if (!bindValuePointers(values, statement, error)) {
+      sqlite3_clear_bindings(statement);
+      return false;
+    }
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (done) return true;
+    // The table may have changed under the kept statement: a fresh one fails (or succeeds)
+    // the way the row's first statement did, with the same error.
+    sqlite3_finalize(statement);
+    upsertStatements_.erase(cached);
+  }
+  sqlite3_stmt* statement = prepareSQL(*sql, error);
   if (!statement) return false;
-  return executeSQLStatement(statement, error);
+  if (!bindValuePointers(values, statement, error)) {
+    sqlite3_finalize(statement);
+    return false;
+  }
+  if (sqlite3_step(statement) != SQLITE_DONE) {
+    setDatabaseError(error, "execute statement");
+    sqlite3_finalize(statement);
+    return false;
+  }
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  upsertStatements_.emplace(*sql, statement);
+  return true;
 }
 
 bool APMSqliteStore::updateRecord(const Dictionary& record, const std::string& tableName,

@@ -183,6 +183,12 @@ class APMSqliteStore {
   // database's error for the operation.
   bool runQuery(const std::string& query, const platform::Array& parameterValues,
                 const std::string& operation, platform::ErrorPtr* error);
+  // The insert-or-replace text of a record and, in `values`, its values in column order;
+  // nothing (with the error or the log line) when it has none.
+  std::optional<std::string> upsertTextForRecord(const platform::Dictionary& record,
+                                                 const std::string& tableName,
+                                                 platform::ErrorPtr* error,
+                                                 std::vector<const platform::Value*>* values);
   // The record's columns and values, or nothing (logged with the code) for a value of a kind
   // that cannot be stored.
   bool collectRecord(const platform::Dictionary& record, std::int64_t logCode,
@@ -191,5 +197,8 @@ class APMSqliteStore {
 
   sqlite3* sqliteHandle_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
+  // upsertRecord's statements by their text, apart from the statement cache so that the
+  // statements handed out keep their own rules.
+  std::unordered_map<std::string, sqlite3_stmt*> upsertStatements_;
   std::string databasePath_;
 };

@@ -33,13 +33,17 @@ template <const NanoMessageTable& Table> class APMPBMessage : public NANOMessage
   static std::shared_ptr<APMPBMessage> initWithBuffer(const platform::Data* data) {
     auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
     if (info == nullptr) return nullptr;
-    std::shared_ptr<APMPBMessage> result;
-    if (nano_message_init(Table, info) &&
-        nano_message_decode(Table, data != nullptr ? data->bytes() : nullptr,
-                            data != nullptr ? data->length() : 0, info))
-      result = initWithMessageInfo(info);
-    nano_message_free(Table, info);
-    return result;
+    if (!nano_message_init(Table, info) ||
+        !nano_message_decode(Table, data != nullptr ? data->bytes() : nullptr,
+                             data != nullptr ? data->length() : 0, info)) {
+      nano_message_free(Table, info);
+      return nullptr;
+    }
+    // Nobody else holds the decoded message, so it becomes the wrapper's own: a copy would
+    // give the same fields at the cost of a second decode's allocations.
+    std::shared_ptr<APMPBMessage> message(new APMPBMessage);
+    message->info_ = info;
+    return message;
   }
 
   // The class as the message and array accessors take it.

@@ -4,12 +4,37 @@
 #include <pb_decode.h>
 #include <pb_encode.h>
 
+#include <array>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kNoFlag = UINT32_MAX;
+
+// Where one field lies in the message's nanopb struct: its value (or callback) and its has_
+// flag as offsets from the struct's start, and the value's size.
+struct FieldPlace {
+  std::uint32_t data = 0;
+  std::uint32_t flag = kNoFlag;
+  std::uint32_t dataSize = 0;
+  bool found = false;
+};
+
+}  // namespace
+
+struct NanoMessageLayout {
+  std::vector<FieldPlace> fields;
+  // Repeated fields in the message itself or in a singular child: decoding takes two passes.
+  bool repeatedInside = false;
+  // Repeated message fields in the message and its singular children: the element callbacks
+  // one decode or encode of it installs.
+  std::size_t elementFields = 0;
+};
 
 namespace {
 
@@ -34,20 +59,108 @@ struct ElementContext {
   NanoArray* array;
   int depth;
 };
-using Contexts = std::deque<ElementContext>;
 
-struct StructBuffer {
-  explicit StructBuffer(std::size_t size) : memory(std::calloc(1, size == 0 ? 1 : size)) {}
-  ~StructBuffer() { std::free(memory); }
+// The element contexts of one decode or encode, which must stay where they are while nanopb
+// runs: a few on the stack, more (sized once from the layout) on the heap.
+class Contexts {
+ public:
+  explicit Contexts(std::size_t capacity) {
+    if (capacity > inline_.size()) heap_.reserve(capacity);
+  }
+  Contexts(const Contexts&) = delete;
+  Contexts& operator=(const Contexts&) = delete;
+  // Null when the layout's count was wrong, which fails the message rather than moving
+  // contexts nanopb still points at.
+  ElementContext* add(const ElementContext& context) {
+    if (heap_.capacity() != 0) {
+      if (heap_.size() == heap_.capacity()) return nullptr;
+      heap_.push_back(context);
+      return &heap_.back();
+    }
+    if (used_ == inline_.size()) return nullptr;
+    inline_[used_] = context;
+    return &inline_[used_++];
+  }
+
+ private:
+  std::array<ElementContext, 8> inline_{};
+  std::size_t used_ = 0;
+  std::vector<ElementContext> heap_;
+};
+
+// A zeroed nanopb struct: small ones (events, parameters, entries) on the stack.
+class StructBuffer {
+ public:
+  explicit StructBuffer(std::size_t size)
+      : memory(size <= sizeof inline_ ? static_cast<void*>(inline_)
+                                      : std::calloc(1, size == 0 ? 1 : size)) {
+    if (memory == inline_) std::memset(inline_, 0, sizeof inline_);
+  }
+  ~StructBuffer() {
+    if (memory != inline_) std::free(memory);
+  }
   StructBuffer(const StructBuffer&) = delete;
   StructBuffer& operator=(const StructBuffer&) = delete;
   void* memory;
+
+ private:
+  alignas(std::max_align_t) unsigned char inline_[256];
 };
 
-bool findField(const NanoMessageTable& table, void* pbStruct, std::int32_t index,
-               pb_field_iter_t* iter) {
-  return pb_field_iter_begin(iter, table.descriptor, pbStruct) &&
-         pb_field_iter_find(iter, table.tags[index]);
+bool hasRepeatedFields(const NanoMessageTable& table);
+
+std::size_t countElementFields(const NanoMessageTable& table) {
+  std::size_t count = 0;
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    if ((table.types[i] & NanoTypeMessage) == 0) continue;
+    count += (table.types[i] & NanoTypeRepeated) != 0 ? 1 : countElementFields(*table.children[i]);
+  }
+  return count;
+}
+
+// The table's layout, resolved from the descriptor on first use and kept: looking each field
+// up by tag in every message would cost more than the decoding itself.
+const NanoMessageLayout& layoutOf(const NanoMessageTable& table) {
+  if (const NanoMessageLayout* known = table.layout.load(std::memory_order_acquire)) return *known;
+  auto made = std::make_unique<NanoMessageLayout>();
+  made->fields.resize(static_cast<std::size_t>(table.fieldCount));
+  void* base = std::calloc(1, table.structSize == 0 ? 1 : table.structSize);
+  for (std::int32_t i = 0; base != nullptr && i < table.fieldCount; ++i) {
+    pb_field_iter_t iter;
+    if (!pb_field_iter_begin(&iter, table.descriptor, base) ||
+        !pb_field_iter_find(&iter, table.tags[i]))
+      continue;
+    FieldPlace& place = made->fields[static_cast<std::size_t>(i)];
+    place.found = true;
+    place.data =
+        static_cast<std::uint32_t>(static_cast<char*>(iter.pData) - static_cast<char*>(base));
+    if (iter.pSize != nullptr)
+      place.flag =
+          static_cast<std::uint32_t>(static_cast<char*>(iter.pSize) - static_cast<char*>(base));
+    place.dataSize = iter.data_size;
+  }
+  std::free(base);
+  made->repeatedInside = hasRepeatedFields(table);
+  made->elementFields = countElementFields(table);
+  const NanoMessageLayout* expected = nullptr;
+  if (table.layout.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel))
+    return *made.release();
+  return *expected;
+}
+
+// The field's place, or null when the descriptor lacks its tag.
+const FieldPlace* placeOf(const NanoMessageTable& table, std::int32_t index) {
+  const FieldPlace& place = layoutOf(table).fields[static_cast<std::size_t>(index)];
+  return place.found ? &place : nullptr;
+}
+
+void* dataIn(void* pbStruct, const FieldPlace& place) {
+  return static_cast<char*>(pbStruct) + place.data;
+}
+
+bool* flagIn(void* pbStruct, const FieldPlace& place) {
+  if (place.flag == kNoFlag) return nullptr;
+  return reinterpret_cast<bool*>(static_cast<char*>(pbStruct) + place.flag);
 }
 
 void freeValue(const NanoMessageTable& table, std::int32_t index, void* value) {
@@ -124,8 +237,19 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
     return false;
   }
   const std::size_t length = stream->bytes_left;
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(length == 0 ? 1 : length, 1));
-  if (buffer == nullptr || !pb_read(stream, buffer, length)) {
+  // Over a buffer (every decode here starts from one) the element's bytes are read where they
+  // lie; any other stream has them copied out first.
+  static const auto kBufferRead = pb_istream_from_buffer(nullptr, 0).callback;
+  std::uint8_t* buffer = nullptr;
+  const std::uint8_t* bytes = nullptr;
+  if (stream->callback == kBufferRead) {
+    bytes = static_cast<const std::uint8_t*>(stream->state);
+    if (!pb_read(stream, nullptr, length)) bytes = nullptr;
+  } else {
+    buffer = static_cast<std::uint8_t*>(std::calloc(length == 0 ? 1 : length, 1));
+    if (buffer != nullptr && pb_read(stream, buffer, length)) bytes = buffer;
+  }
+  if (bytes == nullptr) {
     std::printf("<ERROR> %s decoder failed: Unable to extract buffer from stream\n", table.name);
     std::free(buffer);
     return false;
@@ -138,7 +262,7 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
     return false;
   }
   array->elements[array->filled] = element;
-  const bool decoded = decodeAt(table, buffer, length, element, context->depth);
+  const bool decoded = decodeAt(table, bytes, length, element, context->depth);
   std::free(buffer);
   if (!decoded) {
     std::printf("<ERROR> %s decoder failed: Unable to decode repeated %s\n", table.name,
@@ -151,18 +275,45 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
 
 bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
 
+// An encoding's bytes in one malloc'd buffer that doubles as it fills; the caller frees it.
+struct GrowingOutput {
+  std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+
+  bool reserve(std::size_t needed) {
+    if (needed <= capacity) return true;
+    std::size_t grown = capacity < 1024 ? 1024 : capacity * 2;
+    if (grown < needed) grown = needed;
+    auto* moved = static_cast<std::uint8_t*>(std::realloc(bytes, grown));
+    if (moved == nullptr) return false;
+    bytes = moved;
+    capacity = grown;
+    return true;
+  }
+};
+
+bool writeGrowing(pb_ostream_t* stream, const pb_byte_t* bytes, std::size_t count) {
+  auto* output = static_cast<GrowingOutput*>(stream->state);
+  if (!output->reserve(output->size + count)) return false;
+  std::memcpy(output->bytes + output->size, bytes, count);
+  output->size += count;
+  return true;
+}
+
 bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruct,
                  Contexts& contexts, int depth) {
   if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
   for (std::int32_t i = 0; i < table.fieldCount; ++i) {
     if (isKind(table, i, kScalarKinds) && !isRepeatedField(table, i)) continue;
-    pb_field_iter_t iter;
-    if (!findField(table, pbStruct, i, &iter)) return false;
+    const FieldPlace* place = placeOf(table, i);
+    if (place == nullptr) return false;
+    void* data = dataIn(pbStruct, *place);
     if (isRepeatedField(table, i)) {
       auto* record = static_cast<NanoArray*>(info->values[i]);
       if (record == nullptr) return false;
       nano_message_free_field(table, info, i);
-      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      auto* callback = static_cast<pb_callback_t*>(data);
       if (isKind(table, i, kIntegerKinds)) {
         callback->funcs.decode = &nano_decode_repeated_varint;
         callback->arg = record;
@@ -170,14 +321,15 @@ bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruc
         callback->funcs.decode = &nano_decode_repeated_string;
         callback->arg = record;
       } else if (isKind(table, i, NanoTypeMessage)) {
-        contexts.push_back({table.children[i], record, depth + 1});
+        ElementContext* context = contexts.add({table.children[i], record, depth + 1});
+        if (context == nullptr) return false;
         callback->funcs.decode = &decodeElement;
-        callback->arg = &contexts.back();
+        callback->arg = context;
       } else {
         return false;
       }
     } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
-      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      auto* callback = static_cast<pb_callback_t*>(data);
       callback->funcs.decode = &nano_decode_string;
       callback->arg = &info->values[i];
     } else if (isKind(table, i, NanoTypeMessage)) {
@@ -187,7 +339,7 @@ bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruc
       if (childInfo == nullptr) return false;
       info->values[i] = childInfo;
       if (!nano_message_init(child, childInfo) ||
-          !setDecoders(child, childInfo, iter.pData, contexts, depth + 1))
+          !setDecoders(child, childInfo, data, contexts, depth + 1))
         return false;
     }
   }
@@ -217,41 +369,60 @@ bool allocArrays(const NanoMessageTable& table, MessageInfo* info) {
   return true;
 }
 
+// Whether the counting pass found elements in a repeated field of the message or of a
+// singular child.
+bool countedElements(const NanoMessageTable& table, const MessageInfo* info) {
+  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
+    const void* value = info->values[i];
+    if (value == nullptr) continue;
+    if (isRepeatedField(table, i)) {
+      if (static_cast<const NanoArray*>(value)->count != 0) return true;
+    } else if (isKind(table, i, NanoTypeMessage) &&
+               countedElements(*table.children[i], static_cast<const MessageInfo*>(value))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* info) {
   for (std::int32_t i = 0; i < table.fieldCount; ++i) {
     if (isRepeatedField(table, i) || !isKind(table, i, kScalarKinds | NanoTypeMessage)) continue;
-    pb_field_iter_t iter;
-    if (!findField(table, pbStruct, i, &iter) || iter.pSize == nullptr) return false;
-    const bool present = *static_cast<const bool*>(iter.pSize);
+    const FieldPlace* place = placeOf(table, i);
+    const bool* flag = place != nullptr ? flagIn(pbStruct, *place) : nullptr;
+    if (flag == nullptr) return false;
+    const bool present = *flag;
+    const void* data = dataIn(pbStruct, *place);
+    const std::uint32_t dataSize = place->dataSize;
     if (isKind(table, i, NanoTypeMessage)) {
       auto* child = static_cast<MessageInfo*>(info->values[i]);
       if (present && child != nullptr) {
-        if (!storeScalars(*table.children[i], iter.pData, child)) return false;
+        if (!storeScalars(*table.children[i], dataIn(pbStruct, *place), child)) return false;
       } else {
         nano_message_free_field(table, info, i);
       }
       continue;
     }
     if (!present) continue;
-    if (isKind(table, i, NanoTypeBool) && iter.data_size == sizeof(bool)) {
-      nano_set_bool(&info->values[i], *static_cast<const bool*>(iter.pData));
-    } else if (isKind(table, i, NanoTypeFloat) && iter.data_size == sizeof(float)) {
+    if (isKind(table, i, NanoTypeBool) && dataSize == sizeof(bool)) {
+      nano_set_bool(&info->values[i], *static_cast<const bool*>(data));
+    } else if (isKind(table, i, NanoTypeFloat) && dataSize == sizeof(float)) {
       float value;
-      std::memcpy(&value, iter.pData, sizeof value);
+      std::memcpy(&value, data, sizeof value);
       nano_set_float(&info->values[i], value);
-    } else if (isKind(table, i, NanoTypeDouble) && iter.data_size == sizeof(double)) {
+    } else if (isKind(table, i, NanoTypeDouble) && dataSize == sizeof(double)) {
       double value;
-      std::memcpy(&value, iter.pData, sizeof value);
+      std::memcpy(&value, data, sizeof value);
       nano_set_double(&info->values[i], value);
     } else if (isKind(table, i, NanoTypeEnum | NanoTypeInt32 | NanoTypeUInt32) &&
-               iter.data_size == sizeof(std::uint32_t)) {
+               dataSize == sizeof(std::uint32_t)) {
       std::uint32_t value;
-      std::memcpy(&value, iter.pData, sizeof value);
+      std::memcpy(&value, data, sizeof value);
       nano_set_uint32(&info->values[i], value);
     } else if (isKind(table, i, NanoTypeInt64 | NanoTypeUInt64) &&
-               iter.data_size == sizeof(std::uint64_t)) {
+               dataSize == sizeof(std::uint64_t)) {
       std::uint64_t value;
-      std::memcpy(&value, iter.pData, sizeof value);
+      std::memcpy(&value, data, sizeof value);
       nano_set_uint64(&info->values[i], value);
     } else {
       return false;
@@ -273,9 +444,9 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
         return false;
       }
       if (record->count == 0) continue;
-      pb_field_iter_t iter;
-      if (!findField(table, pbStruct, i, &iter)) return false;
-      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      const FieldPlace* place = placeOf(table, i);
+      if (place == nullptr) return false;
+      auto* callback = static_cast<pb_callback_t*>(dataIn(pbStruct, *place));
       if (isKind(table, i, kIntegerKinds)) {
         callback->funcs.encode = &nano_encode_repeated_varint;
         callback->arg = record;
@@ -283,28 +454,31 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
         callback->funcs.encode = &nano_encode_repeated_string;
         callback->arg = record;
       } else if (isKind(table, i, NanoTypeMessage)) {
-        contexts.push_back({table.children[i], record, 0});
+        ElementContext* context = contexts.add({table.children[i], record, 0});
+        if (context == nullptr) return false;
         callback->funcs.encode = &encodeElements;
-        callback->arg = &contexts.back();
+        callback->arg = context;
       } else {
         return false;
       }
       continue;
     }
     if (value == nullptr) continue;
-    pb_field_iter_t iter;
-    if (!findField(table, pbStruct, i, &iter)) return false;
+    const FieldPlace* place = placeOf(table, i);
+    if (place == nullptr) return false;
+    void* data = dataIn(pbStruct, *place);
     if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
-      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      auto* callback = static_cast<pb_callback_t*>(data);
       callback->funcs.encode = &nano_encode_string;
       callback->arg = value;
       continue;
     }
-    if (iter.pSize == nullptr) return false;
-    *static_cast<bool*>(iter.pSize) = true;
+    bool* flag = flagIn(pbStruct, *place);
+    if (flag == nullptr) return false;
+    *flag = true;
     if (isKind(table, i, NanoTypeMessage)) {
       // A child that cannot be written fails its parent rather than going out half empty.
-      if (!setEncoders(*table.children[i], static_cast<const MessageInfo*>(value), iter.pData,
+      if (!setEncoders(*table.children[i], static_cast<const MessageInfo*>(value), data,
                        contexts)) {
         return false;
       }
@@ -313,13 +487,13 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
     // A bool is true only when its first byte is 1, as the accessors read it; the other kinds
     // take the first 4 or all 8 bytes of their block.
     if (isKind(table, i, NanoTypeBool)) {
-      if (iter.data_size != sizeof(bool)) return false;
-      *static_cast<bool*>(iter.pData) = *static_cast<const std::uint8_t*>(value) == 1;
+      if (place->dataSize != sizeof(bool)) return false;
+      *static_cast<bool*>(data) = *static_cast<const std::uint8_t*>(value) == 1;
       continue;
     }
-    const std::size_t size = iter.data_size;
+    const std::size_t size = place->dataSize;
     if (size != 4 && size != 8) return false;
-    std::memcpy(iter.pData, value, size);
+    std::memcpy(data, value, size);
   }
   return true;
 }
@@ -331,9 +505,10 @@ bool encodeElements(pb_ostream_t* stream, const pb_field_t* field, void* const* 
   const NanoArray* array = context->array;
   if (array->count == 0) return true;
   if (array->elements == nullptr) return false;
+  const std::size_t elementFields = layoutOf(table).elementFields;
   for (std::uint32_t i = 0; i < array->count; ++i) {
     StructBuffer pbStruct(table.structSize);
-    Contexts contexts;
+    Contexts contexts(elementFields);
     if (pbStruct.memory == nullptr ||
         !setEncoders(table, static_cast<const MessageInfo*>(array->elements[i]), pbStruct.memory,
                      contexts))
@@ -350,8 +525,9 @@ bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::siz
     std::printf("<ERROR> %s decoder failed: message_info is NULL\n", table.name);
     return false;
   }
+  const NanoMessageLayout& layout = layoutOf(table);
   StructBuffer pbStruct(table.structSize);
-  Contexts contexts;
+  Contexts contexts(layout.elementFields);
   if (pbStruct.memory == nullptr || !setDecoders(table, info, pbStruct.memory, contexts, depth)) {
     std::printf("<ERROR> %s decoder failed: Unable to set decoders\n", table.name);
     return false;
@@ -364,7 +540,9 @@ bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::siz
     std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&first));
     return false;
   }
-  if (hasRepeatedFields(table)) {
+  // The filling pass reads the same bytes again for the elements the counting pass found;
+  // when it found none, it would only repeat the first pass.
+  if (layout.repeatedInside && countedElements(table, info)) {
     if (!allocArrays(table, info)) {
       std::printf("<ERROR> %s decoder failed: Unable to allocate arrays\n", table.name);
       return false;
@@ -469,7 +647,20 @@ std::int32_t nano_message_encode(const NanoMessageTable& table, const MessageInf
   if (buffer == nullptr) return -1;
   *buffer = nullptr;
   StructBuffer pbStruct(table.structSize);
-  Contexts contexts;
+  Contexts contexts(layoutOf(table).elementFields);
   if (pbStruct.memory == nullptr || !setEncoders(table, info, pbStruct.memory, contexts)) return -1;
-  return nano_encode_to_buffer(table.descriptor, pbStruct.memory, buffer);
+  // One pass into a buffer that grows: a counting pass first would run every element's set-up
+  // and nanopb's sizing of every sub-message once more, for the same bytes.
+  GrowingOutput output;
+  pb_ostream_t stream{};
+  stream.callback = &writeGrowing;
+  stream.state = &output;
+  stream.max_size = INT32_MAX;
+  if (!pb_encode(&stream, table.descriptor, pbStruct.memory) ||
+      (output.bytes == nullptr && !output.reserve(1))) {
+    std::free(output.bytes);
+    return -1;
+  }
+  *buffer = output.bytes;
+  return static_cast<std::int32_t>(output.size);
 }

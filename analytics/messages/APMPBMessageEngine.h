@@ -5,6 +5,7 @@
 
 #include <pb.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,9 +14,12 @@
 // Nested messages (singular or as elements) deeper than this are refused on decoding.
 inline constexpr int kNanoMaxDecodeDepth = 64;
 
+// Where each field of a message's nanopb struct lies, found once per table from its descriptor.
+struct NanoMessageLayout;
+
 // One message: its name, per field index the type word, the protobuf tag, the field's name
 // (for diagnostics) and, for message fields, the child's table; then the nanopb descriptor of
-// its struct and the struct's size.
+// its struct and the struct's size. The layout is filled in on first use.
 struct NanoMessageTable {
   const char* name;
   std::int32_t fieldCount;
@@ -25,6 +29,7 @@ struct NanoMessageTable {
   const NanoMessageTable* const* children;
   const pb_msgdesc_t* descriptor;
   std::size_t structSize;
+  mutable std::atomic<const NanoMessageLayout*> layout{nullptr};
 };
 
 bool nano_message_init(const NanoMessageTable& table, MessageInfo* info);

@@ -321,6 +321,76 @@ TEST_F(APMSqliteStoreTest, WritesAndReadsEveryStorageClass) {
   EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), 0);
 }
 
+// Rows written one after the other with the same columns: each runs the same text with its
+// own values, and the table changing between two rows gives the errors and rows a first write
+// would give. The store still closes cleanly and deletes its file.
+TEST_F(APMSqliteStoreTest, RowsOfTheSameColumnsRunTheSameTextWithTheirOwnValues) {
+  auto store = openWithTable();
+  std::vector<std::string> executed;
+  sqlite3_trace_v2(
+      store->sqliteHandle(), SQLITE_TRACE_STMT,
+      [](unsigned, void* context, void*, void* text) {
+        static_cast<std::vector<std::string>*>(context)->emplace_back(
+            static_cast<const char*>(text));
+        return 0;
+      },
+      &executed);
+  const std::string text = "INSERT OR REPLACE INTO t (a, c, d) VALUES (?, ?, ?);";
+  const std::vector<Dictionary> rows = {
+      {{"a", 1}, {"c", "one"}, {"d", platform::Data::fromString("blob 1")}},
+      {{"a", 2}, {"c", Value()}, {"d", platform::Data::fromString("2")}},
+      {{"a", 3}, {"c", "three"}, {"d", Value()}},
+  };
+  for (const Dictionary& row : rows) ASSERT_TRUE(store->upsertRecord(row, "t", nullptr));
+  EXPECT_EQ(executed, std::vector<std::string>(3, text));
+  const auto read = store->recordsForQuery("SELECT a, c, d FROM t ORDER BY a", {}, nullptr);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    for (const char* column : {"a", "c", "d"})
+      EXPECT_EQ((*read)[i][column], rows[i][column]) << column;
+  }
+
+  struct Change {
+    const char* sql;
+    bool stored;
+    const char* operation;
+  };
+  const std::vector<Change> changes = {
+      {"DROP TABLE t", false, "\"prepare statement\" failed with sqlite code 1"},
+      {"CREATE TABLE t (c TEXT, d BLOB, a INTEGER PRIMARY KEY)", true, nullptr},
+      {"CREATE TABLE t (a INTEGER, c TEXT NOT NULL, d BLOB)", false,
+       "\"execute statement\" failed with sqlite code 19"},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.sql);
+    store->executeSQL("DROP TABLE IF EXISTS t", nullptr);
+    if (std::string(change.sql) != "DROP TABLE t")
+      ASSERT_TRUE(store->executeSQL(change.sql, nullptr));
+    ErrorPtr error;
+    EXPECT_EQ(store->upsertRecord({{"a", 4}, {"c", Value()}, {"d", Value()}}, "t", &error),
+              change.stored);
+    if (change.operation == nullptr) {
+      EXPECT_EQ(store->rowCountForTableWithName("t", "a", Value(4), nullptr), 1);
+    } else {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code(), 3);
+      EXPECT_NE(error->localizedDescription().find(change.operation), std::string::npos)
+          << error->localizedDescription();
+    }
+  }
+
+  store->closeDatabase();
+  EXPECT_FALSE(hasLine(monitor_, 34018));
+  auto again = open();
+  ASSERT_TRUE(again);
+  ASSERT_TRUE(again->upsertRecord({{"a", 5}, {"c", "x"}, {"d", Value()}}, "t", nullptr));
+  EXPECT_TRUE(again->closeAndDeleteDatabase());
+  EXPECT_FALSE(hasLine(monitor_, 34018));
+  EXPECT_FALSE(std::filesystem::exists(path()));
+}
+
 TEST_F(APMSqliteStoreTest, ReadsOnlySelectsAndStopsWhereTheFilterSaysNo) {
   auto store = openWithTable();
   for (int a = 0; a < 5; ++a) ASSERT_TRUE(store->upsertRecord({{"a", a}}, "t", nullptr));

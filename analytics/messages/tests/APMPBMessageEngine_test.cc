@@ -228,6 +228,44 @@ TEST(APMPBMessageEngineTest, WorkedBytesFollowTheTagNotTheIndex) {
             (std::vector<std::uint8_t>{0x08, 0x01, 0x48, 0x05, 0x52, 0x02, 0x08, 0x01}));
 }
 
+// Many kilobytes of output, written in one piece or not at all: a long title and 300 leaves,
+// then the same message with the last leaf's text gone bad underneath the accessors.
+TEST(APMPBMessageEngineTest, LongMessagesComeOutWholeOrNotAtAll) {
+  auto root = make<Root>();
+  const std::string title(5000, 't');
+  nano_set_string_field(root.get(), kTitle, title);
+  NanoObjectArray leaves;
+  for (int i = 0; i < 300; ++i) leaves.emplace_back(leaf(i, "x"));
+  nano_set_array(root.get(), kLeaves, &leaves);
+
+  std::vector<std::uint8_t> expected = {0x3a, 0x88, 0x27};  // tag 7, length 5000
+  expected.insert(expected.end(), title.begin(), title.end());
+  for (int i = 0; i < 300; ++i) {
+    std::vector<std::uint8_t> number = {0x08};
+    if (i < 128) {
+      number.push_back(static_cast<std::uint8_t>(i));
+    } else {
+      number.push_back(static_cast<std::uint8_t>(i | 0x80));
+      number.push_back(static_cast<std::uint8_t>(i >> 7));
+    }
+    expected.push_back(0x52);
+    expected.push_back(static_cast<std::uint8_t>(number.size() + 3));
+    expected.insert(expected.end(), number.begin(), number.end());
+    expected.insert(expected.end(), {0x12, 0x01, 'x'});
+  }
+  EXPECT_EQ(bytesOf(*root), expected);
+  const auto decoded = decode<Root>(expected);
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_EQ(bytesOf(*decoded), expected);
+
+  const auto* array = static_cast<const NanoArray*>(root->messageInfo()->values[kLeaves]);
+  auto* last = static_cast<MessageInfo*>(array->elements[299]);
+  auto* text = static_cast<NanoBytes*>(last->values[1]);
+  std::free(text->bytes);
+  text->bytes = nullptr;
+  EXPECT_EQ(root->protoBuffer(), std::nullopt);
+}
+
 TEST(APMPBMessageEngineTest, EmptyInputAndEmptyMessage) {
   auto root = decode<Root>({});
   ASSERT_NE(root, nullptr);
@@ -251,7 +289,7 @@ TEST(APMPBMessageEngineTest, RepeatedMessagesAreCountedThenFilled) {
   // Three leaves, the second with its own two kids.
   const std::vector<std::uint8_t> input = {0x52, 0x02, 0x08, 0x01, 0x52, 0x08, 0x1a, 0x02,
                                            0x08, 0x02, 0x1a, 0x02, 0x08, 0x03, 0x52, 0x00};
-  // The decoded MessageInfo itself: a wrapper holds a copy, whose cursor is back at 0.
+  // The decoded MessageInfo itself, before any wrapper takes it.
   auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
   ASSERT_TRUE(nano_message_init(kRoot, info));
   ASSERT_TRUE(nano_message_decode(kRoot, input.data(), input.size(), info));
