@@ -570,6 +570,9 @@ struct HeapLimitState {
   std::mutex mutex;
   int scopes = 0;
   sqlite3_int64 previous = 0;
+  // Setting a hard limit lowers an unset soft one to it, and lifting the hard limit leaves
+  // the soft one there: it is put back too.
+  sqlite3_int64 previousSoft = 0;
 };
 
 HeapLimitState& heapLimitState() {
@@ -586,6 +589,7 @@ SQLiteValidationScope::SQLiteValidationScope() {
   const sqlite3_int64 current = sqlite3_hard_heap_limit64(-1);
   if (state.scopes++ == 0) {
     state.previous = current;
+    state.previousSoft = sqlite3_soft_heap_limit64(-1);
     if (current == 0 || current > wanted) sqlite3_hard_heap_limit64(wanted);
   } else if (current != 0 && current < wanted &&
              (state.previous == 0 || wanted <= state.previous)) {
@@ -597,7 +601,10 @@ SQLiteValidationScope::SQLiteValidationScope() {
 SQLiteValidationScope::~SQLiteValidationScope() {
   HeapLimitState& state = heapLimitState();
   std::lock_guard lock(state.mutex);
-  if (--state.scopes == 0) sqlite3_hard_heap_limit64(state.previous);
+  if (--state.scopes == 0) {
+    sqlite3_hard_heap_limit64(state.previous);
+    sqlite3_soft_heap_limit64(state.previousSoft);
+  }
 }
 
 }  // namespace platform

@@ -142,7 +142,7 @@ bool APMSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
   options.flags = kOpenFlags;
   options.schema = schema_;
   options.log = [](const std::string& line) {
-    logToMonitor(1, 34023, "Database file set aside", {Value(line)});
+    logToMonitor(1, 34023, "Damaged database file", {Value(line)});
   };
   sqlite3* handle = nullptr;
   const int result = platform::openSQLiteDatabase(databasePath_, options, &handle);

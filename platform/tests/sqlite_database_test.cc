@@ -309,6 +309,7 @@ TEST_F(SQLiteDatabaseTest, EachRunOfAStatementIsBounded) {
 
 TEST_F(SQLiteDatabaseTest, TheValidationHeapLimitHoldsWhileAnyCheckRuns) {
   ASSERT_EQ(sqlite3_hard_heap_limit64(-1), 0);
+  ASSERT_EQ(sqlite3_soft_heap_limit64(-1), 0);
   {
     SQLiteValidationScope outer;
     const sqlite3_int64 limit = sqlite3_hard_heap_limit64(-1);
@@ -321,6 +322,7 @@ TEST_F(SQLiteDatabaseTest, TheValidationHeapLimitHoldsWhileAnyCheckRuns) {
     EXPECT_NE(sqlite3_hard_heap_limit64(-1), 0);
   }
   EXPECT_EQ(sqlite3_hard_heap_limit64(-1), 0);
+  EXPECT_EQ(sqlite3_soft_heap_limit64(-1), 0);
 }
 
 }  // namespace
