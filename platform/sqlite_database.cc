@@ -349,7 +349,9 @@ std::string compareTable(const SQLiteSchema& schema, const std::string& name,
   if (schema.anyPlainTable) return {};
   const SQLiteTableShape* shape = shapeNamed(schema, name);
   if (!shape) return "unknown table " + name;
-  for (const auto& [column, declaration] : parsed.columns) {
+  for (const auto& entry : parsed.columns) {
+    const std::string& column = entry.first;
+    const std::string& declaration = entry.second;
     const auto known = std::find_if(shape->columns.begin(), shape->columns.end(),
                                     [&](const auto& c) { return upper(c.name) == column; });
     if (known == shape->columns.end()) return "unknown column " + column + " in " + name;
