@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/sqlite_database.h"
 
 namespace platform {
 namespace {
@@ -141,10 +142,10 @@ class Store {
     if (fd < 0) return;
     ::fchmod(fd, 0600);
     ::close(fd);
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-      return;
-    }
-    sqlite3_busy_timeout(db_, 5000);
+    SQLiteOpenOptions options;
+    options.schema = schema();
+    options.busyTimeoutMilliseconds = 5000;
+    if (openSQLiteDatabase(file, options, &db_) != SQLITE_OK) return;
     std::string create = "CREATE TABLE IF NOT EXISTS items (id INTEGER PRIMARY KEY AUTOINCREMENT, "
                          "class TEXT NOT NULL";
     for (const Column& column : kColumns) create += std::string(", ") + column.name + type(column);
@@ -166,7 +167,8 @@ class Store {
     return committed_;
   }
 
-  bool select(const Query& query, std::vector<Item>* items) {
+  // With firstOnly, the oldest match alone is read.
+  bool select(const Query& query, std::vector<Item>* items, bool firstOnly = false) {
     std::string sql = "SELECT id, class";
     for (const Column& column : kColumns) sql += std::string(", ") + column.name;
     sql += ", data FROM items WHERE 1";
@@ -174,7 +176,7 @@ class Store {
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
       if (query.fields[i]) sql += std::string(" AND ") + kColumns[i].name + " = ?";
     }
-    sql += " ORDER BY id";
+    sql += firstOnly ? " ORDER BY id LIMIT 1" : " ORDER BY id";
     sqlite3_stmt* statement = prepare(sql);
     if (!statement) return false;
     int index = 1;
@@ -238,6 +240,22 @@ class Store {
  private:
   static std::string type(const Column& column) {
     return column.isData ? " BLOB NOT NULL DEFAULT x''" : " TEXT NOT NULL DEFAULT ''";
+  }
+
+  // Every form of the file: the first release declared the attribute columns without a
+  // default, and AUTOINCREMENT brings SQLite's own table of keys.
+  static SQLiteSchema schema() {
+    SQLiteTableShape items{"items",
+                           {{"id", {"INTEGER PRIMARY KEY AUTOINCREMENT"}},
+                            {"class", {"TEXT NOT NULL"}},
+                            {"data", {"BLOB NOT NULL"}}},
+                           {}};
+    for (const Column& column : kColumns) {
+      items.columns.push_back(
+          {column.name, {type(column), column.isData ? "BLOB NOT NULL" : "TEXT NOT NULL"}});
+    }
+    return SQLiteSchema{
+        {std::move(items), {"sqlite_sequence", {{"name", {""}}, {"seq", {""}}}, {}}}, false};
   }
 
   std::vector<std::string> missingColumns() {
@@ -339,9 +357,8 @@ OSStatus SecItemCopyMatching(const Dictionary& query, std::optional<Value>* resu
   std::lock_guard lock(storeMutex());
   Store store;
   std::vector<Item> items;
-  if (!store.ok() || !store.select(parsed, &items)) return errSecIO;
+  if (!store.ok() || !store.select(parsed, &items, !parsed.matchAll)) return errSecIO;
   if (items.empty()) return errSecItemNotFound;
-  if (!parsed.matchAll) items.resize(1);
   if (result) {
     Array answers;
     for (const Item& item : items) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "analytics/data/APMAppMetadata.h"
+#include "analytics/data/APMDatabaseEventAggregates.h"
 #include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/APMPersistentDictionary.h"
 #include "analytics/data/APMSqliteStoreTableSchema.h"
@@ -121,6 +122,48 @@ const std::vector<TableSchema>& databaseSchema() {
   return kSchema;
 }
 
+// The declared type a CREATE TABLE ... AS SELECT text gives a column copied from one of
+// ours: SQLite writes the column's affinity, and nothing for a BLOB.
+std::string copiedColumnType(const std::string& declaration) {
+  const std::string type = declaration.substr(0, declaration.find(' '));
+  if (type == "INTEGER") return "INT";
+  if (type == "BLOB") return "";
+  return type;
+}
+
+// What the file may hold: each table of the schema with its columns as the elementary, the
+// modified and the add-on lists have ever declared them, its composite key, and the snapshot
+// of "events" made by copying it.
+platform::SQLiteSchema fileSchema() {
+  platform::SQLiteSchema schema;
+  for (const TableSchema& table : databaseSchema()) {
+    platform::SQLiteTableShape shape{table.name, {}, {}};
+    for (const APMColumnInfo* columns : {&table.elementaryColumns, &table.addOnColumns}) {
+      for (const auto& [name, declaration] : *columns) {
+        if (name == kAPMPrimaryKeyColumnEntry) {
+          shape.constraints.push_back(name + " " + declaration);
+          continue;
+        }
+        std::vector<std::string> declarations{declaration};
+        if (const auto modified = table.modifiedColumns.find(name);
+            modified != table.modifiedColumns.end()) {
+          declarations.push_back(modified->second);
+        }
+        shape.columns.push_back({name, std::move(declarations)});
+      }
+    }
+    if (shape.name == kAPMEventsTable) {
+      platform::SQLiteTableShape snapshot{kAPMEventsSnapshotTable, {}, {}};
+      for (const auto& column : shape.columns) {
+        snapshot.columns.push_back({column.name, {copiedColumnType(column.declarations[0])}});
+      }
+      schema.tables.push_back(std::move(snapshot));
+    }
+    schema.tables.push_back(std::move(shape));
+  }
+  return schema;
+}
+
 void logLine(std::int64_t level, std::int64_t code, const std::string& message,
              const Array& contexts = {}) {
   APMServicesMonitor()->logWithLevel(level, code, message, contexts);
@@ -153,7 +196,8 @@ APMDatabaseCore::~APMDatabaseCore() = default;
 bool APMDatabaseCore::initializeDatabaseResourcesWithContext(const std::string& context,
                                                              const std::string& databasePath,
                                                              ErrorPtr* error) {
-  std::unique_ptr<APMSqliteStore> store = APMSqliteStore::initWithDatabasePath(databasePath, error);
+  std::unique_ptr<APMSqliteStore> store =
+      APMSqliteStore::initWithDatabasePath(databasePath, fileSchema(), error);
   // A store that could not be made leaves the previous one, closed by a reset, in place, so
   // that later calls fail as on a closed database instead of finding no store at all.
   if (!store) return false;

@@ -97,17 +97,26 @@ bool clearImmutableFlag(const std::string& path, ErrorPtr* error) {
 
 }  // namespace
 
-APMSqliteStore::APMSqliteStore(std::string databasePath) : databasePath_(std::move(databasePath)) {}
+APMSqliteStore::APMSqliteStore(std::string databasePath, platform::SQLiteSchema schema)
+    : databasePath_(std::move(databasePath)), schema_(std::move(schema)) {}
 
 APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
 
 std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path,
                                                                      ErrorPtr* error) {
+  platform::SQLiteSchema anyPlainTable;
+  anyPlainTable.anyPlainTable = true;
+  return initWithDatabasePath(path, std::move(anyPlainTable), error);
+}
+
+std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path,
+                                                                     platform::SQLiteSchema schema,
+                                                                     ErrorPtr* error) {
   if (!APMCheckCondition(!path.empty(), error, kArgumentError,
                          "Received empty database path on init")) {
     return nullptr;
   }
-  std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
+  std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path, std::move(schema)));
   if (store->openAndValidateDatabase(error)) return store;
   // A file that cannot be opened or is damaged goes, and a fresh one gets one more try.
   if (store->closeAndDeleteDatabase() && store->openAndValidateDatabase(error)) return store;
@@ -129,8 +138,14 @@ bool APMSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
     }
   }
 
+  platform::SQLiteOpenOptions options;
+  options.flags = kOpenFlags;
+  options.schema = schema_;
+  options.log = [](const std::string& line) {
+    logToMonitor(1, 34023, "Damaged database file", {Value(line)});
+  };
   sqlite3* handle = nullptr;
-  const int result = sqlite3_open_v2(databasePath_.c_str(), &handle, kOpenFlags, nullptr);
+  const int result = platform::openSQLiteDatabase(databasePath_, options, &handle);
   sqliteHandle_ = handle;
   if (result != SQLITE_OK) {
     if (handle) {
@@ -144,11 +159,6 @@ bool APMSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
     closeDatabase();
     return false;
   }
-
-  // The file is read back as it is found on disk: a damaged or doctored one must not be
-  // able to run schema code or be written through the schema table.
-  sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-  sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
 
   ErrorPtr backupError;
   if (!APMExcludePathFromBackup(databasePath_, &backupError)) {
@@ -168,6 +178,9 @@ bool APMSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
                          "Validate database failed. Database not open.")) {
     return false;
   }
+  // The check reads every page of a file found on disk: its memory is bounded like the
+  // schema's.
+  platform::SQLiteValidationScope heapLimit;
   sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
   if (!statement) return false;
   bool valid = false;

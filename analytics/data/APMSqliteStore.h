@@ -24,6 +24,7 @@
 
 #include "analytics/data/APMSqliteStoreTableSchema.h"
 #include "platform/error.h"
+#include "platform/sqlite_database.h"
 #include "platform/value.h"
 
 struct sqlite3;
@@ -38,7 +39,12 @@ class APMSqliteStore {
 
   // Opens (creating folders and file as needed) and checks the file; a file that cannot be
   // opened or fails the check is deleted and opened anew once. Nothing when that fails too.
+  // The file is opened through platform::openSQLiteDatabase, which sets aside a file whose
+  // schema is not the one its owner declares; a store given none takes any plain tables.
   static std::unique_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
+                                                              platform::ErrorPtr* error);
+  static std::unique_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
+                                                              platform::SQLiteSchema schema,
                                                               platform::ErrorPtr* error);
   ~APMSqliteStore();
   APMSqliteStore(const APMSqliteStore&) = delete;
@@ -176,7 +182,7 @@ class APMSqliteStore {
                         platform::ErrorPtr* error);
 
  private:
-  explicit APMSqliteStore(std::string databasePath);
+  APMSqliteStore(std::string databasePath, platform::SQLiteSchema schema);
   bool bindValuePointers(const std::vector<const platform::Value*>& values, sqlite3_stmt* statement,
                          platform::ErrorPtr* error);
   // Runs a statement that returns no rows through the statement cache; a failure is the
@@ -201,4 +207,5 @@ class APMSqliteStore {
   // statements handed out keep their own rules.
   std::unordered_map<std::string, sqlite3_stmt*> upsertStatements_;
   std::string databasePath_;
+  platform::SQLiteSchema schema_;
 };

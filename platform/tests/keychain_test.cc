@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -205,6 +206,55 @@ TEST_F(KeychainTest, AStoreMadeBeforeTheKeyTypeOpensAndGainsIt) {
             errSecSuccess);
   EXPECT_EQ(*rsaKeys, Value(Array{Data::fromString("N")}));
   EXPECT_EQ(columnsOf().count("key_type"), 1u);
+}
+
+TEST_F(KeychainTest, APlantedStoreIsSetAsideAndTheKeychainStartsAfresh) {
+  // Each would run inside the item calls: a view in place of the items that never ends, a
+  // trigger on them, and bytes that are no database at all.
+  const std::string endless =
+      "(WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c)";
+  const std::string columns = "'genericPassword' AS class, 'svc' AS service, 'acct' AS account, "
+                              "'' AS access_group, x'' AS generic, x'' AS application_tag, "
+                              "'' AS accessible, '' AS key_type, x'00' AS data";
+  struct Case {
+    const char* label;
+    std::string sql;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"endless view", "CREATE VIEW items AS SELECT " + endless + " AS id, " + columns, ""},
+      {"trigger",
+       "CREATE TABLE items (id INTEGER PRIMARY KEY AUTOINCREMENT, class TEXT NOT NULL, "
+       "data BLOB NOT NULL); CREATE TRIGGER t BEFORE INSERT ON items BEGIN SELECT " +
+           endless + "; END;",
+       ""},
+      {"not a database", "", std::string(4096, '\x5a')},
+  };
+  const auto folder = applicationSupportDirectory() / "Keychain";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "keychain.db").string();
+    if (!c.bytes.empty()) {
+      std::ofstream(file, std::ios::binary) << c.bytes;
+    } else {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(db, c.sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
+
+    EXPECT_EQ(readData(password("svc", "acct")), std::nullopt);
+    std::size_t setAside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      setAside += entry.path().filename().string().starts_with("keychain.db.damaged-") ? 1 : 0;
+    }
+    EXPECT_EQ(setAside, 1u);
+    ASSERT_EQ(SecItemAdd(with(password("svc", "acct"), kSecValueData, Data::fromString("v"))),
+              errSecSuccess);
+    EXPECT_EQ(readData(password("svc", "acct")), Value(Data::fromString("v")));
+  }
 }
 
 TEST_F(KeychainTest, MalformedQueriesAreParameterErrors) {

@@ -282,7 +282,10 @@ TEST_F(APMDatabaseCoreTest, UpgradesAFileWrittenBeforeTheAddOnColumnsKeepingItsR
 }
 
 TEST_F(APMDatabaseCoreTest, DeletesAFileThatCannotBeValidatedSoTheSecondAttemptStartsAfresh) {
-  runSQL(path(), "CREATE TABLE events (name TEXT); INSERT INTO events VALUES ('x');");
+  // A table lacking required columns, the one it has declared as we write it: the opener
+  // takes the file, and the table validation refuses it.
+  runSQL(path(),
+         "CREATE TABLE events (name TEXT NOT NULL PRIMARY KEY); INSERT INTO events VALUES ('x');");
 
   ErrorPtr error;
   EXPECT_FALSE(open(&error));
@@ -297,6 +300,87 @@ TEST_F(APMDatabaseCoreTest, DeletesAFileThatCannotBeValidatedSoTheSecondAttemptS
   EXPECT_EQ(rows(*database, "SELECT name FROM sqlite_master WHERE type = 'table'").size(), 13u);
   EXPECT_TRUE(rows(*database, "SELECT * FROM events").empty());
   EXPECT_EQ(rows(*database, "SELECT * FROM app_metadata").size(), 1u);
+}
+
+// The files beside the database whose names say they were set aside.
+std::vector<std::filesystem::path> setAsideFiles(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().find(".damaged-") != std::string::npos) {
+      files.push_back(entry.path());
+    }
+  }
+  return files;
+}
+
+TEST_F(APMDatabaseCoreTest, SchemaCodePlantedInTheFileIsSetAsideBeforeItCanRun) {
+  // Each would run inside the opening: an endless trigger on the metadata row written at the
+  // start, a CHECK the integrity check evaluates on every row, a trigger that writes a large
+  // value on every open, a view standing in for a table.
+  const std::string endless =
+      "(WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c)";
+  struct Case {
+    const char* label;
+    std::string sql;
+  };
+  const Case cases[] = {
+      {"endless trigger", "DELETE FROM app_metadata; CREATE TRIGGER t BEFORE INSERT ON "
+                          "app_metadata BEGIN SELECT " +
+                              endless + "; END;"},
+      {"check", "DROP TABLE events; CREATE TABLE events (name TEXT NOT NULL PRIMARY KEY, "
+                "lifetime_count INTEGER NOT NULL CHECK (length(randomblob(1000)) > 0), "
+                "current_bundle_count INTEGER NOT NULL, last_fire_timestamp REAL NOT NULL);"
+                "INSERT INTO events VALUES ('e', 1, 1, 1.0);"},
+      {"growing trigger", "DELETE FROM app_metadata; CREATE TRIGGER t AFTER INSERT ON "
+                          "app_metadata BEGIN INSERT INTO queue (data, bundle_end_timestamp) "
+                          "VALUES (randomblob(1000000), 0); END;"},
+      {"view", "DROP TABLE queue; CREATE VIEW queue AS SELECT 1 AS data, " + endless +
+                   " AS bundle_end_timestamp;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(home_.path());
+    std::filesystem::create_directories(home_.path());
+    { ASSERT_TRUE(open()); }
+    runSQL(path(), c.sql);
+
+    auto database = open();
+    ASSERT_TRUE(database);
+    EXPECT_TRUE(logged(*monitor_, 34023));
+    EXPECT_EQ(setAsideFiles(home_.path()).size(), 1u);
+    EXPECT_EQ(rows(*database, "SELECT name FROM sqlite_master WHERE type = 'table'").size(), 13u);
+    EXPECT_TRUE(rows(*database, "SELECT name FROM sqlite_master WHERE type IN ('trigger', "
+                                "'view') OR sql LIKE '%CHECK%'")
+                    .empty());
+    EXPECT_TRUE(rows(*database, "SELECT * FROM queue").empty());
+    EXPECT_EQ(rows(*database, "SELECT * FROM app_metadata").size(), 1u);
+  }
+}
+
+TEST_F(APMDatabaseCoreTest, AFileThisCodeWroteOrUpgradedReopensAsItIs) {
+  runSQL(path(),
+         "CREATE TABLE app_metadata (last_bundle_index INTEGER NOT NULL, "
+         "last_bundle_end_timestamp REAL NOT NULL);"
+         "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
+         "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL);"
+         "INSERT INTO raw_events VALUES ('_e', 1700000000, -5, x'0102');"
+         "CREATE TABLE event_filters (audience_id INTEGER NOT NULL, filter_id INTEGER NOT NULL, "
+         "event_name TEXT NOT NULL, data BLOB NOT NULL, PRIMARY KEY (audience_id, filter_id));");
+  {
+    auto database = open();
+    ASSERT_TRUE(database);
+    ASSERT_TRUE(database->insertDataType(eventRow("_s", 1), "events", nullptr));
+    // The snapshot of the aggregates, which a kill can leave in the file.
+    ASSERT_TRUE(database->sqliteStore()->createEmptyTable("events_snapshot", "events", nullptr));
+    ASSERT_TRUE(
+        database->sqliteStore()->copyContentsFromTable("events", "events_snapshot", nullptr));
+  }
+  auto database = open();
+  ASSERT_TRUE(database);
+  EXPECT_FALSE(logged(*monitor_, 34023));
+  EXPECT_TRUE(setAsideFiles(home_.path()).empty());
+  EXPECT_EQ(rows(*database, "SELECT * FROM raw_events").size(), 1u);
+  EXPECT_EQ(rows(*database, "SELECT * FROM events_snapshot").size(), 1u);
 }
 
 TEST_F(APMDatabaseCoreTest, AMetadataRowThatCannotBeReadOrWrittenFailsTheOpeningWithItsLines) {
