@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <utility>
 
-#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/set_aside.h"
 #include "platform/system_log.h"
 
 namespace platform {
@@ -466,46 +465,25 @@ Verdict checkSchema(sqlite3* db, const SQLiteSchema& schema) {
 
 // ---- Setting a file aside
 
-std::string utcStamp() {
-  const auto seconds = static_cast<std::time_t>(Clock::current().now().timeIntervalSince1970());
-  std::tm parts{};
-  char text[32] = "unknown-time";
-  if (::gmtime_r(&seconds, &parts)) std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-  return text;
-}
-
-// Moves the file under a name no earlier set-aside file has, so that what it held can still
-// be looked at by hand.
-bool moveAside(const std::string& file, const std::string& stamp, std::string* aside,
-               std::string* problem) {
-  const std::string base = file + ".damaged-" + stamp;
-  for (int attempt = 1; attempt <= 100; ++attempt) {
-    *aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-    ErrorPtr error;
-    if (moveItem(file, *aside, &error)) return true;
-    if (error->code() != kFileWriteFileExistsError) {
-      *problem = error->description();
-      return false;
-    }
-  }
-  *problem = "no free name to move it to";
-  return false;
-}
-
 bool setAside(const std::string& path, std::string* aside, std::string* problem) {
   struct stat attributes {};
   if (::lstat(path.c_str(), &attributes) != 0 || !S_ISREG(attributes.st_mode)) {
     *problem = "it is not a regular file";
     return false;
   }
-  const std::string stamp = utcStamp();
-  if (!moveAside(path, stamp, aside, problem)) return false;
+  const std::string stamp = setAsideTimestamp();
+  ErrorPtr error;
+  auto moved = setAsideAsDamaged(path, stamp, &error);
+  if (!moved) {
+    *problem = error ? error->description() : std::string("no free name to move it to");
+    return false;
+  }
+  *aside = std::move(*moved);
   for (const char* suffix : kCompanionSuffixes) {
     const std::string companion = path + suffix;
-    std::string companionAside, ignored;
     if (::lstat(companion.c_str(), &attributes) == 0) {
       // A companion left in place would be taken for the new file's own journal.
-      if (!moveAside(companion, stamp, &companionAside, &ignored)) ::unlink(companion.c_str());
+      if (!setAsideAsDamaged(companion, stamp)) ::unlink(companion.c_str());
     }
   }
   return true;

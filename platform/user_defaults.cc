@@ -8,16 +8,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <map>
 #include <system_error>
 #include <thread>
 
 #include "platform/bundle.h"
-#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/plist.h"
+#include "platform/set_aside.h"
 #include "platform/system_log.h"
 
 namespace platform {
@@ -114,15 +113,6 @@ template <typename Stamp> Stamp stampFrom(const struct stat& info) {
           nanoseconds(info.st_ctim)};
 }
 
-std::string utcTimestamp() {
-  const auto seconds = static_cast<std::time_t>(Clock::current().now().timeIntervalSince1970());
-  std::tm parts{};
-  char text[32] = "unknown-time";
-  if (::gmtime_r(&seconds, &parts)) {
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -246,21 +236,13 @@ fs::path UserDefaults::lockPath() const { return filePath_.string() + ".lock"; }
 // Moves the damaged file out of the way under a name no earlier set-aside file has, so that
 // whatever it held can still be recovered by hand.
 bool UserDefaults::setAside(std::string* note, std::string* problem) const {
-  const std::string base = filePath_.string() + ".damaged-" + utcTimestamp();
-  for (int attempt = 1; attempt <= 100; ++attempt) {
-    fs::path aside = attempt == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(attempt));
-    ErrorPtr error;
-    if (moveItem(filePath_, aside, &error)) {
-      *note = aside.string();
-      return true;
-    }
-    if (error->code() != kFileWriteFileExistsError) {
-      *problem = "cannot set aside the damaged settings file " + filePath_.string() + ": " +
-                 error->description();
-      return false;
-    }
+  ErrorPtr error;
+  if (auto aside = setAsideAsDamaged(filePath_.string(), setAsideTimestamp(), &error)) {
+    *note = std::move(*aside);
+    return true;
   }
-  *problem = "cannot find a free name to set aside the damaged settings file " + filePath_.string();
+  *problem = "cannot set aside the damaged settings file " + filePath_.string() + ": " +
+             (error ? error->description() : std::string("no free name to move it to"));
   return false;
 }
 

@@ -14,6 +14,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORRegistrar.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/set_aside.h"
 #include "platform/format.h"
 
 namespace fs = std::filesystem;
@@ -33,35 +34,19 @@ bool isFolder(const fs::path& path) {
   return fs::is_directory(fs::symlink_status(path, ec));
 }
 
-std::string utcTimestamp() {
-  const auto seconds =
-      static_cast<std::time_t>(platform::Clock::current().now().timeIntervalSince1970());
-  std::tm parts{};
-  char text[32] = "unknown-time";
-  if (::gmtime_r(&seconds, &parts)) std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-  return text;
-}
-
 // Something that is not a folder (a file, a link) where one of the store's folders belongs
 // would leave the store unable to keep anything, for good. It is moved beside, as
 // "<path>.damaged-<UTC time>", for whoever wants to look at it, and the folder can be made.
 void setAsideIfNotAFolder(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
-  const std::string base = path + ".damaged-" + utcTimestamp();
-  for (int attempt = 1; attempt <= 100; ++attempt) {
-    const std::string aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-    platform::ErrorPtr error;
-    if (platform::moveItem(path, aside, &error)) {
-      RDTCORLogError(RDTCORMCEGeneralError,
-                     "Something that is not a folder stood where the event store's folder %@ "
-                     "belongs; it was set aside as %@",
-                     {path, aside});
-      return;
-    }
-    // Gone meanwhile (another process of the user set it aside) or not movable: making the
-    // folder tells which.
-    if (!error || error->code() != platform::kFileWriteFileExistsError) return;
+  // Gone meanwhile (another process of the user set it aside) or not movable: making the
+  // folder tells which.
+  if (const auto aside = platform::setAsideAsDamaged(path, platform::setAsideTimestamp())) {
+    RDTCORLogError(RDTCORMCEGeneralError,
+                   "Something that is not a folder stood where the event store's folder %@ "
+                   "belongs; it was set aside as %@",
+                   {path, *aside});
   }
 }
 
