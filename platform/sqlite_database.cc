@@ -75,7 +75,12 @@ int interruptRunawayStatement(void* context) {
     bounds->unchangedLooks = 0;
     return 0;
   }
-  return ++bounds->unchangedLooks * kProgressInterval > kSQLiteStatementStepBudget ? 1 : 0;
+  if (++bounds->unchangedLooks * kProgressInterval <= kSQLiteStatementStepBudget) return 0;
+  // The interrupted statement is usually finalized next, and a statement prepared after it
+  // may get its address: left as it is, the count would stop that one at its first look.
+  bounds->running.clear();
+  bounds->unchangedLooks = 0;
+  return 1;
 }
 
 // The bounds live as long as the connection: SQLite destroys a collation's argument when the
