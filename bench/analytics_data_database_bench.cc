@@ -1,11 +1,9 @@
 // Raw events written per second through the analytics database's raw-event family (the
-// event's wire form built and encoded, the record written by the generic insert), against
-// the floor of bare SQLite: the same rows through one prepared statement in one transaction.
-// The family runs both as the engine writes (each event its own statement, so its own
+// event's wire form built and encoded, the record written by the generic insert). Its floor,
+// bare SQLite with the same rows, runs beside it in analytics_data_floors_bench. The family
+// runs both as the engine writes (each event its own statement, so its own
 // transaction) and inside one transaction, which separates the cost of the commits from the
 // cost of the code.
-#include <sqlite3.h>
-
 #include <memory>
 #include <string>
 
@@ -79,47 +77,5 @@ void BM_RawEventInsertOneTransaction(benchmark::State& state) {
 }
 BENCHMARK(BM_RawEventInsertOneTransaction)->Unit(benchmark::kMillisecond);
 
-void BM_BareSqliteRawEventInsert(benchmark::State& state) {
-  testing_support::TemporaryHome home;
-  // The same table as the family's, and the same stored bytes.
-  auto database = openDatabase(home, state);
-  if (!database) return;
-  const auto event = sampleEvent();
-  const std::string path = database->sqliteStore()->databasePath();
-  database.reset();
-  const auto proto = event->protoEvent();
-  nano_clear_field(proto.get(), 1);
-  const platform::Data data = *proto->protoBuffer();
-
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
-      SQLITE_OK) {
-    state.SkipWithError("database did not open");
-    sqlite3_close(db);
-    return;
-  }
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db,
-                     "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, "
-                     "is_realtime) VALUES (?, ?, ?, ?, ?)",
-                     -1, &insert, nullptr);
-  for (auto _ : state) {
-    sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
-    for (int i = 0; i < kEvents; ++i) {
-      sqlite3_bind_text(insert, 1, event->name().c_str(), -1, SQLITE_STATIC);
-      sqlite3_bind_double(insert, 2, event->timestamp());
-      sqlite3_bind_int64(insert, 3, kFingerprint);
-      sqlite3_bind_blob(insert, 4, data.bytes(), static_cast<int>(data.length()), SQLITE_STATIC);
-      sqlite3_bind_int64(insert, 5, 0);
-      if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError("insert failed");
-      sqlite3_reset(insert);
-    }
-    sqlite3_exec(db, "END TRANSACTION", nullptr, nullptr, nullptr);
-  }
-  sqlite3_finalize(insert);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kEvents);
-}
-BENCHMARK(BM_BareSqliteRawEventInsert)->Unit(benchmark::kMillisecond);
 
 }  // namespace
