@@ -12,39 +12,19 @@
 #include "analytics/data/APMDatabaseRawEvents.h"
 #include "analytics/data/APMEvent.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
+#include "bench/raw_event_sample.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 
 constexpr int kEvents = 10000;
-constexpr std::int64_t kFingerprint = 0x1234567890;
+constexpr std::int64_t kFingerprint = kBenchMetadataFingerprint;
 
 class BenchDatabase final : public APMDatabaseRawEvents {};
 
-std::shared_ptr<APMEvent> sampleEvent() {
-  static const auto event = APMEvent::initWithOrigin("app", false, "_vs", 1.7e9, 1.7e9 - 30,
-                                                     {{"_sn", platform::Value("Home")},
-                                                      {"_sc", platform::Value("HomeController")},
-                                                      {"_si", platform::Value(std::int64_t{-4711})},
-                                                      {"value", platform::Value(9.99)}});
-  return event;
-}
-
-// The database and the event to write, or null after marking the benchmark skipped.
-std::unique_ptr<BenchDatabase> openDatabase(const testing_support::TemporaryHome& home,
-                                            benchmark::State& state) {
-  auto database = std::make_unique<BenchDatabase>();
-  if (!sampleEvent() || !database->initializeDatabaseResourcesWithContext(
-                            "Init", (home.path() / "bench.sql").string(), nullptr)) {
-    state.SkipWithError("database did not open");
-    return nullptr;
-  }
-  return database;
-}
-
 void BM_RawEventInsertEachCommitted(benchmark::State& state) {
   testing_support::TemporaryHome home;
-  auto database = openDatabase(home, state);
+  auto database = openDatabase<BenchDatabase>(home, state);
   if (!database) return;
   const auto event = sampleEvent();
   for (auto _ : state) {
@@ -61,7 +41,7 @@ BENCHMARK(BM_RawEventInsertEachCommitted)->Unit(benchmark::kMillisecond)->Iterat
 
 void BM_RawEventInsertOneTransaction(benchmark::State& state) {
   testing_support::TemporaryHome home;
-  auto database = openDatabase(home, state);
+  auto database = openDatabase<BenchDatabase>(home, state);
   if (!database) return;
   const auto event = sampleEvent();
   for (auto _ : state) {

@@ -46,6 +46,7 @@
 #include "bench/wire_bytes.h"
 #include "platform/clock.h"
 #include "platform/data.h"
+#include "bench/raw_event_sample.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -385,7 +386,7 @@ void Encode_Floor(benchmark::State& state) {
 // ---- Raw events in one transaction
 
 constexpr int kRawEvents = 10000;
-constexpr std::int64_t kFingerprint = 0x1234567890;
+constexpr std::int64_t kFingerprint = kBenchMetadataFingerprint;
 
 class BenchDatabase final : public APMDatabaseRawEvents, public APMDatabaseUploadQueue {
  public:
@@ -394,29 +395,9 @@ class BenchDatabase final : public APMDatabaseRawEvents, public APMDatabaseUploa
   }
 };
 
-std::shared_ptr<APMEvent> sampleEvent() {
-  static const auto event = APMEvent::initWithOrigin("app", false, "_vs", 1.7e9, 1.7e9 - 30,
-                                                     {{"_sn", platform::Value("Home")},
-                                                      {"_sc", platform::Value("HomeController")},
-                                                      {"_si", platform::Value(std::int64_t{-4711})},
-                                                      {"value", platform::Value(9.99)}});
-  return event;
-}
-
-std::unique_ptr<BenchDatabase> openDatabase(const testing_support::TemporaryHome& home,
-                                            benchmark::State& state) {
-  auto database = std::make_unique<BenchDatabase>();
-  if (!sampleEvent() || !database->initializeDatabaseResourcesWithContext(
-                            "Init", (home.path() / "bench.sql").string(), nullptr)) {
-    state.SkipWithError("database did not open");
-    return nullptr;
-  }
-  return database;
-}
-
 void RawEventInsert_Project(benchmark::State& state) {
   testing_support::TemporaryHome home;
-  auto database = openDatabase(home, state);
+  auto database = openDatabase<BenchDatabase>(home, state);
   if (!database) return;
   const auto event = sampleEvent();
   for (auto _ : state) {
@@ -432,7 +413,7 @@ void RawEventInsert_Project(benchmark::State& state) {
 void RawEventInsert_Floor(benchmark::State& state) {
   testing_support::TemporaryHome home;
   // The same table as the family's, and the same stored bytes.
-  auto database = openDatabase(home, state);
+  auto database = openDatabase<BenchDatabase>(home, state);
   if (!database) return;
   const auto event = sampleEvent();
   const std::string path = database->sqliteStore()->databasePath();
@@ -478,7 +459,7 @@ constexpr int kQueuedEvents = 50;
 // A database whose queue holds kQueued bundles; null after marking the benchmark skipped.
 std::unique_ptr<BenchDatabase> queueDatabase(const testing_support::TemporaryHome& home,
                                              benchmark::State& state) {
-  auto database = openDatabase(home, state);
+  auto database = openDatabase<BenchDatabase>(home, state);
   if (!database) return nullptr;
   const auto endMillis =
       static_cast<std::int64_t>(platform::Clock::current().now().timeIntervalSince1970() * 1000);
