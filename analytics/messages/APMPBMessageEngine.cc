@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -29,11 +30,102 @@ struct FieldPlace {
 
 struct NanoMessageLayout {
   std::vector<FieldPlace> fields;
-  // Repeated fields in the message itself or in a singular child: decoding takes two passes.
-  bool repeatedInside = false;
   // Repeated message fields in the message and its singular children: the element callbacks
   // one decode or encode of it installs.
   std::size_t elementFields = 0;
+  // Repeated fields of the message itself, whose records a MessageInfo of it carries.
+  std::size_t repeatedFields = 0;
+};
+
+// A few large blocks, each twice the size of the one before, handed out in order and freed
+// together: a decoded bundle would otherwise cost several allocations for every element.
+struct NanoArena {
+  struct Block {
+    Block* next;
+    char* end;
+  };
+  // Every block holds pointers, 64-bit numbers, doubles or bytes.
+  static constexpr std::size_t kAlign = 8;
+  static constexpr std::size_t kHeader = (sizeof(Block) + kAlign - 1) / kAlign * kAlign;
+  static constexpr std::size_t kLargestBlock = std::size_t{1} << 24;
+
+  MessageInfo* owner = nullptr;
+  Block* blocks = nullptr;
+  char* cursor = nullptr;
+  char* limit = nullptr;
+  std::size_t nextSize = 0;
+
+  // The arena lives at the start of its own first block.
+  static NanoArena* create(MessageInfo* owner, std::size_t firstSize) {
+    constexpr std::size_t self = (sizeof(NanoArena) + kAlign - 1) / kAlign * kAlign;
+    const std::size_t size = kHeader + self + firstSize;
+    auto* block = static_cast<Block*>(std::malloc(size));
+    if (block == nullptr) return nullptr;
+    char* start = reinterpret_cast<char*>(block);
+    block->next = nullptr;
+    block->end = start + size;
+    auto* arena = new (start + kHeader) NanoArena;
+    arena->owner = owner;
+    arena->blocks = block;
+    arena->cursor = start + kHeader + self;
+    arena->limit = block->end;
+    arena->nextSize = firstSize * 2;
+    return arena;
+  }
+
+  static void destroy(NanoArena* arena) {
+    Block* block = arena->blocks;
+    arena->~NanoArena();
+    while (block != nullptr) {
+      Block* next = block->next;
+      std::free(block);
+      block = next;
+    }
+  }
+
+  bool contains(const void* pointer) const {
+    const char* at = static_cast<const char*>(pointer);
+    for (const Block* block = blocks; block != nullptr; block = block->next)
+      if (at >= reinterpret_cast<const char*>(block) && at < block->end) return true;
+    return false;
+  }
+
+  void* allocate(std::size_t size) {
+    size = size == 0 ? kAlign : (size + kAlign - 1) / kAlign * kAlign;
+    if (static_cast<std::size_t>(limit - cursor) >= size) {
+      void* at = cursor;
+      cursor += size;
+      return at;
+    }
+    if (size > SIZE_MAX - kHeader) return nullptr;
+    // A large request (a long string) gets a block of its own behind the current one, which
+    // stays in use for the small ones.
+    if (size > nextSize / 4) {
+      auto* block = static_cast<Block*>(std::malloc(kHeader + size));
+      if (block == nullptr) return nullptr;
+      char* start = reinterpret_cast<char*>(block);
+      block->end = start + kHeader + size;
+      block->next = blocks->next;
+      blocks->next = block;
+      return start + kHeader;
+    }
+    auto* block = static_cast<Block*>(std::malloc(kHeader + nextSize));
+    if (block == nullptr) return nullptr;
+    char* start = reinterpret_cast<char*>(block);
+    block->end = start + kHeader + nextSize;
+    block->next = blocks;
+    blocks = block;
+    cursor = start + kHeader + size;
+    limit = block->end;
+    if (nextSize < kLargestBlock) nextSize *= 2;
+    return start + kHeader;
+  }
+
+  void* allocateZeroed(std::size_t size) {
+    void* at = allocate(size);
+    if (at != nullptr) std::memset(at, 0, size);
+    return at;
+  }
 };
 
 namespace {
@@ -83,31 +175,34 @@ class Contexts {
   }
 
  private:
-  std::array<ElementContext, 8> inline_{};
+  // Written before they are read: zeroing them for every element would cost more than its use.
+  std::array<ElementContext, 8> inline_;
   std::size_t used_ = 0;
   std::vector<ElementContext> heap_;
 };
 
-// A zeroed nanopb struct: small ones (events, parameters, entries) on the stack.
+// A zeroed nanopb struct: small ones (events, parameters, entries) on the stack, larger ones
+// from the decoding's arena when there is one.
 class StructBuffer {
  public:
-  explicit StructBuffer(std::size_t size)
+  explicit StructBuffer(std::size_t size, NanoArena* arena = nullptr)
       : memory(size <= sizeof inline_ ? static_cast<void*>(inline_)
-                                      : std::calloc(1, size == 0 ? 1 : size)) {
-    if (memory == inline_) std::memset(inline_, 0, sizeof inline_);
+               : arena != nullptr     ? arena->allocateZeroed(size)
+                                      : std::calloc(1, size)),
+        owned_(size > sizeof inline_ && arena == nullptr) {
+    if (memory == inline_) std::memset(inline_, 0, size);
   }
   ~StructBuffer() {
-    if (memory != inline_) std::free(memory);
+    if (owned_) std::free(memory);
   }
   StructBuffer(const StructBuffer&) = delete;
   StructBuffer& operator=(const StructBuffer&) = delete;
   void* memory;
 
  private:
+  bool owned_;
   alignas(std::max_align_t) unsigned char inline_[256];
 };
-
-bool hasRepeatedFields(const NanoMessageTable& table);
 
 std::size_t countElementFields(const NanoMessageTable& table) {
   std::size_t count = 0;
@@ -140,8 +235,9 @@ const NanoMessageLayout& layoutOf(const NanoMessageTable& table) {
     place.dataSize = iter.data_size;
   }
   std::free(base);
-  made->repeatedInside = hasRepeatedFields(table);
   made->elementFields = countElementFields(table);
+  for (std::int32_t i = 0; i < table.fieldCount; ++i)
+    made->repeatedFields += isRepeatedField(table, i) ? 1 : 0;
   const NanoMessageLayout* expected = nullptr;
   if (table.layout.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel))
     return *made.release();
@@ -163,16 +259,124 @@ bool* flagIn(void* pbStruct, const FieldPlace& place) {
   return reinterpret_cast<bool*>(static_cast<char*>(pbStruct) + place.flag);
 }
 
-void freeValue(const NanoMessageTable& table, std::int32_t index, void* value) {
+// Frees a block of the message unless it lies in the message's arena, which goes as a whole.
+void release(const MessageInfo* info, void* block) {
+  if (block == nullptr) return;
+  if (info->arena != nullptr && info->arena->contains(block)) return;
+  std::free(block);
+}
+
+void freeValue(const NanoMessageTable& table, const MessageInfo* info, std::int32_t index,
+               void* value) {
   if (value == nullptr) return;
   if (isKind(table, index, NanoTypeString | NanoTypeBytes)) {
-    nano_free_string(static_cast<NanoBytes*>(value));
-    std::free(value);
+    auto* record = static_cast<NanoBytes*>(value);
+    release(info, record->bytes);
+    record->reserved = 0;
+    record->size = 0;
+    record->bytes = nullptr;
+    release(info, record);
   } else if (isKind(table, index, NanoTypeMessage)) {
     nano_message_free(*table.children[index], static_cast<MessageInfo*>(value));
   } else {
-    std::free(value);
+    release(info, value);
   }
+}
+
+// The arena of the decoding under way on this thread: the nanopb callbacks reach their slot
+// through their argument but the arena only through here.
+thread_local NanoArena* tDecodeArena = nullptr;
+
+// A message of `table` made in the arena, in one block: the MessageInfo, its slots and the
+// records of its repeated fields.
+MessageInfo* newInfoIn(NanoArena& arena, const NanoMessageTable& table) {
+  const std::size_t slots = table.fieldCount == 0 ? 1 : static_cast<std::size_t>(table.fieldCount);
+  const std::size_t repeated = layoutOf(table).repeatedFields;
+  constexpr std::size_t head = (sizeof(MessageInfo) + 7) / 8 * 8;
+  auto* block = static_cast<char*>(
+      arena.allocateZeroed(head + slots * sizeof(void*) + repeated * sizeof(NanoArray)));
+  if (block == nullptr) return nullptr;
+  auto* info = reinterpret_cast<MessageInfo*>(block);
+  info->name = table.name;
+  info->types = table.types;
+  info->fieldCount = table.fieldCount;
+  info->arena = &arena;
+  info->values = reinterpret_cast<void**>(block + head);
+  auto* records = reinterpret_cast<NanoArray*>(block + head + slots * sizeof(void*));
+  for (std::int32_t i = 0; i < table.fieldCount; ++i)
+    if (isRepeatedField(table, i)) info->values[i] = records++;
+  return info;
+}
+
+// The next element slot of a repeated field, its element array grown in the arena: the array
+// holds 4 slots, then twice as many each time it is full, so a full array is one whose count
+// is 0 or a power of two from 4 up. Null when it cannot grow.
+void** appendSlot(NanoArray* array) {
+  const std::uint32_t count = array->count;
+  if (count == 0 || (count >= 4 && (count & (count - 1)) == 0)) {
+    if (count > UINT32_MAX / 2) return nullptr;
+    const std::size_t capacity = count == 0 ? 4 : std::size_t{count} * 2;
+    auto* grown = static_cast<void**>(tDecodeArena->allocate(capacity * sizeof(void*)));
+    if (grown == nullptr) return nullptr;
+    if (count != 0) std::memcpy(grown, array->elements, count * sizeof(void*));
+    array->elements = grown;
+  }
+  void** slot = &array->elements[count];
+  *slot = nullptr;
+  array->count = count + 1;
+  array->filled = count + 1;
+  return slot;
+}
+
+// As nano_decode_string, with the record and its bytes from the arena.
+bool readString(pb_istream_t* stream, void** slot) {
+  auto* record = static_cast<NanoBytes*>(*slot);
+  if (record != nullptr && record->bytes != nullptr)
+    return pb_read(stream, nullptr, stream->bytes_left);
+  if (record != nullptr) {
+    std::puts("<ERROR> String decoder failed: string data is NULL");
+    return false;
+  }
+  record = static_cast<NanoBytes*>(tDecodeArena->allocateZeroed(sizeof(NanoBytes)));
+  if (record == nullptr) return false;
+  *slot = record;
+  const std::size_t length = stream->bytes_left;
+  if (length > kNanoMaxDecodedBytes) {
+    std::printf("Unable to process proto stream. Buffer is too big. %zu > %d", length,
+                static_cast<int>(kNanoMaxDecodedBytes));
+    return false;
+  }
+  // An empty string still has a (zero) byte, as the slot routines give it.
+  auto* buffer = static_cast<std::uint8_t*>(length == 0 ? tDecodeArena->allocateZeroed(1)
+                                                        : tDecodeArena->allocate(length));
+  if (buffer == nullptr) return false;
+  if (!pb_read(stream, buffer, length)) return false;
+  record->bytes = buffer;
+  record->size = static_cast<std::uint32_t>(length);
+  return true;
+}
+
+bool decodeString(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  if (arg == nullptr || *arg == nullptr) return false;
+  return readString(stream, static_cast<void**>(*arg));
+}
+
+bool decodeRepeatedString(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  if (arg == nullptr || *arg == nullptr) return false;
+  void** slot = appendSlot(static_cast<NanoArray*>(*arg));
+  return slot != nullptr && readString(stream, slot);
+}
+
+bool decodeRepeatedVarint(pb_istream_t* stream, const pb_field_t*, void** arg) {
+  if (arg == nullptr || *arg == nullptr) return false;
+  std::uint64_t value = 0;
+  if (!pb_decode_varint(stream, &value)) return false;
+  void** slot = appendSlot(static_cast<NanoArray*>(*arg));
+  if (slot == nullptr) return false;
+  *slot = tDecodeArena->allocate(sizeof value);
+  if (*slot == nullptr) return false;
+  std::memcpy(*slot, &value, sizeof value);
+  return true;
 }
 
 bool copyValue(const NanoMessageTable& table, std::int32_t index, void** to, const void* from) {
@@ -201,14 +405,6 @@ bool copyValue(const NanoMessageTable& table, std::int32_t index, void** to, con
   return *to != nullptr;
 }
 
-bool hasRepeatedFields(const NanoMessageTable& table) {
-  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
-    if (isRepeatedField(table, i)) return true;
-    if (isKind(table, i, NanoTypeMessage) && hasRepeatedFields(*table.children[i])) return true;
-  }
-  return false;
-}
-
 bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::size_t length,
               MessageInfo* info, int depth);
 
@@ -221,17 +417,6 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
   }
   const NanoMessageTable& table = *context->table;
   NanoArray* array = context->array;
-  if (array->elements == nullptr) {
-    if (!pb_read(stream, nullptr, stream->bytes_left)) {
-      std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(stream));
-      return false;
-    }
-    if (array->count == UINT32_MAX) return false;
-    ++array->count;
-    return true;
-  }
-  // The filling pass never writes past what the counting pass counted.
-  if (array->filled >= array->count) return false;
   if (context->depth > kNanoMaxDecodeDepth) {
     std::printf("<ERROR> %s decoder failed: nested too deep\n", table.name);
     return false;
@@ -254,14 +439,18 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
     std::free(buffer);
     return false;
   }
-  auto* element = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
-  if (element == nullptr || !nano_message_init(table, element)) {
+  MessageInfo* element = newInfoIn(*tDecodeArena, table);
+  if (element == nullptr) {
     std::printf("<ERROR> %s decoder failed: Unable to initialize MessageInfo\n", table.name);
-    if (element != nullptr) nano_message_free(table, element);
     std::free(buffer);
     return false;
   }
-  array->elements[array->filled] = element;
+  void** slot = appendSlot(array);
+  if (slot == nullptr) {
+    std::free(buffer);
+    return false;
+  }
+  *slot = element;
   const bool decoded = decodeAt(table, bytes, length, element, context->depth);
   std::free(buffer);
   if (!decoded) {
@@ -269,7 +458,6 @@ bool decodeElement(pb_istream_t* stream, const pb_field_t*, void** arg) {
                 table.name);
     return false;
   }
-  ++array->filled;
   return true;
 }
 
@@ -315,10 +503,10 @@ bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruc
       nano_message_free_field(table, info, i);
       auto* callback = static_cast<pb_callback_t*>(data);
       if (isKind(table, i, kIntegerKinds)) {
-        callback->funcs.decode = &nano_decode_repeated_varint;
+        callback->funcs.decode = &decodeRepeatedVarint;
         callback->arg = record;
       } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
-        callback->funcs.decode = &nano_decode_repeated_string;
+        callback->funcs.decode = &decodeRepeatedString;
         callback->arg = record;
       } else if (isKind(table, i, NanoTypeMessage)) {
         ElementContext* context = contexts.add({table.children[i], record, depth + 1});
@@ -330,59 +518,18 @@ bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruc
       }
     } else if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
       auto* callback = static_cast<pb_callback_t*>(data);
-      callback->funcs.decode = &nano_decode_string;
+      callback->funcs.decode = &decodeString;
       callback->arg = &info->values[i];
     } else if (isKind(table, i, NanoTypeMessage)) {
       const NanoMessageTable& child = *table.children[i];
       nano_message_free_field(table, info, i);
-      auto* childInfo = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
+      MessageInfo* childInfo = newInfoIn(*tDecodeArena, child);
       if (childInfo == nullptr) return false;
       info->values[i] = childInfo;
-      if (!nano_message_init(child, childInfo) ||
-          !setDecoders(child, childInfo, data, contexts, depth + 1))
-        return false;
+      if (!setDecoders(child, childInfo, data, contexts, depth + 1)) return false;
     }
   }
   return true;
-}
-
-bool allocArrays(const NanoMessageTable& table, MessageInfo* info) {
-  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
-    if (!isRepeatedField(table, i)) continue;
-    auto* record = static_cast<NanoArray*>(info->values[i]);
-    if (record == nullptr) {
-      std::printf("<ERROR> Cannot allocate %s arrays. Missing params field (%s)\n", table.name,
-                  table.fieldNames[i]);
-      return false;
-    }
-    if (record->count != 0 && record->elements == nullptr) {
-      record->elements = static_cast<void**>(std::calloc(record->count, sizeof(void*)));
-      if (record->elements == nullptr) return false;
-    }
-    record->filled = 0;
-  }
-  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
-    if (isRepeatedField(table, i) || !isKind(table, i, NanoTypeMessage)) continue;
-    auto* child = static_cast<MessageInfo*>(info->values[i]);
-    if (child != nullptr && !allocArrays(*table.children[i], child)) return false;
-  }
-  return true;
-}
-
-// Whether the counting pass found elements in a repeated field of the message or of a
-// singular child.
-bool countedElements(const NanoMessageTable& table, const MessageInfo* info) {
-  for (std::int32_t i = 0; i < table.fieldCount; ++i) {
-    const void* value = info->values[i];
-    if (value == nullptr) continue;
-    if (isRepeatedField(table, i)) {
-      if (static_cast<const NanoArray*>(value)->count != 0) return true;
-    } else if (isKind(table, i, NanoTypeMessage) &&
-               countedElements(*table.children[i], static_cast<const MessageInfo*>(value))) {
-      return true;
-    }
-  }
-  return false;
 }
 
 bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* info) {
@@ -404,29 +551,32 @@ bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* in
       continue;
     }
     if (!present) continue;
+    // The blocks the slot routines would make (bool and 32-bit kinds widened to 64 bits),
+    // from the arena; a block already there is written over.
+    std::uint64_t wide = 0;
+    std::size_t blockSize = sizeof wide;
     if (isKind(table, i, NanoTypeBool) && dataSize == sizeof(bool)) {
-      nano_set_bool(&info->values[i], *static_cast<const bool*>(data));
+      wide = static_cast<std::uint8_t>(*static_cast<const bool*>(data));
     } else if (isKind(table, i, NanoTypeFloat) && dataSize == sizeof(float)) {
-      float value;
-      std::memcpy(&value, data, sizeof value);
-      nano_set_float(&info->values[i], value);
+      std::memcpy(&wide, data, sizeof(float));
+      blockSize = sizeof(float);
     } else if (isKind(table, i, NanoTypeDouble) && dataSize == sizeof(double)) {
-      double value;
-      std::memcpy(&value, data, sizeof value);
-      nano_set_double(&info->values[i], value);
+      std::memcpy(&wide, data, sizeof(double));
     } else if (isKind(table, i, NanoTypeEnum | NanoTypeInt32 | NanoTypeUInt32) &&
                dataSize == sizeof(std::uint32_t)) {
       std::uint32_t value;
       std::memcpy(&value, data, sizeof value);
-      nano_set_uint32(&info->values[i], value);
+      wide = value;
     } else if (isKind(table, i, NanoTypeInt64 | NanoTypeUInt64) &&
                dataSize == sizeof(std::uint64_t)) {
-      std::uint64_t value;
-      std::memcpy(&value, data, sizeof value);
-      nano_set_uint64(&info->values[i], value);
+      std::memcpy(&wide, data, sizeof wide);
     } else {
       return false;
     }
+    void*& block = info->values[i];
+    if (block == nullptr) block = tDecodeArena->allocate(sizeof wide);
+    if (block == nullptr) return false;
+    std::memcpy(block, &wide, blockSize);
   }
   return true;
 }
@@ -526,7 +676,7 @@ bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::siz
     return false;
   }
   const NanoMessageLayout& layout = layoutOf(table);
-  StructBuffer pbStruct(table.structSize);
+  StructBuffer pbStruct(table.structSize, tDecodeArena);
   Contexts contexts(layout.elementFields);
   if (pbStruct.memory == nullptr || !setDecoders(table, info, pbStruct.memory, contexts, depth)) {
     std::printf("<ERROR> %s decoder failed: Unable to set decoders\n", table.name);
@@ -535,23 +685,12 @@ bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::siz
   static const std::uint8_t kNothing = 0;
   const std::uint8_t* input = bytes != nullptr ? bytes : &kNothing;
   if (bytes == nullptr) length = 0;
-  pb_istream_t first = pb_istream_from_buffer(input, length);
-  if (!pb_decode(&first, table.descriptor, pbStruct.memory)) {
-    std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&first));
+  // One pass: repeated fields grow their element arrays in the arena as elements come, rather
+  // than counting them in a first pass and reading every element's bytes twice.
+  pb_istream_t stream = pb_istream_from_buffer(input, length);
+  if (!pb_decode(&stream, table.descriptor, pbStruct.memory)) {
+    std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&stream));
     return false;
-  }
-  // The filling pass reads the same bytes again for the elements the counting pass found;
-  // when it found none, it would only repeat the first pass.
-  if (layout.repeatedInside && countedElements(table, info)) {
-    if (!allocArrays(table, info)) {
-      std::printf("<ERROR> %s decoder failed: Unable to allocate arrays\n", table.name);
-      return false;
-    }
-    pb_istream_t second = pb_istream_from_buffer(input, length);
-    if (!pb_decode(&second, table.descriptor, pbStruct.memory)) {
-      std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&second));
-      return false;
-    }
   }
   return storeScalars(table, pbStruct.memory, info);
 }
@@ -563,6 +702,7 @@ bool nano_message_init(const NanoMessageTable& table, MessageInfo* info) {
   info->name = table.name;
   info->types = table.types;
   info->fieldCount = table.fieldCount;
+  info->arena = nullptr;
   info->values =
       static_cast<void**>(std::calloc(table.fieldCount == 0 ? 1 : table.fieldCount, sizeof(void*)));
   if (info->values == nullptr) return false;
@@ -585,11 +725,14 @@ bool nano_message_free_field(const NanoMessageTable& table, MessageInfo* info, s
     if (record == nullptr) return true;
     if (record->elements != nullptr)
       for (std::uint32_t i = 0; i < record->count; ++i)
-        freeValue(table, index, record->elements[i]);
-    nano_init_array(record);
+        freeValue(table, info, index, record->elements[i]);
+    release(info, record->elements);
+    record->elements = nullptr;
+    record->filled = 0;
+    record->count = 0;
     return true;
   }
-  freeValue(table, index, info->values[index]);
+  freeValue(table, info, index, info->values[index]);
   info->values[index] = nullptr;
   return true;
 }
@@ -600,13 +743,19 @@ bool nano_message_free(const NanoMessageTable& table, MessageInfo* info) {
     for (std::int32_t i = 0; i < table.fieldCount; ++i) {
       if (!nano_message_free_field(table, info, i)) return false;
       if (isRepeatedField(table, i)) {
-        std::free(info->values[i]);
+        release(info, info->values[i]);
         info->values[i] = nullptr;
       }
     }
-    std::free(info->values);
+    release(info, info->values);
   }
-  std::free(info);
+  // The message decoding started from takes its arena, and every message in it, along.
+  if (NanoArena* arena = info->arena; arena != nullptr && arena->owner == info) {
+    NanoArena::destroy(arena);
+    std::free(info);
+    return true;
+  }
+  release(info, info);
   return true;
 }
 
@@ -639,7 +788,20 @@ bool nano_message_copy(const NanoMessageTable& table, MessageInfo** destination,
 
 bool nano_message_decode(const NanoMessageTable& table, const std::uint8_t* bytes,
                          std::size_t length, MessageInfo* info) {
-  return decodeAt(table, bytes, length, info, 0);
+  if (info == nullptr) return decodeAt(table, bytes, length, info, 0);
+  if (info->arena == nullptr) {
+    // A decoded message takes several times its wire size; the blocks after the first double.
+    constexpr std::size_t kSmallest = 1024;
+    constexpr std::size_t kLargestFirst = std::size_t{1} << 22;
+    const std::size_t guess = length > kLargestFirst / 8 ? kLargestFirst : length * 8;
+    info->arena = NanoArena::create(info, guess < kSmallest ? kSmallest : guess);
+    if (info->arena == nullptr) return false;
+  }
+  NanoArena* const outer = tDecodeArena;
+  tDecodeArena = info->arena;
+  const bool decoded = decodeAt(table, bytes, length, info, 0);
+  tDecodeArena = outer;
+  return decoded;
 }
 
 std::int32_t nano_message_encode(const NanoMessageTable& table, const MessageInfo* info,

@@ -561,6 +561,9 @@ void nano_set_string_field(NANOMessageBase* message, std::int32_t index,
     clearWith(message, info, index);
     return;
   }
+  // A decoded message's record may lie in its arena, where nothing is freed alone: the field
+  // is emptied through free-field, which knows, and gets a record of its own.
+  if (info->arena != nullptr) clearWith(message, info, index);
   auto* record = static_cast<NanoBytes*>(allocateInto(&info->values[index], sizeof(NanoBytes)));
   if (record == nullptr) return;
   nano_free_string(record);

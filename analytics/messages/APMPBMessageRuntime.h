@@ -34,13 +34,21 @@ enum NanoType : std::int32_t {
   NanoTypeBytes = 0x8000,
 };
 
+// Where the buffers of one decoded message and of the messages nested in it come from, freed
+// together with the message that decoding started from.
+struct NanoArena;
+
 // One message instance. `fieldCount` is the length of `values` and `types`; it lets the
 // accessors refuse an index the message does not have instead of reading past the tables.
+// `arena` is null for a message built field by field; in a decoded one, a block that lies in
+// the arena is never freed alone, so such a message changes through the accessors and the
+// engine, which know that, and not by handing its blocks to free or to the slot routines.
 struct MessageInfo {
   void** values;
   const std::int32_t* types;
   const char* name;
   std::int32_t fieldCount;
+  NanoArena* arena;
 };
 
 // A string or byte string; `size` is authoritative, `bytes` need not be NUL-terminated.
