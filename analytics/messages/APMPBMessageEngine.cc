@@ -245,8 +245,8 @@ const NanoMessageLayout& layoutOf(const NanoMessageTable& table) {
 }
 
 // The field's place, or null when the descriptor lacks its tag.
-const FieldPlace* placeOf(const NanoMessageTable& table, std::int32_t index) {
-  const FieldPlace& place = layoutOf(table).fields[static_cast<std::size_t>(index)];
+const FieldPlace* placeIn(const NanoMessageLayout& layout, std::int32_t index) {
+  const FieldPlace& place = layout.fields[static_cast<std::size_t>(index)];
   return place.found ? &place : nullptr;
 }
 
@@ -492,9 +492,10 @@ bool writeGrowing(pb_ostream_t* stream, const pb_byte_t* bytes, std::size_t coun
 bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruct,
                  Contexts& contexts, int depth) {
   if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
+  const NanoMessageLayout& layout = layoutOf(table);
   for (std::int32_t i = 0; i < table.fieldCount; ++i) {
     if (isKind(table, i, kScalarKinds) && !isRepeatedField(table, i)) continue;
-    const FieldPlace* place = placeOf(table, i);
+    const FieldPlace* place = placeIn(layout, i);
     if (place == nullptr) return false;
     void* data = dataIn(pbStruct, *place);
     if (isRepeatedField(table, i)) {
@@ -533,9 +534,10 @@ bool setDecoders(const NanoMessageTable& table, MessageInfo* info, void* pbStruc
 }
 
 bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* info) {
+  const NanoMessageLayout& layout = layoutOf(table);
   for (std::int32_t i = 0; i < table.fieldCount; ++i) {
     if (isRepeatedField(table, i) || !isKind(table, i, kScalarKinds | NanoTypeMessage)) continue;
-    const FieldPlace* place = placeOf(table, i);
+    const FieldPlace* place = placeIn(layout, i);
     const bool* flag = place != nullptr ? flagIn(pbStruct, *place) : nullptr;
     if (flag == nullptr) return false;
     const bool present = *flag;
@@ -584,6 +586,7 @@ bool storeScalars(const NanoMessageTable& table, void* pbStruct, MessageInfo* in
 bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* pbStruct,
                  Contexts& contexts) {
   if (info == nullptr || info->values == nullptr || pbStruct == nullptr) return false;
+  const NanoMessageLayout& layout = layoutOf(table);
   for (std::int32_t i = 0; i < table.fieldCount; ++i) {
     void* value = info->values[i];
     if (isRepeatedField(table, i)) {
@@ -594,7 +597,7 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
         return false;
       }
       if (record->count == 0) continue;
-      const FieldPlace* place = placeOf(table, i);
+      const FieldPlace* place = placeIn(layout, i);
       if (place == nullptr) return false;
       auto* callback = static_cast<pb_callback_t*>(dataIn(pbStruct, *place));
       if (isKind(table, i, kIntegerKinds)) {
@@ -614,7 +617,7 @@ bool setEncoders(const NanoMessageTable& table, const MessageInfo* info, void* p
       continue;
     }
     if (value == nullptr) continue;
-    const FieldPlace* place = placeOf(table, i);
+    const FieldPlace* place = placeIn(layout, i);
     if (place == nullptr) return false;
     void* data = dataIn(pbStruct, *place);
     if (isKind(table, i, NanoTypeString | NanoTypeBytes)) {
@@ -687,8 +690,10 @@ bool decodeAt(const NanoMessageTable& table, const std::uint8_t* bytes, std::siz
   if (bytes == nullptr) length = 0;
   // One pass: repeated fields grow their element arrays in the arena as elements come, rather
   // than counting them in a first pass and reading every element's bytes twice.
+  // The struct is zeroed and holds the callbacks: nanopb's defaults would only be written to
+  // fields whose has_ flag stays false, which are never read.
   pb_istream_t stream = pb_istream_from_buffer(input, length);
-  if (!pb_decode(&stream, table.descriptor, pbStruct.memory)) {
+  if (!pb_decode_ex(&stream, table.descriptor, pbStruct.memory, PB_DECODE_NOINIT)) {
     std::printf("<ERROR> %s decoder failed: %s\n", table.name, PB_GET_ERROR(&stream));
     return false;
   }
