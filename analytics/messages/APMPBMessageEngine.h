@@ -38,7 +38,8 @@ bool nano_message_free(const NanoMessageTable& table, MessageInfo* info);
 bool nano_message_copy(const NanoMessageTable& table, MessageInfo** destination,
                        const MessageInfo* source);
 // `info` comes from nano_message_init; on failure it holds what was decoded so far, which the
-// caller frees.
+// caller frees. What decoding adds lies in an arena that `info` owns and nano_message_free
+// releases with it.
 bool nano_message_decode(const NanoMessageTable& table, const std::uint8_t* bytes,
                          std::size_t length, MessageInfo* info);
 // The encoded length and a new buffer (freed with free), or -1 and no buffer.
