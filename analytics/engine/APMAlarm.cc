@@ -9,9 +9,10 @@
 
 namespace {
 
-// Pending alarms, each kept alive here until it fires or is cancelled. Held by a registry
-// that is never destroyed, rather than by the timer's own handler, so that an alarm still
-// pending when the process ends is reachable and not a cycle nobody owns.
+// Pending alarms, each kept alive here until it fires or is cancelled, so that an owner may
+// let go of an alarm it has scheduled. Kept here rather than by the timer's handler, so that
+// no alarm owns itself through its own timer; never destroyed, so that alarms still pending
+// while the process exits are neither torn down under a firing nor reported as lost.
 class PendingAlarms {
  public:
   static PendingAlarms& shared() {
