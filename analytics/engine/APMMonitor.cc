@@ -121,59 +121,103 @@ std::shared_ptr<APMMonitor> APMMonitor::initWithLogLevel(std::int64_t logLevel,
                                                          std::shared_ptr<APMASLLogger> logger,
                                                          std::int64_t libraryVersion,
                                                          Environment environment) {
-  std::shared_ptr<APMMonitor> monitor(new APMMonitor(logLevel, std::move(logger), libraryVersion,
-                                                     resolved(std::move(environment))));
-  monitor->monitorQueue_->async([weak = monitor->weak_from_this()] {
-    if (const auto self = weak.lock()) {
-      self->migrateMonitorDataOnMonitorQueue();
-      self->loadMonitoringDataFromUserDefaultsOnMonitorQueue();
-    }
-  });
-  if (!monitor->isFromAppStore_) monitor->applyLaunchSwitches();
-  return monitor;
+  return std::shared_ptr<APMMonitor>(
+      new APMMonitor(logLevel, std::move(logger), libraryVersion, std::move(environment)));
 }
 
 APMMonitor::APMMonitor(std::int64_t logLevel, std::shared_ptr<APMASLLogger> logger,
                        std::int64_t libraryVersion, Environment environment)
     : logLevel_(logLevel), logger_(std::move(logger)),
       monitorQueue_(platform::Queue::serial("APMMonitorQueue")), libraryVersion_(libraryVersion),
-      environment_(std::move(environment)), isFromAppStore_(environment_.isFromAppStore()),
-      logTag_("<DedArorarivuva>"), monitoringSampledData_(std::nullopt, environment_.randomBelow) {}
+      environment_(std::move(environment)), logTag_("<DedArorarivuva>"),
+      monitoringSampledData_(std::nullopt, environment_.randomBelow) {}
 
-void APMMonitor::applyLaunchSwitches() {
+void APMMonitor::ensureStarted() const {
+  if (started_.load(std::memory_order_acquire)) return;
+  std::call_once(startOnce_, [this] {
+    const_cast<APMMonitor*>(this)->start();
+    started_.store(true, std::memory_order_release);
+  });
+}
+
+void APMMonitor::start() {
+  environment_ = resolved(std::move(environment_));
+  isFromAppStore_ = environment_.isFromAppStore();
+  monitorQueue_->async([weak = weak_from_this()] {
+    if (const auto self = weak.lock()) {
+      self->migrateMonitorDataOnMonitorQueue();
+      self->loadMonitoringDataFromUserDefaultsOnMonitorQueue();
+    }
+  });
+  if (isFromAppStore_) return;
   const std::vector<std::string> arguments = platform::ProcessInfo::processInfo().arguments();
   const bool storedDebugMode = environment_.sharedDefaults->boolForKey(kAPMDebugModeKey);
   const APMMonitorSwitches switches = APMMonitorSwitches::fromLaunch(
       arguments, storedDebugMode, environment_.sharedDefaults->boolForKey(kAPMVerboseLoggingKey),
       environment_.classExists("ZIRConfiguration"));
   deferToZIRLogger_.store(switches.deferToZIRLogger);
-  if (switches.debugMode) setDebugModeEnabled(*switches.debugMode);
-  if (switches.verboseLogging) setVerboseLoggingEnabled(*switches.verboseLogging);
+  if (switches.debugMode) switchDebugMode(*switches.debugMode);
+  if (switches.verboseLogging) switchVerboseLogging(*switches.verboseLogging);
+}
+
+std::int64_t APMMonitor::logLevel() const {
+  ensureStarted();
+  return logLevel_.load();
+}
+
+void APMMonitor::setLogLevel(std::int64_t logLevel) {
+  ensureStarted();
+  logLevel_.store(logLevel);
+}
+
+bool APMMonitor::deferToZIRLogger() const {
+  ensureStarted();
+  return deferToZIRLogger_.load();
+}
+
+bool APMMonitor::isDebugModeEnabled() const {
+  ensureStarted();
+  return debugModeEnabled_.load();
+}
+
+bool APMMonitor::isVerboseLoggingEnabled() const {
+  ensureStarted();
+  return verboseLoggingEnabled_.load();
 }
 
 void APMMonitor::setDebugModeEnabled(bool enabled) {
+  ensureStarted();
+  switchDebugMode(enabled);
+}
+
+void APMMonitor::switchDebugMode(bool enabled) {
   std::lock_guard lock(switchesMutex_);
   const bool on = enabled && !isFromAppStore_;
   logLevel_.store(on ? kDebugLevel : kDefaultLevel);
   if (!deferToZIRLogger_.load()) ZIRLoggerSetLevel(on ? ZULLoggerLevelDebug : ZULLoggerLevelNotice);
   if (on) {
     environment_.sharedDefaults->setBool(true, kAPMDebugModeKey);
-    logWithLevel(kDebugLevel, 24000, "Debug mode is on");
+    write(kDebugLevel, 24000, "Debug mode is on", {});
   } else {
     environment_.sharedDefaults->removeObjectForKey(kAPMDebugModeKey);
-    logWithLevel(kDebugLevel, 24001, "Debug mode is off");
+    write(kDebugLevel, 24001, "Debug mode is off", {});
   }
   debugModeEnabled_.store(on);
 }
 
 void APMMonitor::setVerboseLoggingEnabled(bool enabled) {
+  ensureStarted();
+  switchVerboseLogging(enabled);
+}
+
+void APMMonitor::switchVerboseLogging(bool enabled) {
   std::lock_guard lock(switchesMutex_);
   if (enabled && !isFromAppStore_) {
     logLevel_.store(kVerboseLevel);
     if (!deferToZIRLogger_.load()) ZIRLoggerSetLevel(ZULLoggerLevelDebug);
     environment_.sharedDefaults->setBool(true, kAPMVerboseLoggingKey);
     // Written only when verbose logging was on already: the switch follows the line.
-    logWithLevel(kVerboseLevel, 24003, "Verbose logging is on");
+    write(kVerboseLevel, 24003, "Verbose logging is on", {});
     verboseLoggingEnabled_.store(true);
     return;
   }
@@ -202,8 +246,14 @@ bool APMMonitor::isLoggableLevel(std::int64_t level) const {
 void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
                               const std::optional<std::string>& message,
                               const platform::Array& contexts) {
+  ensureStarted();
+  write(level, messageCode, message, contexts);
+}
+
+void APMMonitor::write(std::int64_t level, std::int64_t messageCode,
+                       const std::optional<std::string>& message, const platform::Array& contexts) {
   // Console lines are stamped with the SDK version and follow the core logger's launch
-  // switches, which it applies once; not at creation, which happens at class-load time.
+  // switches, which it applies once.
   ZIRLoggerSetUpOnce();
   const bool loggable = isLoggableLevel(level);
   const bool monitorable = isMonitorableLevel(level);
@@ -248,6 +298,7 @@ void APMMonitor::insertOrUpdateMonitoringDataWithMessage(const std::optional<std
 std::optional<std::string>
 APMMonitor::monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
                                                       double lastSampledTimestamp) {
+  ensureStarted();
   std::optional<std::string> result;
   monitorQueue_->sync([&] {
     result = monitoringSampledData_.monitoringDataForDispatchWithSamplePeriod(samplePeriod,
@@ -258,6 +309,7 @@ APMMonitor::monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
 }
 
 void APMMonitor::clearMonitoringData() {
+  ensureStarted();
   monitorQueue_->sync([&] {
     environment_.sharedDefaults->removeObjectForKey(kAPMDebugModeKey);
     environment_.sharedDefaults->removeObjectForKey(kAPMHealthMonitorKey);

@@ -35,22 +35,24 @@ class APMMonitor : public APMMonitorLogging, public std::enable_shared_from_this
 
   // Level 6 and a new console logger.
   static std::shared_ptr<APMMonitor> initWithLibraryVersion(std::int64_t libraryVersion);
-  // Moves the stored sample into place and loads it on the monitor queue; then, unless this is
-  // an App Store build, sets the switches from the launch arguments and the stored flags.
+  // At its first use, not at creation, the monitor moves the stored sample into place and loads
+  // it on the monitor queue, then, unless this is an App Store build, sets the switches from the
+  // launch arguments and the stored flags: the shared monitor is made at class-load time, before
+  // the process's bundle and preferences are in place.
   static std::shared_ptr<APMMonitor> initWithLogLevel(std::int64_t logLevel,
                                                       std::shared_ptr<APMASLLogger> logger,
                                                       std::int64_t libraryVersion,
                                                       Environment environment = {});
 
-  std::int64_t logLevel() const { return logLevel_.load(); }
-  void setLogLevel(std::int64_t logLevel) { logLevel_.store(logLevel); }
+  std::int64_t logLevel() const;
+  void setLogLevel(std::int64_t logLevel);
   std::int64_t libraryVersion() const { return libraryVersion_; }
-  bool deferToZIRLogger() const { return deferToZIRLogger_.load(); }
+  bool deferToZIRLogger() const;
 
   // The switches may be set from any queue; each setter's steps run as one.
-  bool isDebugModeEnabled() const override { return debugModeEnabled_.load(); }
+  bool isDebugModeEnabled() const override;
   void setDebugModeEnabled(bool enabled);
-  bool isVerboseLoggingEnabled() const { return verboseLoggingEnabled_.load(); }
+  bool isVerboseLoggingEnabled() const;
   void setVerboseLoggingEnabled(bool enabled);
   bool encodeContexts() const { return encodeContexts_.load(); }
   void setEncodeContexts(bool encodeContexts) { encodeContexts_.store(encodeContexts); }
@@ -104,7 +106,13 @@ class APMMonitor : public APMMonitorLogging, public std::enable_shared_from_this
  private:
   APMMonitor(std::int64_t logLevel, std::shared_ptr<APMASLLogger> logger,
              std::int64_t libraryVersion, Environment environment);
-  void applyLaunchSwitches();
+  // Runs the start once; every public entry that reads or changes state comes through it.
+  void ensureStarted() const;
+  void start();
+  void switchDebugMode(bool enabled);
+  void switchVerboseLogging(bool enabled);
+  void write(std::int64_t level, std::int64_t messageCode,
+             const std::optional<std::string>& message, const platform::Array& contexts);
 
   bool isLoggableLevel(std::int64_t level) const;
   void logToConsole(std::int64_t messageCode, std::string text, std::int64_t logLevel);
@@ -119,12 +127,15 @@ class APMMonitor : public APMMonitorLogging, public std::enable_shared_from_this
   const std::shared_ptr<APMASLLogger> logger_;
   const platform::QueuePtr monitorQueue_;
   const std::int64_t libraryVersion_;
-  const Environment environment_;
-  const bool isFromAppStore_;
+  // Filled in by the start, before anything reads them.
+  Environment environment_;
+  bool isFromAppStore_ = false;
   std::atomic<bool> deferToZIRLogger_{false};
   std::atomic<bool> debugModeEnabled_{false};
   std::atomic<bool> verboseLoggingEnabled_{false};
   std::atomic<bool> encodeContexts_{false};
+  mutable std::once_flag startOnce_;
+  mutable std::atomic<bool> started_{false};
 
   // Makes each switch setter's level, shared-logger level, stored flag and line one step.
   std::mutex switchesMutex_;

@@ -238,6 +238,27 @@ TEST_F(MonitorTest, SwitchingWritesItsLinesAndMovesTheSharedLoggerLevel) {
   EXPECT_FALSE(capture.contains("I-ACS024001"));
 }
 
+TEST_F(MonitorTest, CreationReadsNothingUntilTheFirstUse) {
+  // The shared monitor is made by a class-load hook, before the bundle and the preferences
+  // are in place; reading them then would fix the wrong ones for the process.
+  int appStoreChecks = 0;
+  APMMonitor::Environment environment;
+  environment.isFromAppStore = [&] {
+    ++appStoreChecks;
+    return false;
+  };
+  environment.sharedDefaults = shared_;
+  environment.monitorDefaults = suite_;
+  shared_->setBool(true, kAPMDebugModeKey);
+  const auto monitor =
+      APMMonitor::initWithLogLevel(6, std::make_shared<APMASLLogger>(), 102700, environment);
+  EXPECT_EQ(appStoreChecks, 0);
+  monitor->logWithLevel(6, 1, "first use");
+  EXPECT_EQ(appStoreChecks, 1);
+  EXPECT_TRUE(monitor->isDebugModeEnabled());
+  EXPECT_EQ(appStoreChecks, 1);
+}
+
 TEST_F(MonitorTest, AnAppStoreBuildNeverSwitchesOn) {
   fromAppStore_ = true;
   const auto monitor = makeMonitor();
@@ -536,6 +557,22 @@ TEST_F(MonitorTest, TheSharedMonitorKeepsItsSampleInItsOwnSuite) {
   ASSERT_TRUE(stored);
   EXPECT_EQ((*stored)[2], Value("1E_102700:Failed to create app metadata object. Received "
                                 "negative last bundle index."));
+}
+
+TEST_F(MonitorTest, ConsoleLoggerForcesDebugLinesOnlyAndKeepsPercentSigns) {
+  ZIRLoggerSetLevel(ZULLoggerLevelWarning);
+  APMASLLogger logger;
+  LogCapture capture;
+  logger.logMessage("100% forced", "<T>", 24000, 7);
+  logger.logMessage("notice below the level", "<T>", 23007, 6);
+  logger.logMessage("verbose below the level", "<T>", 23222, 8);
+  logger.logMessage("error", "<T>", 5, 0);
+  const auto entries = capture.entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].message, "10.27.0 - <T>[I-ACS024000] 100% forced");
+  EXPECT_EQ(entries[0].level, platform::SystemLog::Debug);
+  EXPECT_EQ(entries[1].message, "10.27.0 - <T>[I-ACS000005] error");
+  EXPECT_EQ(entries[1].level, platform::SystemLog::Error);
 }
 
 TEST(APMMonitorPlatformNames, NamesTheApplicationAndWindowNotifications) {
