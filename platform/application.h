@@ -32,6 +32,8 @@ inline constexpr const char* kApplicationDidResignActiveNotification =
     "NSApplicationDidResignActiveNotification";
 inline constexpr const char* kApplicationWillTerminateNotification =
     "NSApplicationWillTerminateNotification";
+// Posted by a window, as object, when it stops being the key window.
+inline constexpr const char* kWindowDidResignKeyNotification = "NSWindowDidResignKeyNotification";
 
 struct Size {
   double width = 0;

@@ -1,5 +1,9 @@
 #include "analytics/messages/APMServices.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
 #include <utility>
 
 #include "platform/installed.h"
@@ -25,12 +29,19 @@ const std::shared_ptr<APMMonitorLogging>& droppingMonitor() {
   return *monitor;
 }
 
-bool isEmptyContext(const platform::Value& context) {
-  if (context.isNull()) return true;
-  if (const std::string* text = context.asString()) return text->empty();
-  if (const platform::Data* data = context.asData()) return data->length() == 0;
-  if (context.isArray() || context.isDictionary()) return context.count() == 0;
-  return false;
+// The health sample carries the monitor context as text, so only text is kept.
+bool isNonEmptyString(const platform::Value& context) {
+  const std::string* text = context.asString();
+  return text != nullptr && !text->empty();
+}
+
+std::string typeNameOf(const std::exception& exception) {
+  const char* mangled = typeid(exception).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled != nullptr ? demangled : mangled;
+  std::free(demangled);
+  return name;
 }
 
 }  // namespace
@@ -50,7 +61,7 @@ platform::ErrorPtr apm_errorWithCode(std::int64_t code,
   platform::Dictionary userInfo;
   if (description && !description->empty())
     userInfo.set(platform::kLocalizedDescriptionKey, *description);
-  if (context && !isEmptyContext(*context)) userInfo.set(kAPMMonitorContextKey, *context);
+  if (context && isNonEmptyString(*context)) userInfo.set(kAPMMonitorContextKey, *context);
   return platform::makeError(kAPMErrorDomain, code, std::move(userInfo));
 }
 
@@ -70,4 +81,42 @@ bool APMCheckCondition(bool condition, platform::ErrorPtr* error, std::int64_t c
   if (condition) return true;
   APMSetError(error, code, description);
   return false;
+}
+
+bool APMCheckNotNull(const void* pointer, platform::ErrorPtr* error, std::int64_t code,
+                     const std::optional<std::string>& description) {
+  return APMCheckCondition(pointer != nullptr, error, code, description);
+}
+
+bool APMCheckNotZero(std::uint64_t value, platform::ErrorPtr* error, std::int64_t code,
+                     const std::optional<std::string>& description) {
+  return APMCheckCondition(value != 0, error, code, description);
+}
+
+platform::Value APMErrorContext::value(platform::ErrorPtr error) {
+  if (!error) return platform::Value();
+  return platform::Value(std::make_shared<APMErrorContext>(std::move(error)));
+}
+
+std::string APMErrorContext::description() const {
+  return error_ ? error_->description() : std::string("(nil)");
+}
+
+bool APMErrorContext::isEqual(const platform::ValueObject& other) const {
+  const auto* error = dynamic_cast<const APMErrorContext*>(&other);
+  if (error == nullptr) return false;
+  if (!error->error_ || !error_) return error->error_ == error_;
+  return *error->error_ == *error_;
+}
+
+platform::Value APMExceptionContext::value(const std::exception& exception) {
+  const auto* raised = dynamic_cast<const platform::Exception*>(&exception);
+  std::string name = raised != nullptr ? raised->name() : typeNameOf(exception);
+  std::string reason = raised != nullptr ? raised->reason() : std::string(exception.what());
+  return platform::Value(std::make_shared<APMExceptionContext>(std::move(name), std::move(reason)));
+}
+
+bool APMExceptionContext::isEqual(const platform::ValueObject& other) const {
+  const auto* exception = dynamic_cast<const APMExceptionContext*>(&other);
+  return exception != nullptr && exception->name_ == name_ && exception->reason_ == reason_;
 }

@@ -157,7 +157,7 @@ TEST_F(APMMonitorTest, TextShowsMessageAndContextsAndKeepsPercentSigns) {
       {"With", {"name", 12, platform::Value()}, "With: name, 12, (nil)"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(APMMonitor::stringWithLogMessage(c.message, c.contexts), c.text);
+    EXPECT_EQ(APMMonitor::stringWithLogMessage(c.message, 0, c.contexts, false), c.text);
   }
 
   LogCapture capture;
@@ -176,8 +176,8 @@ TEST(APMMonitorLevels, DescriptionsAndSharedLoggerLevels) {
   }
   EXPECT_EQ(APMMonitor::logLevelDescriptionFromLogLevel(8), std::nullopt);
   EXPECT_EQ(APMMonitor::logLevelDescriptionFromLogLevel(-1), std::nullopt);
-  EXPECT_EQ(APMMonitor::ZULLoggerLevelFromLogLevel(8), 7);
-  EXPECT_EQ(APMMonitor::ZULLoggerLevelFromLogLevel(42), 4);
+  EXPECT_EQ(APMASLLogger::ZULLoggerLevelFromLogLevel(8), 7);
+  EXPECT_EQ(APMASLLogger::ZULLoggerLevelFromLogLevel(42), 4);
   EXPECT_TRUE(APMMonitor::isSilentLevel(42));
   EXPECT_FALSE(APMMonitor::isSilentLevel(8));
 }

@@ -2,6 +2,8 @@
 
 #include "analytics/messages/APMServices.h"
 
+#include <stdexcept>
+
 #include <gtest/gtest.h>
 
 #include "analytics/messages/tests/recording_monitor.h"
@@ -46,9 +48,13 @@ TEST(APMErrors, CarryTheMeasurementDomainAndOnlyNonEmptyDescriptionsAndContexts)
     bool hasContext;
   };
   const Case cases[] = {
-      {"Rejected", Value("row 3"), true, true},   {"", Value(""), false, false},
-      {std::nullopt, std::nullopt, false, false}, {"Rejected", Value(), true, false},
-      {std::nullopt, Value(0), false, true},
+      {"Rejected", Value("row 3"), true, true},
+      {"", Value(""), false, false},
+      {std::nullopt, std::nullopt, false, false},
+      {"Rejected", Value(), true, false},
+      // Only text reaches the health sample, so only text is kept as the monitor context.
+      {std::nullopt, Value(0), false, false},
+      {"Rejected", Value(platform::Array{Value("row 3")}), true, false},
   };
   for (const Case& c : cases) {
     const auto error = apm_errorWithCode(2, c.description, c.context);
@@ -89,6 +95,50 @@ TEST(APMErrors, CheckConditionSetsTheErrorOnlyWhenItFails) {
   EXPECT_EQ(error->domain(), kAPMErrorDomain);
   EXPECT_EQ(error->localizedDescription(), "Table name is nil");
   EXPECT_FALSE(APMCheckCondition(false, nullptr, 1, "no out-parameter"));
+}
+
+TEST(APMErrors, NullAndZeroChecksFailOnlyOnNullAndZero) {
+  const int target = 0;
+  struct Case {
+    bool passed;
+    bool expected;
+  } const cases[] = {
+      {APMCheckNotNull(&target, nullptr, 1, "held"), true},
+      {APMCheckNotNull(nullptr, nullptr, 1, "Pointer is null"), false},
+      {APMCheckNotZero(5, nullptr, 1, "held"), true},
+      {APMCheckNotZero(0, nullptr, 1, "Name is empty"), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.passed, c.expected);
+
+  platform::ErrorPtr error;
+  EXPECT_TRUE(APMCheckNotZero(3, &error, 4, "held"));
+  EXPECT_EQ(error, nullptr);
+  EXPECT_FALSE(APMCheckNotZero(0, &error, 4, "Name is empty"));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), 4);
+  EXPECT_EQ(error->localizedDescription(), "Name is empty");
+}
+
+TEST(APMErrorContexts, HoldAnErrorOrAnExceptionAsAContext) {
+  EXPECT_TRUE(APMErrorContext::value(nullptr).isNull());
+  const auto error = apm_errorWithCode(7, "Database error", Value("prepare,1"));
+  const Value context = APMErrorContext::value(error);
+  ASSERT_NE(context.asObjectOf<APMErrorContext>(), nullptr);
+  EXPECT_EQ(context.asObjectOf<APMErrorContext>()->error(), error);
+  EXPECT_EQ(context.description(), error->description());
+  EXPECT_EQ(context, APMErrorContext::value(apm_errorWithCode(7, "other")));
+
+  const auto raised = APMExceptionContext::value(platform::Exception("NSRangeException", "out"))
+                          .asObjectOf<APMExceptionContext>();
+  ASSERT_NE(raised, nullptr);
+  EXPECT_EQ(raised->name(), "NSRangeException");
+  EXPECT_EQ(raised->description(), "out");
+  const auto thrown =
+      APMExceptionContext::value(std::length_error("too long")).asObjectOf<APMExceptionContext>();
+  ASSERT_NE(thrown, nullptr);
+  EXPECT_EQ(thrown->name(), "std::length_error");
+  EXPECT_EQ(thrown->reason(), "too long");
+  EXPECT_TRUE(thrown->callStackSymbols().empty());
 }
 
 }  // namespace
