@@ -1,5 +1,6 @@
 // RatioReporter: the console report followed by the ratio project / floor of each pair of
-// benchmarks named "<work>_Project" and "<work>_Floor", in wall and CPU time.
+// benchmarks named "<work>_Project" and "<work>_Floor", in wall and CPU time, and beside it
+// the pair's values of every counter the project run reports.
 #pragma once
 
 #include <unistd.h>
@@ -20,8 +21,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      times_[run.benchmark_name()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime(),
-                                      benchmark::GetTimeUnitString(run.time_unit)};
+      times_[run.benchmark_name()] = {run.GetAdjustedRealTime(),
+                                      run.GetAdjustedCPUTime(),
+                                      benchmark::GetTimeUnitString(run.time_unit),
+                                      {}};
+      for (const auto& [counter, value] : run.counters) {
+        times_[run.benchmark_name()].counters[counter] = value.value;
+      }
     }
   }
   void Finalize() override {
@@ -38,6 +44,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   time.wall, time.unit, floor->second.wall, floor->second.unit,
                   time.wall / floor->second.wall, time.cpu, time.unit, floor->second.cpu,
                   floor->second.unit, time.cpu / floor->second.cpu);
+      for (const auto& [counter, value] : time.counters) {
+        const auto other = floor->second.counters.find(counter);
+        std::printf("%-16s %9.0f    %9.0f    %s\n", work.c_str(), value,
+                    other == floor->second.counters.end() ? 0.0 : other->second, counter.c_str());
+      }
     }
   }
 
@@ -46,6 +57,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     double wall;
     double cpu;
     const char* unit;
+    std::map<std::string, double> counters;
   };
   std::map<std::string, Times> times_;
 };
