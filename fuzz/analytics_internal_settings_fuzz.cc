@@ -5,6 +5,7 @@
 // refuse odd kinds by reading them as absent, and the answers must keep their forms.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -94,9 +95,9 @@ void checkReads() {
     fuzzCheck(deferred->isNumber(), "the deferred collection state is a number");
   }
   (void)APMAnalytics::persistedConsentSource();
-  (void)APMAnalytics::consentSettingsTCF();
-  (void)APMAnalytics::consentSettings3P();
-  (void)APMAnalytics::consentSettings1P();
+  const bool layerTCF = APMAnalytics::consentSettingsTCF().has_value();
+  const bool layer3P = APMAnalytics::consentSettings3P().has_value();
+  const bool layer1P = APMAnalytics::consentSettings1P().has_value();
   (void)APMAnalytics::consentSettings1PStart();
   (void)APMAnalytics::deferredResetOnDeniedConsent();
 
@@ -104,11 +105,17 @@ void checkReads() {
   const std::int64_t stored = APMAnalytics::persistedConsentSource();
   APMAnalytics::loadPersistedConsentSettings();
   const std::int64_t loaded = APMConsentSettingsUtil::consentSource();
-  if (stored == APMConsentSettingsUtil::kSourceNone) {
-    fuzzCheck(loaded == APMConsentSettingsUtil::kSourceNone, "no stored source loads nothing");
-  } else {
-    fuzzCheck(loaded <= stored && loaded <= 40, "a loaded source is capped");
+  std::int64_t expected = stored;
+  if (stored != APMConsentSettingsUtil::kSourceNone) {
+    if (layerTCF) {
+      expected = std::min<std::int64_t>(stored, 5);
+    } else if (layer3P) {
+      expected = std::min<std::int64_t>(stored, 20);
+    } else if (layer1P) {
+      expected = std::min<std::int64_t>(stored, 40);
+    }
   }
+  fuzzCheck(loaded == expected, "the first stored layer caps the stored source");
   const auto personalization = APMConsentSettingsUtil::adPersonalization();
   fuzzCheck(!personalization || *personalization == 0 || *personalization == 1,
             "ad personalization is 0, 1 or none");
