@@ -68,8 +68,8 @@ void log(std::int64_t level, std::int64_t code, const std::string& message,
 
 double now() { return platform::Clock::current().now().timeIntervalSince1970(); }
 
-platform::Value valueOrNil(const std::optional<platform::Value>& value) {
-  return value ? *value : platform::Value();
+platform::Value stringOrNil(const std::optional<std::string>& text) {
+  return text ? platform::Value(*text) : platform::Value();
 }
 
 // The process-wide state; the queues are made on first use and live for the process.
@@ -178,13 +178,11 @@ void setAllowPersonalizedAds(const std::optional<platform::Value>& value) {
       APMConsentSettingsUtil::unsetAdPersonalization();
     }
     if (!s.analyticsEnabled || !APMMeasurement::hasSharedInstance()) return;
-    // Whether ads should be non-personalized is the full core's reading of the stored
-    // switch; until then the stored switch itself is that answer.
     const auto core = APMMeasurement::sharedInstance();
-    if (value) {
+    if (const auto disable = core->shouldDisableAdPersonalization()) {
       core->setUserAttribute(APMUserAttribute::initWithOrigin(
           kAutoOrigin, kNonPersonalizedAdsProperty,
-          platform::Value(APMValue::initWithInt64(value->boolValue() ? 0 : 1)), now()));
+          platform::Value(APMValue::initWithInt64(*disable ? 1 : 0)), now()));
     } else {
       core->removeUserAttribute(
           APMUserAttribute::initWithOrigin(kAutoOrigin, kNonPersonalizedAdsProperty,
@@ -316,16 +314,13 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
         log(1, 25020,
             "Analytics requires Rerora App ID from ReroraService-Info.plist. Your data may be "
             "lost. Rerora App ID has been changed. Original, new ID",
-            {valueOrNil(previous ? std::optional<platform::Value>(*previous) : std::nullopt),
-             appID});
+            {stringOrNil(previous), appID});
       }
     }
     if (identity && origin == kMobileAdsOrigin) {
       const auto previous = identity->appIDFromRiRur();
       if (previous != appID) {
-        log(3, 25031, "RiRur App ID changed. Original, new",
-            {valueOrNil(previous ? std::optional<platform::Value>(*previous) : std::nullopt),
-             appID});
+        log(3, 25031, "RiRur App ID changed. Original, new", {stringOrNil(previous), appID});
         identity->setAppIDFromRiRur(appID);
       }
     }

@@ -7,6 +7,7 @@
 
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMLogUtilities.h"
+#include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/data/APMUserAttribute.h"
 
@@ -147,6 +148,14 @@ void APMMeasurement::maxUserPropertiesForOrigin(const std::string&,
   worker_->async([callback = std::move(callback)] {
     callback(remoteConfig()->maxPublicUserProperties());
   });
+}
+
+std::optional<bool> APMMeasurement::shouldDisableAdPersonalization() const {
+  // Until consent and the Info.plist default are read here, the stored switch is the answer.
+  const auto persisted = APMPersistedConfig::sharedInstance();
+  const auto allowed = persisted ? persisted->allowPersonalizedAds() : std::nullopt;
+  if (!allowed) return std::nullopt;
+  return !allowed->boolValue();
 }
 
 void APMMeasurement::setEnabled(bool enabled) {

@@ -84,6 +84,8 @@ class APMMeasurement : public std::enable_shared_from_this<APMMeasurement> {
   void removeUserAttribute(const std::shared_ptr<const APMUserAttribute>& attribute);
   void maxUserPropertiesForOrigin(const std::string& origin,
                                   std::function<void(std::int32_t)> callback);
+  // Whether ads must not be personalized; none when nothing says.
+  std::optional<bool> shouldDisableAdPersonalization() const;
   void setEnabled(bool enabled);
   bool isEnabled() const;
   void setSessionTimeoutInterval(double seconds);

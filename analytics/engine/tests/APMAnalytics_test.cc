@@ -238,6 +238,23 @@ TEST_F(APMAnalyticsTest, UserIDSetsRefusesAndRemovesWithItsSetTime) {
   EXPECT_EQ(codes(), (std::vector<std::int64_t>{25020, 25004}));
 }
 
+TEST_F(APMAnalyticsTest, ThePersonalizedAdsSwitchIsStoredAndBecomesTheNonPersonalizedProperty) {
+  start();
+  APMAnalytics::setUserPropertyString(platform::Value("NO"), "allow_personalized_ads");
+  APMAnalytics::setUserPropertyString(platform::Value("YES"), "allow_personalized_ads");
+  APMAnalytics::setUserPropertyString(std::nullopt, "allow_personalized_ads");
+  const auto attributes = core_->userAttributes();
+  ASSERT_EQ(attributes.size(), 3u);
+  for (const auto& attribute : attributes) {
+    EXPECT_EQ(attribute.name, "_npa");
+    EXPECT_EQ(attribute.origin, "auto");
+  }
+  EXPECT_EQ(attributes[0].value, platform::Value(1));
+  EXPECT_EQ(attributes[1].value, platform::Value(0));
+  EXPECT_FALSE(attributes[2].value);
+  EXPECT_FALSE(APMPersistedConfig::sharedInstance()->allowPersonalizedAds());
+}
+
 TEST_F(APMAnalyticsTest, InvalidConsentValuesAreDroppedOneByOneAndAnEmptyResultIsDiscarded) {
   APMAnalytics::setConsent({{"analytics_storage", "unknown"}});
   EXPECT_EQ(codes(), (std::vector<std::int64_t>{25042, 25041}));
