@@ -12,7 +12,8 @@
 # analytics_stored_event
 # analytics_consent_settings analytics_tcf_values
 # analytics_executable_header analytics_app_version
-# analytics_remote_config sqlite_file analytics_monitor_sample.
+# analytics_remote_config sqlite_file analytics_monitor_sample
+# analytics_internal_settings.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of
