@@ -371,8 +371,9 @@ TEST_F(APMSqliteStoreTest, RowsOfTheSameColumnsRunTheSameTextWithTheirOwnValues)
   for (const Change& change : changes) {
     SCOPED_TRACE(change.sql);
     store->executeSQL("DROP TABLE IF EXISTS t", nullptr);
-    if (std::string(change.sql) != "DROP TABLE t")
+    if (std::string(change.sql) != "DROP TABLE t") {
       ASSERT_TRUE(store->executeSQL(change.sql, nullptr));
+    }
     ErrorPtr error;
     EXPECT_EQ(store->upsertRecord({{"a", 4}, {"c", Value()}, {"d", Value()}}, "t", &error),
               change.stored);
