@@ -8,6 +8,8 @@
 //   SQLite with one prepared statement writing the same rows;
 // - a batch of 100 bundles read from the upload queue, against SELECT + inflate + one nanopb
 //   decode of each bundle.
+// The raw-event and queue rows also time the wire-message work of the project side alone
+// (_Codec) and print the ratio without it: the share of the store path itself.
 // Measure pinned to one core (taskset -c N) and compare the ratios of several runs; on a busy
 // machine the CPU-time ratio, printed beside the wall-time one, is the steadier of the two.
 // The allocator keeps state from one row to the next (the encode floor's large buffers slow
@@ -42,16 +44,16 @@
 #include "analytics/messages/APMPBMessages.h"
 #include "analytics/messages/Protos/event.pb.h"
 #include "analytics/messages/Protos/measurement_bundle.pb.h"
-#include "bench/allocation_counter.h"
-#include "bench/wire_bytes.h"
+#include "bench/bundle_sample.h"
+#include "bench/raw_event_sample.h"
+#include "foundation/ZULGzip.h"
 #include "platform/clock.h"
 #include "platform/data.h"
-#include "bench/raw_event_sample.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 
-using namespace bench_wire;
+using namespace bench_bundles;
 
 // ---- The floor: nanopb structs with callback fields.
 
@@ -263,50 +265,6 @@ bool floorEncode(const FloorBundle& bundle, std::vector<pb_byte_t>& out) {
 
 // ---- Data
 
-constexpr int kBundles = 50;
-constexpr int kEvents = 100;
-constexpr int kParams = 10;
-
-// A bundle as the client uploads one: events with a mix of string, integer and double
-// parameters, and the bundle's own identity and timing fields.
-std::string bundleBytes(int bundle, int events, std::int64_t endMillis) {
-  std::string out;
-  putVarintField(out, 1, 1);
-  for (int e = 0; e < events; ++e) {
-    std::string event = eventBytes(e, kParams, endMillis - (events - e) * 1000);
-    putVarintField(event, 4, endMillis - (events - e) * 1000 - 500);
-    putBytesField(out, 2, event);
-  }
-  putVarintField(out, 4, endMillis + 1000);
-  putVarintField(out, 5, endMillis - events * 1000);
-  putVarintField(out, 6, endMillis);
-  putBytesField(out, 8, "desktop");
-  putBytesField(out, 9, "12.4");
-  putBytesField(out, 10, "model-7");
-  putBytesField(out, 14, "1:1234567890:desktop:abcdef");
-  putBytesField(out, 21, "0123456789abcdef0123456789abcdef");
-  putVarintField(out, 23, bundle);
-  return out;
-}
-
-const std::vector<platform::Data>& bundles() {
-  static const std::vector<platform::Data> kData = [] {
-    std::vector<platform::Data> all;
-    for (int b = 0; b < kBundles; ++b)
-      all.push_back(platform::Data::fromString(bundleBytes(b, kEvents, 1700000100000)));
-    return all;
-  }();
-  return kData;
-}
-
-MessageInfo* engineDecoded(const platform::Data& data) {
-  auto* info = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
-  if (info == nullptr || !nano_message_init(nano_MeasurementBundle_table, info) ||
-      !nano_message_decode(nano_MeasurementBundle_table, data.bytes(), data.length(), info))
-    std::abort();
-  return info;
-}
-
 void countAllocations(benchmark::State& state, std::uint64_t counted, int units) {
   state.counters["allocs_per_bundle"] =
       static_cast<double>(counted) / static_cast<double>(state.iterations() * units);
@@ -316,15 +274,7 @@ void countAllocations(benchmark::State& state, std::uint64_t counted, int units)
 
 void Decode_Project(benchmark::State& state) {
   std::uint64_t counted = 0;
-  for (auto _ : state) {
-    for (const platform::Data& data : bundles()) {
-      const std::uint64_t before = bench_allocations::count;
-      MessageInfo* info = engineDecoded(data);
-      counted += bench_allocations::count - before;
-      benchmark::DoNotOptimize(info);
-      nano_message_free(nano_MeasurementBundle_table, info);
-    }
-  }
+  for (auto _ : state) counted += decodeEach(bundles());
   countAllocations(state, counted, kBundles);
 }
 
@@ -344,19 +294,9 @@ void Decode_Floor(benchmark::State& state) {
 
 void Encode_Project(benchmark::State& state) {
   std::vector<MessageInfo*> infos;
-  for (const platform::Data& data : bundles()) infos.push_back(engineDecoded(data));
+  for (const platform::Data& data : bundles()) infos.push_back(decodedBundle(data));
   std::uint64_t counted = 0;
-  for (auto _ : state) {
-    for (MessageInfo* info : infos) {
-      std::uint8_t* buffer = nullptr;
-      const std::uint64_t before = bench_allocations::count;
-      const std::int32_t length = nano_message_encode(nano_MeasurementBundle_table, info, &buffer);
-      counted += bench_allocations::count - before;
-      if (length <= 0) std::abort();
-      benchmark::DoNotOptimize(buffer);
-      std::free(buffer);
-    }
-  }
+  for (auto _ : state) counted += encodeEach(infos);
   for (MessageInfo* info : infos) nano_message_free(nano_MeasurementBundle_table, info);
   countAllocations(state, counted, kBundles);
 }
@@ -451,6 +391,21 @@ void RawEventInsert_Floor(benchmark::State& state) {
   sqlite3_close(db);
 }
 
+// The encoding each row of RawEventInsert_Project does, alone: the share of the wire-message
+// runtime in that figure, so that the store's own share can be told apart.
+void RawEventInsert_Codec(benchmark::State& state) {
+  const auto event = sampleEvent();
+  for (auto _ : state) {
+    for (int i = 0; i < kRawEvents; ++i) {
+      const auto proto = event->protoEvent();
+      nano_clear_field(proto.get(), 1);
+      auto data = proto->protoBuffer();
+      if (!data) state.SkipWithError("encode failed");
+      benchmark::DoNotOptimize(data);
+    }
+  }
+}
+
 // ---- A batch of 100 bundles from the queue
 
 constexpr int kQueued = 100;
@@ -484,6 +439,36 @@ void QueueRead_Project(benchmark::State& state) {
     if (!batch || batch->size() != kQueued) {
       state.SkipWithError("batch incomplete");
       return;
+    }
+    benchmark::DoNotOptimize(batch);
+  }
+}
+
+// The decoding each row of QueueRead_Project does, alone, on the rows' inflated bytes (the
+// bundles are kept to the end of the round, as the batch is).
+void QueueRead_Codec(benchmark::State& state) {
+  testing_support::TemporaryHome home;
+  auto database = queueDatabase(home, state);
+  if (!database) return;
+  const auto records = database->sqliteStore()->recordsForQuery(
+      "SELECT data FROM queue ORDER BY rowid ASC", {}, nullptr);
+  std::vector<platform::Data> inflated;
+  for (const platform::Dictionary& record : records.value_or(std::vector<platform::Dictionary>()))
+    if (auto bytes = zul_dataByInflatingGzippedData(*record["data"].asData()))
+      inflated.push_back(std::move(*bytes));
+  if (inflated.size() != kQueued) {
+    state.SkipWithError("rows did not read");
+    return;
+  }
+  for (auto _ : state) {
+    std::vector<std::shared_ptr<APMPBMeasurementBundle>> batch;
+    for (const platform::Data& bytes : inflated) {
+      auto bundle = APMPBMeasurementBundle::initWithBuffer(&bytes);
+      if (!bundle) {
+        state.SkipWithError("row did not decode");
+        return;
+      }
+      batch.push_back(std::move(bundle));
     }
     benchmark::DoNotOptimize(batch);
   }
@@ -566,6 +551,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (auto allocs = allocations_.find(name); allocs != allocations_.end())
         std::printf("%-16s %9.0f    %9.0f    allocations per bundle\n", work.c_str(),
                     allocs->second, allocations_[work + "_Floor"]);
+      // The wire-message runtime's share taken out: what the rest of the path adds to the
+      // floor.
+      if (auto codec = times_.find(work + "_Codec"); codec != times_.end())
+        std::printf("%-16s %9.3f ms %9.3f ms %7.2fx %9.3f ms %9.3f ms %7.2fx  without the "
+                    "codec's %.3f ms (cpu %.3f ms)\n",
+                    work.c_str(), time.wall - codec->second.wall, floor->second.wall,
+                    (time.wall - codec->second.wall) / floor->second.wall,
+                    time.cpu - codec->second.cpu, floor->second.cpu,
+                    (time.cpu - codec->second.cpu) / floor->second.cpu, codec->second.wall,
+                    codec->second.cpu);
     }
   }
 
@@ -581,21 +576,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Each pair one after the other, project first.
-  const std::pair<const char*, void (*)(benchmark::State&)> kPairs[] = {
-      {"Decode", &Decode_Project},
-      {"Decode", &Decode_Floor},
-      {"Encode", &Encode_Project},
-      {"Encode", &Encode_Floor},
-      {"RawEventInsert", &RawEventInsert_Project},
-      {"RawEventInsert", &RawEventInsert_Floor},
-      {"QueueRead", &QueueRead_Project},
-      {"QueueRead", &QueueRead_Floor},
+  // Each pair one after the other, project first; the codec's share of the project figure
+  // after the pair.
+  const std::pair<const char*, void (*)(benchmark::State&)> kRuns[] = {
+      {"Decode_Project", &Decode_Project},
+      {"Decode_Floor", &Decode_Floor},
+      {"Encode_Project", &Encode_Project},
+      {"Encode_Floor", &Encode_Floor},
+      {"RawEventInsert_Project", &RawEventInsert_Project},
+      {"RawEventInsert_Floor", &RawEventInsert_Floor},
+      {"RawEventInsert_Codec", &RawEventInsert_Codec},
+      {"QueueRead_Project", &QueueRead_Project},
+      {"QueueRead_Floor", &QueueRead_Floor},
+      {"QueueRead_Codec", &QueueRead_Codec},
   };
-  for (std::size_t i = 0; i < std::size(kPairs); ++i) {
-    const std::string name = std::string(kPairs[i].first) + (i % 2 == 0 ? "_Project" : "_Floor");
-    benchmark::RegisterBenchmark(name.c_str(), kPairs[i].second)->Unit(benchmark::kMillisecond);
-  }
+  for (const auto& [name, run] : kRuns)
+    benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;

@@ -204,8 +204,9 @@ bool APMDatabaseRawEvents::insertRawEvent(const std::shared_ptr<APMEvent>& event
                          "Received empty event for inserting in the database")) {
     return false;
   }
-  const auto rawEventData = APMRawEventData::initWithRawEvent(event, 0, metadataFingerprint);
-  std::shared_ptr<APMPBEvent> proto = rawEventData ? event->protoEvent() : nullptr;
+  // Wrapping the event as raw event data with row id 0 cannot fail once it is there, so no
+  // wrapper is made for the row.
+  std::shared_ptr<APMPBEvent> proto = event->protoEvent();
   std::optional<platform::Data> data;
   if (proto != nullptr) {
     // The name has a column of its own.
@@ -216,12 +217,14 @@ bool APMDatabaseRawEvents::insertRawEvent(const std::shared_ptr<APMEvent>& event
                          "Received empty raw event data for getting dictionary representation")) {
     return false;
   }
-  const platform::Dictionary record{
-      {"name", platform::Value(event->name())},
-      {"timestamp", platform::Value(event->timestamp())},
-      {kFingerprintColumn, platform::Value(metadataFingerprint)},
-      {"data", platform::Value(std::move(*data))},
-      {"is_realtime", platform::Value(static_cast<std::int64_t>(isRealtime ? 1 : 0))}};
+  // Built in place and moved into: an initializer list would copy every value, the event's
+  // bytes among them, once more.
+  std::optional<platform::Dictionary> record(std::in_place);
+  record->set("name", platform::Value(event->name()));
+  record->set("timestamp", platform::Value(event->timestamp()));
+  record->set(kFingerprintColumn, platform::Value(metadataFingerprint));
+  record->set("data", platform::Value(std::move(*data)));
+  record->set("is_realtime", platform::Value(static_cast<std::int64_t>(isRealtime ? 1 : 0)));
   return insertDataType(record, kAPMRawEventsTable, error);
 }
 

@@ -32,6 +32,18 @@ std::optional<bool> boolForNumber(const std::optional<platform::Value>& number) 
   return *value != 0;
 }
 
+// The encoded bytes of the retry count field: its key (tag 39 takes two bytes) and its value
+// as a varint, a negative one sign-extended to ten bytes.
+std::int64_t retryCountFieldSize(std::int32_t value) {
+  auto bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(value));
+  std::int64_t size = 2 + 1;
+  while (bits >= 0x80) {
+    bits >>= 7;
+    ++size;
+  }
+  return size;
+}
+
 }  // namespace
 
 std::optional<APMQueuedBundle> APMBundleRowFromRecord(const platform::Dictionary& record,
@@ -60,17 +72,18 @@ std::optional<APMQueuedBundle> APMBundleRowFromRecord(const platform::Dictionary
     return std::nullopt;
   }
   // The inflated bytes are the bundle's encoding; only a retry count written into it changes
-  // that, and encoding again costs as much as the decoding did.
+  // that, by the size of the field alone, so nothing is encoded again to measure it.
   auto encodedSize = static_cast<std::int64_t>(inflated->length());
   if (const platform::Value* retryCount = record.find(kQueueColumnRetryCount);
       retryCount != nullptr && !retryCount->isNull()) {
     // A damaged row may hold anything here; the message field is 32-bit.
     const std::int64_t count = retryCount->asInt().value_or(0);
     if (count > 0) {
-      nano_set_int32(bundle.get(), kBundleRetryCountIndex,
-                     static_cast<std::int32_t>(std::min(count, kAPMQueuedBundleRetryLimit)));
-      const auto encoded = bundle->protoBuffer();
-      if (encoded) encodedSize = static_cast<std::int64_t>(encoded->length());
+      if (nano_has_field(bundle.get(), kBundleRetryCountIndex))
+        encodedSize -= retryCountFieldSize(nano_get_int32(bundle.get(), kBundleRetryCountIndex));
+      const auto retries = static_cast<std::int32_t>(std::min(count, kAPMQueuedBundleRetryLimit));
+      nano_set_int32(bundle.get(), kBundleRetryCountIndex, retries);
+      encodedSize += retryCountFieldSize(retries);
     }
   }
   const platform::Value* rowID = record.find("rowid");

@@ -227,7 +227,7 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 void APMSqliteStore::finalizeAndClearStatements() {
   for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
   statementCache_.clear();
-  for (auto& [sql, statement] : upsertStatements_) sqlite3_finalize(statement);
+  for (const UpsertStatement& kept : upsertStatements_) sqlite3_finalize(kept.statement);
   upsertStatements_.clear();
 }
 
@@ -428,14 +428,21 @@ bool APMSqliteStore::upsertRecord(const Dictionary& record, const std::string& t
                          "Upsert record failed. Database not open.")) {
     return false;
   }
-  std::vector<const Value*> values;
-  const std::optional<std::string> sql = upsertTextForRecord(record, tableName, error, &values);
-  if (!sql) return false;
   // A row's statement is prepared once per text and kept, unseen by callers: each row runs
-  // the same text with its own values, and only a step that fails goes the long way below.
-  if (auto cached = upsertStatements_.find(*sql); cached != upsertStatements_.end()) {
-    sqlite3_stmt* statement = cached->second;
-    if (!bindValuePointers(values, statement, error)) {
+  // the same text with its own values. The text follows from the table and the record's
+  // columns in order, so a kept statement is found by those without writing the text again;
+  // only a step that fails goes the long way below.
+  if (auto cached = findUpsertStatement(record, tableName); cached != upsertStatements_.end()) {
+    sqlite3_stmt* statement = cached->statement;
+    bool allBound = true;
+    int position = 0;
+    for (const auto& [column, value] : record) {
+      if (bindValue(statement, ++position, value) != SQLITE_OK) {
+        allBound = false;
+        setDatabaseError(error, "bind values");
+      }
+    }
+    if (!allBound) {
       sqlite3_clear_bindings(statement);
       return false;
     }
@@ -448,6 +455,9 @@ bool APMSqliteStore::upsertRecord(const Dictionary& record, const std::string& t
     sqlite3_finalize(statement);
     upsertStatements_.erase(cached);
   }
+  std::vector<const Value*> values;
+  const std::optional<std::string> sql = upsertTextForRecord(record, tableName, error, &values);
+  if (!sql) return false;
   sqlite3_stmt* statement = prepareSQL(*sql, error);
   if (!statement) return false;
   if (!bindValuePointers(values, statement, error)) {
@@ -461,8 +471,29 @@ bool APMSqliteStore::upsertRecord(const Dictionary& record, const std::string& t
   }
   sqlite3_reset(statement);
   sqlite3_clear_bindings(statement);
-  upsertStatements_.emplace(*sql, statement);
+  std::vector<std::string> columns;
+  columns.reserve(record.size());
+  for (const auto& [column, value] : record) columns.push_back(column);
+  upsertStatements_.push_back({tableName, std::move(columns), statement});
   return true;
+}
+
+std::vector<APMSqliteStore::UpsertStatement>::iterator
+APMSqliteStore::findUpsertStatement(const Dictionary& record, const std::string& tableName) {
+  for (auto kept = upsertStatements_.begin(); kept != upsertStatements_.end(); ++kept) {
+    if (kept->tableName != tableName || kept->columns.size() != record.size()) continue;
+    bool same = true;
+    std::size_t i = 0;
+    for (const auto& [column, value] : record) {
+      // A value that cannot be stored goes the long way, which reports it.
+      if (column != kept->columns[i++] || !isStorable(value)) {
+        same = false;
+        break;
+      }
+    }
+    if (same) return kept;
+  }
+  return upsertStatements_.end();
 }
 
 bool APMSqliteStore::updateRecord(const Dictionary& record, const std::string& tableName,
@@ -851,34 +882,34 @@ bool APMSqliteStore::bindValuePointers(const std::vector<const Value*>& values,
                          "Failed to bind to NULL statement")) {
     return false;
   }
-  // SQLite binds a null pointer as NULL, so an empty blob points at something.
-  static const std::uint8_t kEmptyBlob = 0;
   sqlite3_clear_bindings(statement);
   bool allBound = true;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    const Value& value = *values[i];
-    const int position = static_cast<int>(i + 1);
-    int result = SQLITE_MISUSE;
-    if (const platform::Data* data = value.asData()) {
-      const void* bytes = data->empty() ? &kEmptyBlob : data->bytes();
-      result = sqlite3_bind_blob(statement, position, bytes, static_cast<int>(data->length()),
-                                 SQLITE_STATIC);
-    } else if (value.type() == Value::Type::Double) {
-      result = sqlite3_bind_double(statement, position, *value.asDouble());
-    } else if (value.isNumber()) {
-      result = sqlite3_bind_int64(statement, position,
-                                  static_cast<sqlite3_int64>(value.longLongValue()));
-    } else if (const std::string* text = value.asString()) {
-      result = sqlite3_bind_text(statement, position, text->c_str(), -1, SQLITE_TRANSIENT);
-    } else if (value.isNull()) {
-      result = sqlite3_bind_null(statement, position);
-    }
-    if (result != SQLITE_OK) {
+    if (bindValue(statement, static_cast<int>(i + 1), *values[i]) != SQLITE_OK) {
       allBound = false;
       setDatabaseError(error, "bind values");
     }
   }
   return allBound;
+}
+
+int APMSqliteStore::bindValue(sqlite3_stmt* statement, int position, const Value& value) {
+  // SQLite binds a null pointer as NULL, so an empty blob points at something.
+  static const std::uint8_t kEmptyBlob = 0;
+  if (const platform::Data* data = value.asData()) {
+    const void* bytes = data->empty() ? &kEmptyBlob : data->bytes();
+    return sqlite3_bind_blob(statement, position, bytes, static_cast<int>(data->length()),
+                             SQLITE_STATIC);
+  }
+  if (value.type() == Value::Type::Double)
+    return sqlite3_bind_double(statement, position, *value.asDouble());
+  if (value.isNumber())
+    return sqlite3_bind_int64(statement, position,
+                              static_cast<sqlite3_int64>(value.longLongValue()));
+  if (const std::string* text = value.asString())
+    return sqlite3_bind_text(statement, position, text->c_str(), -1, SQLITE_TRANSIENT);
+  if (value.isNull()) return sqlite3_bind_null(statement, position);
+  return SQLITE_MISUSE;
 }
 
 std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {

@@ -182,9 +182,19 @@ class APMSqliteStore {
                         platform::ErrorPtr* error);
 
  private:
+  // A statement kept by upsertRecord, known by the table and the record's columns in order.
+  struct UpsertStatement {
+    std::string tableName;
+    std::vector<std::string> columns;
+    sqlite3_stmt* statement;
+  };
+
   APMSqliteStore(std::string databasePath, platform::SQLiteSchema schema);
   bool bindValuePointers(const std::vector<const platform::Value*>& values, sqlite3_stmt* statement,
                          platform::ErrorPtr* error);
+  // SQLite's result of binding one value at a 1-based position; SQLITE_MISUSE for a value of
+  // a kind that cannot be stored.
+  static int bindValue(sqlite3_stmt* statement, int position, const platform::Value& value);
   // Runs a statement that returns no rows through the statement cache; a failure is the
   // database's error for the operation.
   bool runQuery(const std::string& query, const platform::Array& parameterValues,
@@ -195,6 +205,9 @@ class APMSqliteStore {
                                                  const std::string& tableName,
                                                  platform::ErrorPtr* error,
                                                  std::vector<const platform::Value*>* values);
+  // The kept statement for the record's table and columns, or the end.
+  std::vector<UpsertStatement>::iterator findUpsertStatement(const platform::Dictionary& record,
+                                                             const std::string& tableName);
   // The record's columns and values, or nothing (logged with the code) for a value of a kind
   // that cannot be stored.
   bool collectRecord(const platform::Dictionary& record, std::int64_t logCode,
@@ -203,9 +216,10 @@ class APMSqliteStore {
 
   sqlite3* sqliteHandle_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
-  // upsertRecord's statements by their text, apart from the statement cache so that the
-  // statements handed out keep their own rules.
-  std::unordered_map<std::string, sqlite3_stmt*> upsertStatements_;
+  // upsertRecord's statements, apart from the statement cache so that the statements handed
+  // out keep their own rules; few enough (one per table and column set) to be looked through
+  // in turn.
+  std::vector<UpsertStatement> upsertStatements_;
   std::string databasePath_;
   platform::SQLiteSchema schema_;
 };

@@ -77,6 +77,12 @@ SQLiteSchema declaredSchema() {
                       false};
 }
 
+// A file planted before a test case opens it, named for the case.
+struct PlantedFile {
+  const char* label;
+  std::string sql;
+};
+
 const char* const kOurTable = "CREATE TABLE t ( a INTEGER NOT NULL, b INTEGER NOT NULL, "
                               "PRIMARY KEY (a, b));";
 
@@ -107,18 +113,25 @@ class SQLiteDatabaseTest : public testing_support::TemporaryHomeTest {
     return lines_;
   }
 
+  // An empty home and log holding only the planted file, for the next case of a table.
+  void plantAlone(const PlantedFile& file) {
+    fs::remove_all(home_.path());
+    fs::create_directories(home_.path());
+    {
+      std::lock_guard lock(mutex_);
+      lines_.clear();
+    }
+    plant(path(), file.sql);
+  }
+
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };
 
 TEST_F(SQLiteDatabaseTest, AFileWithAnythingWeNeverWriteIsSetAsideAndAFreshOneOpens) {
-  struct Case {
-    const char* label;
-    std::string sql;
-  };
   const std::string ours = kOurTable;
-  const Case cases[] = {
+  const PlantedFile cases[] = {
       {"trigger", ours + "CREATE TRIGGER g AFTER INSERT ON t BEGIN DELETE FROM t; END;"},
       {"view", ours + "CREATE VIEW v AS SELECT * FROM t;"},
       {"index of our own", ours + "CREATE INDEX i ON t (b);"},
@@ -142,12 +155,9 @@ TEST_F(SQLiteDatabaseTest, AFileWithAnythingWeNeverWriteIsSetAsideAndAFreshOneOp
                         "PRIMARY KEY (a, b)) WITHOUT ROWID;"},
       {"other case", "CREATE TABLE T (a INTEGER NOT NULL);"},
   };
-  for (const Case& c : cases) {
+  for (const PlantedFile& c : cases) {
     SCOPED_TRACE(c.label);
-    fs::remove_all(home_.path());
-    fs::create_directories(home_.path());
-    lines_.clear();
-    plant(path(), c.sql);
+    plantAlone(c);
     // A companion left beside the new file would be taken for its own.
     std::ofstream(path().string() + "-shm") << "stale";
     const std::string planted = bytesOf(path());
@@ -184,11 +194,7 @@ TEST_F(SQLiteDatabaseTest, FilesSQLiteCannotReadAreSetAsideAndEarlierOnesAreNeve
 }
 
 TEST_F(SQLiteDatabaseTest, EveryShapeOurReleasesWroteOpensAsItIs) {
-  struct Case {
-    const char* label;
-    std::string sql;
-  };
-  const Case cases[] = {
+  const PlantedFile cases[] = {
       {"empty file", ""},
       {"as declared", "CREATE TABLE IF NOT EXISTS t ( a INTEGER NOT NULL, b INTEGER NOT NULL, "
                       "PRIMARY KEY (a, b));"
@@ -200,12 +206,9 @@ TEST_F(SQLiteDatabaseTest, EveryShapeOurReleasesWroteOpensAsItIs) {
       {"autoincrement keys", "CREATE TABLE u (id INTEGER PRIMARY KEY AUTOINCREMENT);"
                              "INSERT INTO u DEFAULT VALUES;"},
   };
-  for (const Case& c : cases) {
+  for (const PlantedFile& c : cases) {
     SCOPED_TRACE(c.label);
-    fs::remove_all(home_.path());
-    fs::create_directories(home_.path());
-    lines_.clear();
-    plant(path(), c.sql);
+    plantAlone(c);
     sqlite3* before = nullptr;
     ASSERT_EQ(sqlite3_open(path().c_str(), &before), SQLITE_OK);
     const auto objects = objectsIn(before);

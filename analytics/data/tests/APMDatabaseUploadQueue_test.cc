@@ -294,6 +294,27 @@ TEST(APMBundleRowFromRecordTest, ADamagedRowIsRefusedWithWhatWentWrong) {
       Dictionary{{"data", *zul_dataByGzippingData(bundleBytes)}, {"retry_count", 2}}, nullptr));
 }
 
+// The size a batch counts is the encoding of the bundle handed out, retry count included,
+// whatever count the stored bytes carried.
+TEST(APMBundleRowFromRecordTest, TheEncodedSizeIsThatOfTheBundleHandedOut) {
+  const std::optional<std::int32_t> stored[] = {std::nullopt, 0, 3, 300, -1, 2147483647};
+  const std::int64_t rows[] = {0, 1, 127, 128, 16384, 2147483647, 5000000000};
+  for (const std::optional<std::int32_t>& inBytes : stored) {
+    for (const std::int64_t inRow : rows) {
+      SCOPED_TRACE(testing::Message() << "stored " << inBytes.value_or(-99) << ", row " << inRow);
+      const auto bundle = bundleEndingAt(kNow);
+      if (inBytes) nano_set_int32(bundle.get(), kRetryCountIndex, *inBytes);
+      const auto row = APMBundleRowFromRecord(
+          Dictionary{{"rowid", 1},
+                     {"data", *zul_dataByGzippingData(*bundle->protoBuffer())},
+                     {"retry_count", inRow}},
+          nullptr);
+      ASSERT_TRUE(row);
+      EXPECT_EQ(row->encodedSize, static_cast<std::int64_t>(row->bundle->protoBuffer()->length()));
+    }
+  }
+}
+
 TEST_F(APMDatabaseUploadQueueTest, RetryCountersGrowForTheGivenRowsUpToTheLimit) {
   std::vector<std::int64_t> rowIDs;
   for (int i = 0; i < 10; ++i) rowIDs.push_back(putBundle(*bundleEndingAt(kNow)));

@@ -60,6 +60,18 @@ int preparedStatementCount(sqlite3* handle) {
   return count;
 }
 
+// Collects the text of every statement the connection runs, in order.
+void traceStatements(sqlite3* handle, std::vector<std::string>* executed) {
+  sqlite3_trace_v2(
+      handle, SQLITE_TRACE_STMT,
+      [](unsigned, void* context, void*, void* text) {
+        static_cast<std::vector<std::string>*>(context)->emplace_back(
+            static_cast<const char*>(text));
+        return 0;
+      },
+      executed);
+}
+
 bool hasLine(const ScopedMonitor& monitor, std::int64_t code) {
   for (const auto& line : monitor->lines()) {
     if (line.messageCode == code) return true;
@@ -327,14 +339,7 @@ TEST_F(APMSqliteStoreTest, WritesAndReadsEveryStorageClass) {
 TEST_F(APMSqliteStoreTest, RowsOfTheSameColumnsRunTheSameTextWithTheirOwnValues) {
   auto store = openWithTable();
   std::vector<std::string> executed;
-  sqlite3_trace_v2(
-      store->sqliteHandle(), SQLITE_TRACE_STMT,
-      [](unsigned, void* context, void*, void* text) {
-        static_cast<std::vector<std::string>*>(context)->emplace_back(
-            static_cast<const char*>(text));
-        return 0;
-      },
-      &executed);
+  traceStatements(store->sqliteHandle(), &executed);
   const std::string text = "INSERT OR REPLACE INTO t (a, c, d) VALUES (?, ?, ?);";
   const std::vector<Dictionary> rows = {
       {{"a", 1}, {"c", "one"}, {"d", platform::Data::fromString("blob 1")}},
@@ -366,8 +371,9 @@ TEST_F(APMSqliteStoreTest, RowsOfTheSameColumnsRunTheSameTextWithTheirOwnValues)
   for (const Change& change : changes) {
     SCOPED_TRACE(change.sql);
     store->executeSQL("DROP TABLE IF EXISTS t", nullptr);
-    if (std::string(change.sql) != "DROP TABLE t")
+    if (std::string(change.sql) != "DROP TABLE t") {
       ASSERT_TRUE(store->executeSQL(change.sql, nullptr));
+    }
     ErrorPtr error;
     EXPECT_EQ(store->upsertRecord({{"a", 4}, {"c", Value()}, {"d", Value()}}, "t", &error),
               change.stored);
@@ -389,6 +395,59 @@ TEST_F(APMSqliteStoreTest, RowsOfTheSameColumnsRunTheSameTextWithTheirOwnValues)
   EXPECT_TRUE(again->closeAndDeleteDatabase());
   EXPECT_FALSE(hasLine(monitor_, 34018));
   EXPECT_FALSE(std::filesystem::exists(path()));
+}
+
+// Kept statements are told apart by table and by columns in order: rows of other tables or
+// other column lists, written in turn, each run their own text and land where they belong,
+// and a value that cannot be stored is refused as on a first write.
+TEST_F(APMSqliteStoreTest, RowsRunTheTextOfTheirOwnTableAndColumns) {
+  auto store = openWithTable();
+  ASSERT_TRUE(store->executeSQL("CREATE TABLE u (a INTEGER PRIMARY KEY, c TEXT)", nullptr));
+  std::vector<std::string> executed;
+  traceStatements(store->sqliteHandle(), &executed);
+  struct Row {
+    const char* table;
+    Dictionary record;
+    const char* text;
+  };
+  const std::vector<Row> rows = {
+      {"t", {{"a", 1}, {"c", "t1"}}, "INSERT OR REPLACE INTO t (a, c) VALUES (?, ?);"},
+      {"u", {{"a", 1}, {"c", "u1"}}, "INSERT OR REPLACE INTO u (a, c) VALUES (?, ?);"},
+      {"t", {{"c", "t2"}, {"a", 2}}, "INSERT OR REPLACE INTO t (c, a) VALUES (?, ?);"},
+      {"t",
+       {{"a", 3}, {"c", "t3"}, {"b", 0.5}},
+       "INSERT OR REPLACE INTO t (a, c, b) VALUES (?, ?, ?);"},
+      {"t", {{"a", 4}}, "INSERT OR REPLACE INTO t (a) VALUES (?);"},
+      {"u", {{"a", 2}, {"c", "u2"}}, "INSERT OR REPLACE INTO u (a, c) VALUES (?, ?);"},
+      {"t", {{"a", 5}, {"c", "t5"}}, "INSERT OR REPLACE INTO t (a, c) VALUES (?, ?);"},
+      {"t", {{"c", "t6"}, {"a", 6}}, "INSERT OR REPLACE INTO t (c, a) VALUES (?, ?);"},
+  };
+  std::vector<std::string> texts;
+  for (const Row& row : rows) {
+    ASSERT_TRUE(store->upsertRecord(row.record, row.table, nullptr)) << row.text;
+    texts.emplace_back(row.text);
+  }
+  EXPECT_EQ(executed, texts);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    const auto read = store->recordsForQuery(
+        std::string("SELECT * FROM ") + row.table + " WHERE a = ?", {row.record["a"]}, nullptr);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 1u);
+    for (const auto& [column, value] : row.record) EXPECT_EQ(read->front()[column], value);
+  }
+
+  ErrorPtr error;
+  EXPECT_FALSE(store->upsertRecord({{"a", 7}, {"c", platform::Date()}}, "t", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 1);
+  EXPECT_EQ(error->localizedDescription(),
+            "Failed to bind parameter of unexpected type to upsert statement");
+  EXPECT_TRUE(hasLine(monitor_, 34020));
+  EXPECT_EQ(store->rowCountForTableWithName("t", "a", Value(7), nullptr), 0);
+  // The kept statement still serves the next row.
+  ASSERT_TRUE(store->upsertRecord({{"a", 8}, {"c", "t8"}}, "t", nullptr));
+  EXPECT_EQ(store->rowCountForTableWithName("t", "a", Value(8), nullptr), 1);
 }
 
 TEST_F(APMSqliteStoreTest, ReadsOnlySelectsAndStopsWhereTheFilterSaysNo) {
