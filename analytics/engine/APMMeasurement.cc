@@ -60,7 +60,8 @@ struct APMMeasurement::State {
 
 APMMeasurement::APMMeasurement(std::string appID, bool enabled)
     : appID_(std::move(appID)), wasEnabledDuringInitialization_(enabled),
-      worker_(platform::Queue::serial(kWorkerQueueLabel)), state_(std::make_shared<State>()) {
+      scheduler_(std::make_shared<APMScheduler>(kWorkerQueueLabel)),
+      state_(std::make_shared<State>()) {
   state_->enabled = enabled;
 }
 
@@ -70,9 +71,10 @@ void APMMeasurement::setRecorder(std::shared_ptr<Recorder> recorder) {
   core.recorder = std::move(recorder);
 }
 
-void APMMeasurement::initializeSharedInstanceWithAppID(
-    const std::string& appID, bool isAnalyticsCollectionEnabled,
-    bool isAnalyticsCollectionDeactivated, const std::optional<platform::Array>&) {
+void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
+                                                       bool isAnalyticsCollectionEnabled,
+                                                       bool isAnalyticsCollectionDeactivated,
+                                                       const std::optional<platform::Array>&) {
   SharedCore& core = sharedCore();
   std::shared_ptr<APMMeasurement> created;
   {
@@ -84,7 +86,7 @@ void APMMeasurement::initializeSharedInstanceWithAppID(
     core.instance = created;
   }
   // The components are set up by the core's first work on its queue.
-  created->worker_->async([state = created->state_] {
+  created->scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:40", [state = created->state_] {
     std::lock_guard lock(state->mutex);
     state->didInitializeComponents = true;
   });
@@ -112,11 +114,17 @@ void APMMeasurement::logEventWithOrigin(const std::string& origin, bool isPublic
                                         bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
                                         const Interceptor& interceptor,
                                         const platform::Dictionary& addedScreenParameters) {
-  LoggedEvent event{origin,      isPublicEvent,     name,
-                    parameters,  timestamp,         enabled,
-                    ignoreEnabled, ignoreInterceptor, static_cast<bool>(interceptor),
+  LoggedEvent event{origin,
+                    isPublicEvent,
+                    name,
+                    parameters,
+                    timestamp,
+                    enabled,
+                    ignoreEnabled,
+                    ignoreInterceptor,
+                    static_cast<bool>(interceptor),
                     addedScreenParameters};
-  worker_->async([event = std::move(event)] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:120", [event = std::move(event)] {
     monitor()->logWithLevel(kDebugLevel, kLoggingEventCode, "Logging event: origin, name, params",
                             {event.origin, APMEventNameForLog(event.name),
                              APMDescriptionForLog(platform::Value(event.parameters))});
@@ -126,7 +134,7 @@ void APMMeasurement::logEventWithOrigin(const std::string& origin, bool isPublic
 
 void APMMeasurement::setUserAttribute(const std::shared_ptr<const APMUserAttribute>& attribute) {
   if (!attribute) return;
-  worker_->async([attribute] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:130", [attribute] {
     if (auto recorder = currentRecorder()) {
       recorder->didSetUserAttribute(attribute->name(), attribute->value()->value(),
                                     attribute->origin().value_or(""));
@@ -136,7 +144,7 @@ void APMMeasurement::setUserAttribute(const std::shared_ptr<const APMUserAttribu
 
 void APMMeasurement::removeUserAttribute(const std::shared_ptr<const APMUserAttribute>& attribute) {
   if (!attribute) return;
-  worker_->async([attribute] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:140", [attribute] {
     if (auto recorder = currentRecorder()) {
       recorder->didSetUserAttribute(attribute->name(), std::nullopt,
                                     attribute->origin().value_or(""));
@@ -147,7 +155,7 @@ void APMMeasurement::removeUserAttribute(const std::shared_ptr<const APMUserAttr
 void APMMeasurement::maxUserPropertiesForOrigin(const std::string&,
                                                 std::function<void(std::int32_t)> callback) {
   // Every origin shares the public limit until the core counts properties per origin.
-  worker_->async([callback = std::move(callback)] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:150", [callback = std::move(callback)] {
     callback(remoteConfig()->maxPublicUserProperties());
   });
 }
@@ -161,7 +169,7 @@ std::optional<bool> APMMeasurement::shouldDisableAdPersonalization() const {
 }
 
 void APMMeasurement::setEnabled(bool enabled) {
-  worker_->async([state = state_, enabled] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:611", [state = state_, enabled] {
     std::lock_guard lock(state->mutex);
     state->enabled = enabled;
   });
@@ -173,7 +181,7 @@ bool APMMeasurement::isEnabled() const {
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double seconds) {
-  worker_->async([state = state_, seconds] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:1584", [state = state_, seconds] {
     std::lock_guard lock(state->mutex);
     state->sessionTimeoutInterval = seconds;
   });
@@ -191,7 +199,8 @@ bool APMMeasurement::didInitializeComponents() const {
 
 void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion) {
   // No sessions are kept yet: there is no session to name.
-  worker_->async([completion = std::move(completion)] { completion(0, nullptr); });
+  scheduler_->scheduleOnWorkerQueueBlockID(
+      "APMMeasurement:190", [completion = std::move(completion)] { completion(0, nullptr); });
 }
 
 bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>&) {
@@ -199,7 +208,7 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
 }
 
 void APMMeasurement::setUserData(const platform::Dictionary& userData) {
-  worker_->async([userData] {
+  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:200", [userData] {
     if (auto recorder = currentRecorder()) recorder->didSetUserData(userData);
   });
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "analytics/engine/APMMonitor.h"
+#include "analytics/engine/APMScheduler.h"
 #include "platform/dispatch.h"
 #include "platform/error.h"
 #include "platform/value.h"
@@ -22,10 +23,9 @@ class APMMeasurement : public std::enable_shared_from_this<APMMeasurement> {
  public:
   // What the log-event interceptor is given: origin, name, parameters, timestamp and the
   // screen parameters added to the event.
-  using Interceptor =
-      std::function<void(const std::string& origin, const std::string& name,
-                         const platform::Dictionary& parameters, double timestamp,
-                         const platform::Dictionary& addedScreenParameters)>;
+  using Interceptor = std::function<void(const std::string& origin, const std::string& name,
+                                         const platform::Dictionary& parameters, double timestamp,
+                                         const platform::Dictionary& addedScreenParameters)>;
   using SessionIDCompletion = std::function<void(std::int64_t sessionID, platform::ErrorPtr)>;
 
   // One event as the internal API hands it to the core.
@@ -73,7 +73,7 @@ class APMMeasurement : public std::enable_shared_from_this<APMMeasurement> {
   static std::shared_ptr<APMRemoteConfig> remoteConfig();
 
   // The serial queue every operation of the core runs on.
-  const platform::QueuePtr& workerQueue() const { return worker_; }
+  const platform::QueuePtr& workerQueue() const { return scheduler_->workerQueue(); }
 
   void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                           const platform::Dictionary& parameters, double timestamp, bool enabled,
@@ -104,8 +104,7 @@ class APMMeasurement : public std::enable_shared_from_this<APMMeasurement> {
 
   const std::string appID_;
   const bool wasEnabledDuringInitialization_;
-  // The worker queue; the scheduler's queue once the full core is in.
-  const platform::QueuePtr worker_;
+  const std::shared_ptr<APMScheduler> scheduler_;
   struct State;
   const std::shared_ptr<State> state_;
 };
