@@ -16,7 +16,6 @@
 // the queue read that follows), so for a row's own figure run it alone:
 // --benchmark_filter='^QueueRead_'.
 #include <sqlite3.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <pb_common.h>
@@ -28,7 +27,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +44,7 @@
 #include "analytics/messages/Protos/measurement_bundle.pb.h"
 #include "bench/bundle_sample.h"
 #include "bench/raw_event_sample.h"
+#include "bench/ratio_reporter.h"
 #include "foundation/ZULGzip.h"
 #include "platform/clock.h"
 #include "platform/data.h"
@@ -520,59 +519,6 @@ void QueueRead_Floor(benchmark::State& state) {
   sqlite3_finalize(select);
 }
 
-// ---- The ratios
-
-// Prints what the console reporter prints, then project / floor for each pair.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  // Colours only on a terminal: the ratios are meant to be collected from files.
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      times_[run.benchmark_name()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-      if (auto allocs = run.counters.find("allocs_per_bundle"); allocs != run.counters.end())
-        allocations_[run.benchmark_name()] = allocs->second.value;
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\n%-16s %12s %12s %8s %12s %12s %8s\n", "work", "project", "floor", "ratio",
-                "project cpu", "floor cpu", "ratio");
-    for (const auto& [name, time] : times_) {
-      const auto split = name.find("_Project");
-      if (split == std::string::npos) continue;
-      const std::string work = name.substr(0, split);
-      const auto floor = times_.find(work + "_Floor");
-      if (floor == times_.end()) continue;
-      std::printf("%-16s %9.3f ms %9.3f ms %7.2fx %9.3f ms %9.3f ms %7.2fx\n", work.c_str(),
-                  time.wall, floor->second.wall, time.wall / floor->second.wall, time.cpu,
-                  floor->second.cpu, time.cpu / floor->second.cpu);
-      if (auto allocs = allocations_.find(name); allocs != allocations_.end())
-        std::printf("%-16s %9.0f    %9.0f    allocations per bundle\n", work.c_str(),
-                    allocs->second, allocations_[work + "_Floor"]);
-      // The wire-message runtime's share taken out: what the rest of the path adds to the
-      // floor.
-      if (auto codec = times_.find(work + "_Codec"); codec != times_.end())
-        std::printf("%-16s %9.3f ms %9.3f ms %7.2fx %9.3f ms %9.3f ms %7.2fx  without the "
-                    "codec's %.3f ms (cpu %.3f ms)\n",
-                    work.c_str(), time.wall - codec->second.wall, floor->second.wall,
-                    (time.wall - codec->second.wall) / floor->second.wall,
-                    time.cpu - codec->second.cpu, floor->second.cpu,
-                    (time.cpu - codec->second.cpu) / floor->second.cpu, codec->second.wall,
-                    codec->second.cpu);
-    }
-  }
-
- private:
-  struct Times {
-    double wall;
-    double cpu;
-  };
-  std::map<std::string, Times> times_;
-  std::map<std::string, double> allocations_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -594,7 +540,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  bench_support::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

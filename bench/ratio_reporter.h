@@ -49,6 +49,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
         std::printf("%-16s %9.0f    %9.0f    %s\n", work.c_str(), value,
                     other == floor->second.counters.end() ? 0.0 : other->second, counter.c_str());
       }
+      // A "<work>_Codec" run measures the wire-message runtime's share of the project run:
+      // taken out, what is left is what the rest of the path adds to the floor.
+      if (const auto codec = times_.find(work + "_Codec"); codec != times_.end()) {
+        const double wall = time.wall - codec->second.wall;
+        const double cpu = time.cpu - codec->second.cpu;
+        std::printf("%-16s %9.3f %-2s %9.3f %-2s %7.2fx %9.3f %-2s %9.3f %-2s %7.2fx  without "
+                    "the codec's %.3f %s (cpu %.3f %s)\n",
+                    work.c_str(), wall, time.unit, floor->second.wall, floor->second.unit,
+                    wall / floor->second.wall, cpu, time.unit, floor->second.cpu,
+                    floor->second.unit, cpu / floor->second.cpu, codec->second.wall, time.unit,
+                    codec->second.cpu, time.unit);
+      }
     }
   }
 
