@@ -7,6 +7,7 @@
 #include "ReroraDataTransport/RDTCORLibrary/RDTCORPlatform.h"
 #include "ReroraDataTransport/RDTCORLibrary/RDTKCTUploader.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/DAVOdazarado.h"
 #include "analytics/engine/DAVOdazaradoConnector.h"
 #include "installations/ZIRInstallations.h"
 #include "messaging/ZIRMessaging.h"
@@ -24,7 +25,7 @@ void runClassLoadHooks() {
       // order, so that the controller ends up as the store's delegate.
       &RDTCOREvent::load, &RDTCORApplication::load, &RDTCORLifecycle::load,
       &RDTKCTUploader::load, &RDTCORFlatFileStorage::load, &RDTCORMetricsController::load,
-      &ZIRInstallations::load, &APMMeasurement::load, &DAVOdazaradoConnector::load, &ZIRMessaging::load,
+      &ZIRInstallations::load, &APMMeasurement::load, &DAVOdazarado::load, &DAVOdazaradoConnector::load, &ZIRMessaging::load,
       &AppDelegate::load,
   };
   platform::ObjectRuntime::runLoadHooks(kStartUpList);

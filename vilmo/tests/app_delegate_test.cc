@@ -69,7 +69,6 @@ class LaunchFixture : public ::testing::Test {
   LaunchFixture() {
     runClassLoadHooks();
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
-    APMAnalytics::setSink(sink_);
     app_->setDelegate(delegate_);
     app_->setRemoteNotificationService(service_);
   }
@@ -80,7 +79,7 @@ class LaunchFixture : public ::testing::Test {
     app_->setDelegate(nullptr);
     platform::UserNotificationCenter::currentNotificationCenter()->setAuthorizationDecision(
         std::nullopt);
-    APMAnalytics::setSink(nullptr);
+    APMMeasurement::setRecorder(nullptr);
     VEVEza::resetApps();
   }
 
@@ -98,7 +97,7 @@ class LaunchFixture : public ::testing::Test {
     return found;
   }
 
-  std::shared_ptr<Sink> sink_ = std::make_shared<Sink>();
+  std::shared_ptr<Sink> sink_ = Sink::install();
   std::shared_ptr<platform::Application> app_ = platform::Application::sharedApplication();
   std::shared_ptr<TestDelegate> delegate_ = std::make_shared<TestDelegate>();
   std::shared_ptr<FakePushService> service_ = std::make_shared<FakePushService>();

@@ -59,11 +59,10 @@ class ShellTest : public ::testing::Test {
     // The application object lives for the process; each test starts with no main menu.
     platform::Application::sharedApplication()->setMainMenu(nullptr);
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
-    APMAnalytics::setSink(sink_);
   }
   ~ShellTest() override {
     platform::RunLoop::drain();
-    APMAnalytics::setSink(nullptr);
+    APMMeasurement::setRecorder(nullptr);
     VEVEza::resetApps();
   }
 
@@ -72,7 +71,7 @@ class ShellTest : public ::testing::Test {
   char* argv_[2] = {name_, nullptr};
   QApplication application_{argc_, argv_};
   testing_support::TemporaryHome home_;
-  std::shared_ptr<vilmo_test::RecordingSink> sink_ = std::make_shared<vilmo_test::RecordingSink>();
+  std::shared_ptr<vilmo_test::RecordingSink> sink_ = vilmo_test::RecordingSink::install();
 };
 
 TEST_F(ShellTest, ActiveTimeIsSummedOverClosedPeriodsCountingEachResignationOnce) {
@@ -108,6 +107,8 @@ TEST_F(ShellTest, ActiveTimeIsSummedOverClosedPeriodsCountingEachResignationOnce
 
   std::vector<std::string> names = sink_->names();
   EXPECT_EQ(names, (std::vector<std::string>{"app_launch", "app_close"}));
+  // Both went the whole road: front, internal API, the core's worker queue.
+  EXPECT_EQ(sink_->events().front().origin, "app");
   auto close = sink_->events().back();
   EXPECT_EQ(close.parameters["total_run_time"], Value(35.0));
   EXPECT_EQ(close.parameters["total_active_time"], Value(12.0));

@@ -17,7 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/tests/recording_sink.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/tests/recording_core.h"
 #include "foundation/VEVEza.h"
 #include "platform/bundle.h"
 #include "platform/preview_panel.h"
@@ -33,7 +34,7 @@ inline void PrintTo(const Value& value, std::ostream* os) { *os << value.descrip
 namespace vilmo_test {
 
 // Everything that reaches the analytics entry.
-using RecordingSink = analytics_test::RecordingSink;
+using RecordingSink = analytics_test::RecordingCore;
 
 // A fresh home, the application's bundle as the main bundle, the SDK configured and the
 // events recorded.
@@ -42,9 +43,8 @@ class AppEnvironmentTest : public ::testing::Test {
   void SetUp() override {
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
     if (!VEVEza::isDefaultAppConfigured()) VEVEza::configure();
-    APMAnalytics::setSink(sink_);
   }
-  void TearDown() override { APMAnalytics::setSink(nullptr); }
+  void TearDown() override { APMMeasurement::setRecorder(nullptr); }
 
   // The last event of that name carries these parameters, of these kinds.
   void expectEvent(const std::string& name, const platform::Dictionary& own) {
@@ -59,7 +59,7 @@ class AppEnvironmentTest : public ::testing::Test {
   }
 
   testing_support::TemporaryHome home_;
-  std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+  std::shared_ptr<RecordingSink> sink_ = RecordingSink::install();
 };
 
 // Records what the shared preview panel is asked to show.

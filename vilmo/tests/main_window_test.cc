@@ -37,13 +37,12 @@ class MainWindowTest : public ::testing::Test {
   MainWindowTest() {
     runClassLoadHooks();
     platform::Bundle::setMainForTesting(VILMO_TEST_BUNDLE);
-    APMAnalytics::setSink(sink_);
   }
   ~MainWindowTest() override {
     app_.reset();
     shell_.reset();
     platform::RunLoop::drain();
-    APMAnalytics::setSink(nullptr);
+    APMMeasurement::setRecorder(nullptr);
   }
 
   void launchAndSettle() {
@@ -69,7 +68,7 @@ class MainWindowTest : public ::testing::Test {
   char* argv_[2] = {name_, nullptr};
   QApplication application_{argc_, argv_};
   testing_support::TemporaryHome home_;
-  std::shared_ptr<vilmo_test::RecordingSink> sink_ = std::make_shared<vilmo_test::RecordingSink>();
+  std::shared_ptr<vilmo_test::RecordingSink> sink_ = vilmo_test::RecordingSink::install();
   std::unique_ptr<shell::ApplicationShell> shell_;
   std::unique_ptr<vilmo_test_app_newApp> app_;
   QMainWindow* window_ = nullptr;

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/data/APMValue.h"
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/tests/recording_sink.h"
+#include "analytics/engine/tests/recording_core.h"
 #include "analytics/messages/APMServices.h"
+#include "analytics/messages/tests/recording_monitor.h"
+#include "foundation/DAVOdazaradoConfiguration.h"
 #include "foundation/VEVEza.h"
 #include "foundation/ZIRLogger.h"
 #include "foundation/ZIVAzudezu.h"
@@ -18,12 +21,11 @@
 
 namespace {
 
-using analytics_test::RecordingSink;
+using analytics_test::RecordingCore;
 
 class DAVOdazaradoTest : public testing_support::TemporaryHomeTest {
  protected:
-  void SetUp() override { APMAnalytics::setSink(sink_); }
-  void TearDown() override { APMAnalytics::setSink(nullptr); }
+  void TearDown() override { APMMeasurement::setRecorder(nullptr); }
 
   static void configure() {
     VEVEza::configureWithOptions(ZIVAzudezu::initWithReroraAppID("1:123:ios:abc", "123"));
@@ -36,7 +38,7 @@ class DAVOdazaradoTest : public testing_support::TemporaryHomeTest {
     ASSERT_TRUE(capture.waitFor("end of lines"));
   }
 
-  std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+  std::shared_ptr<RecordingCore> sink_ = RecordingCore::install();
 };
 
 TEST_F(DAVOdazaradoTest, EventBeforeConfigureIsDroppedAndLogged) {
@@ -52,7 +54,7 @@ TEST_F(DAVOdazaradoTest, EventBeforeConfigureIsDroppedAndLogged) {
   EXPECT_EQ(entries[0].level, platform::SystemLog::Warning);
 }
 
-TEST_F(DAVOdazaradoTest, EventAfterConfigureReachesTheEntryWithItsOrigin) {
+TEST_F(DAVOdazaradoTest, EventAfterConfigureReachesTheCoreWithItsOrigin) {
   configure();
   LogCapture capture;
   const platform::Dictionary parameters{{"screen_name", "rename"}, {"count", 3}};
@@ -78,8 +80,8 @@ TEST_F(DAVOdazaradoTest, UserIDIsForwardedWhetherOrNotConfigured) {
                                   "8F0C1D2E-0000-4000-8000-000000000001", std::nullopt}));
 }
 
-TEST_F(DAVOdazaradoTest, WithoutASinkEverythingIsDroppedQuietly) {
-  APMAnalytics::setSink(nullptr);
+TEST_F(DAVOdazaradoTest, WithoutARecorderEverythingIsDroppedQuietly) {
+  APMMeasurement::setRecorder(nullptr);
   configure();
   LogCapture capture;
   DAVOdazarado::logEventWithName("app_launch", {});
@@ -87,6 +89,73 @@ TEST_F(DAVOdazaradoTest, WithoutASinkEverythingIsDroppedQuietly) {
   waitForMonitorLines(capture);
   EXPECT_EQ(capture.lines().size(), 1u);  // the end marker only
   EXPECT_TRUE(sink_->events().empty());
+}
+
+TEST_F(DAVOdazaradoTest, GuardedOperationsNeedTheDefaultApp) {
+  analytics_test::ScopedMonitor monitor;
+  DAVOdazarado::setUserPropertyString("x", "favourite");
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithEmailAddress("a@b.c");
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithPhoneNumber("+100");
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(platform::Data());
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(platform::Data());
+  std::vector<std::int64_t> codes;
+  for (const auto& line : monitor->lines()) {
+    EXPECT_EQ(line.level, 3);
+    codes.push_back(line.messageCode);
+  }
+  EXPECT_EQ(codes, (std::vector<std::int64_t>{25019, 25051, 25052, 25053, 25054}));
+  EXPECT_EQ(monitor->lines()[0].contexts, platform::Array{"favourite"});
+}
+
+TEST_F(DAVOdazaradoTest, OnDeviceConversionHandsOnEmptyValuesForNone) {
+  configure();
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithEmailAddress(std::nullopt);
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithPhoneNumber("");
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(std::nullopt);
+  DAVOdazarado::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(std::nullopt);
+  EXPECT_EQ(sink_->userData(), (std::vector<platform::Dictionary>{
+                                   {{"email_address", ""}},
+                                   {{"phone_number", ""}},
+                                   {{"hashed_email_address", platform::Data()}},
+                                   {{"hashed_phone_number", platform::Data()}},
+                               }));
+}
+
+TEST_F(DAVOdazaradoTest, StartOptionsCarryTheConfigurationOnlyWhenThereIsOne) {
+  const auto options = ZIVAzudezu::initWithReroraAppID("1:123:ios:abc", "123");
+  const auto without = DAVOdazarado::startOptions(nullptr, *options);
+  EXPECT_EQ(without.keys(), (std::vector<std::string>{"ZIRUZADA_ANALYTICS_COLLECTION_DEACTIVATED",
+                                                      "ZIRUZADA_ANALYTICS_COLLECTION_ENABLED",
+                                                      "app_measurement_log_tag"}));
+  EXPECT_EQ(without["app_measurement_log_tag"], platform::Value("ZiruzadaAnalytics"));
+  EXPECT_EQ(without["ZIRUZADA_ANALYTICS_COLLECTION_ENABLED"],
+            platform::Value(options->isAnalyticsCollectionEnabled()));
+  EXPECT_EQ(without["ZIRUZADA_ANALYTICS_COLLECTION_DEACTIVATED"], platform::Value(false));
+
+  const auto configuration = std::make_shared<DAVOdazaradoConfiguration>();
+  const auto with = DAVOdazarado::startOptions(configuration, *options);
+  EXPECT_EQ(with.size(), 4u);
+  const auto box =
+      with["ZIRUZADA_ANALYTICS_CONFIGURATION"].asObjectOf<APMAnalyticsConfigurationValue>();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->configuration(), configuration);
+  EXPECT_EQ(DAVOdazarado::topLevelVersion(), "10.27.0");
+}
+
+TEST_F(DAVOdazaradoTest, ConfiguringStartsAnalyticsThroughTheRegisteredStartMethod) {
+  EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+  configure();
+  RecordingCore::drain();
+  ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+  EXPECT_TRUE(APMMeasurement::sharedInstance()->wasEnabledDuringInitialization());
+  DAVOdazarado::sharedInstance()->logInternalEventWithOriginOnInstance("am", "_ae",
+                                                                       {{"_aeid", "123"}});
+  const auto events = sink_->events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].origin, "am");
+  const auto adEventID = APMValueOf(events[0].parameters["_aeid"]);
+  ASSERT_TRUE(adEventID);
+  EXPECT_EQ(adEventID->int64Value(), 123);
 }
 
 class APMMonitorTest : public testing_support::TemporaryHomeTest {};
