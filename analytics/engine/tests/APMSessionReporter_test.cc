@@ -3,6 +3,8 @@
 #include "analytics/engine/APMSessionReporter.h"
 
 #include <atomic>
+#include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -311,6 +313,23 @@ TEST_F(APMSessionReporterTest, DisabledReportingLogsNothingButStillMovesTheMeasu
   reporter_->setReportingEnabled(true);
   advance(3600);
   EXPECT_EQ(logged(), (std::vector<Logged>{{"_e", {{"_et", "3600000"}}}}));
+}
+
+TEST_F(APMSessionReporterTest, AnUnreadableBootTimeCountsAsNoEngagement) {
+  reporter_->setReportingEnabled(true);
+  reporter_->handleAppDidBecomeActive();
+  // Without a boot time the uptime reads -1, before the start taken at activation.
+  platform::Clock::install(std::make_shared<platform::ManualClock>(
+      platform::Date::fromTimeIntervalSince1970(kStart + 10), -1));
+  EXPECT_EQ(reporter_->incurredEngagementTime(), 0);
+  reporter_->logUserEngagementEvent();
+  EXPECT_EQ(logged(), (std::vector<Logged>{{"_e", {{"_et", "0"}}}}));
+  ASSERT_EQ(codes(33004, 33004).size(), 2u);
+  for (const auto& line : monitor_->lines()) {
+    if (line.messageCode != 33004) continue;
+    EXPECT_EQ(line.level, 4);
+    EXPECT_EQ(line.message, "Incurred engagement time is negative. Setting to 0.0 instead");
+  }
 }
 
 TEST_F(APMSessionReporterTest, ExtendingKeepsOnlyAnUnexpiredSessionAlive) {
