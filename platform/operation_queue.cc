@@ -210,15 +210,20 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
   std::size_t slotsInUse = 0;
 
   // Starts, in the order added, every waiting operation that is ready and has a slot.
-  void startReady() {
+  // Cancelled operations need no slot, so only a scan for them must read the whole line; the
+  // callers that cannot have made one (an operation that was not cancelled joined the line,
+  // one finished) stop once the slots are full, or each addition to a long line of waiting
+  // operations would read the whole line again.
+  void startReady(bool untilSlotsAreFull = false) {
     std::vector<std::shared_ptr<Operation>> starting;
     {
       std::lock_guard lock(mutex);
       if (suspended) return;
       for (auto it = waiting.begin(); it != waiting.end();) {
         const auto& operation = *it;
-        bool cancelled = operation->isCancelled();
         bool slotFree = maxCount < 0 || slotsInUse < static_cast<std::size_t>(maxCount);
+        if (!slotFree && untilSlotsAreFull) break;
+        bool cancelled = operation->isCancelled();
         if ((!cancelled && !slotFree) || !operation->isReady()) {
           ++it;
           continue;
@@ -254,7 +259,7 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
       }
       if (waiting.empty() && running.empty()) idle.notify_all();
     }
-    startReady();
+    startReady(/*untilSlotsAreFull=*/true);
   }
 };
 
@@ -302,11 +307,13 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
       if (auto queue = weak.lock()) queue->startReady();
     };
   }
+  const std::shared_ptr<Operation> added = operation;
   {
     std::lock_guard lock(state_->mutex);
     state_->waiting.push_back(std::move(operation));
   }
-  state_->startReady();
+  // Read once it is in line: a cancellation before then found nothing to start.
+  state_->startReady(/*untilSlotsAreFull=*/!added->isCancelled());
 }
 
 void OperationQueue::addOperationWithBlock(Task block) {
