@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/plist.h"
 #include "platform/process_info.h"
@@ -53,8 +54,8 @@ Bundle& Bundle::main() {
     return *bundle;
   }
   fs::path path;
-  if (const char* override = std::getenv("VILMO_BUNDLE_PATH"); override && *override) {
-    path = override;
+  if (const auto override = environmentValue("VILMO_BUNDLE_PATH"); override && !override->empty()) {
+    path = *override;
   } else {
     path = currentExecutable().parent_path() / "Resources";
   }

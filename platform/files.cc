@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/bundle.h"
+#include "platform/environment.h"
 
 namespace platform {
 namespace {
@@ -65,8 +66,8 @@ std::int64_t writeErrorCode(int errnoValue) {
 }
 
 fs::path homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home && *home) {
-    return home;
+  if (const auto home = environmentValue("HOME"); home && !home->empty()) {
+    return *home;
   }
   passwd entry{};
   passwd* found = nullptr;
@@ -81,8 +82,8 @@ fs::path homeDirectory() {
 // The XDG base directory rules: an unset, empty or relative variable means the default.
 fs::path scopedPlace(const char* variable, const char* defaultBelowHome) {
   fs::path base;
-  if (const char* value = std::getenv(variable); value && value[0] == '/') {
-    base = value;
+  if (const auto value = environmentValue(variable); value && value->starts_with('/')) {
+    base = *value;
   } else {
     base = homeDirectory() / defaultBelowHome;
   }

@@ -1,5 +1,7 @@
 #include "platform/process_info.h"
 
+#include "platform/environment.h"
+
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -96,23 +98,11 @@ std::vector<std::string> ProcessInfo::arguments() const {
 }
 
 std::map<std::string, std::string> ProcessInfo::environment() const {
-  std::map<std::string, std::string> variables;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    std::string_view text = *entry;
-    std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos) {
-      continue;
-    }
-    variables.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
-  }
-  return variables;
+  return environmentVariables();
 }
 
 std::optional<std::string> ProcessInfo::environmentValue(const std::string& name) const {
-  if (const char* value = std::getenv(name.c_str())) {
-    return std::string(value);
-  }
-  return std::nullopt;
+  return platform::environmentValue(name);
 }
 
 int ProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }

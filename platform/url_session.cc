@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/gzip.h"
 
 namespace platform {
@@ -173,9 +174,9 @@ SteadyClock::duration toDuration(double seconds) {
 std::string noProxyList() {
   std::string list = "127.0.0.1,localhost,::1";
   for (const char* name : {"no_proxy", "NO_PROXY"}) {
-    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
+    if (const auto value = environmentValue(name); value && !value->empty()) {
       list += ",";
-      list += value;
+      list += *value;
       break;
     }
   }

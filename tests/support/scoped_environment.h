@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/environment.h"
+
 namespace testing_support {
 
 class ScopedEnvironment {
@@ -21,13 +23,7 @@ class ScopedEnvironment {
   ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
  private:
-  void set(const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
+  void set(const std::optional<std::string>& value) { platform::setEnvironmentValue(name_, value); }
 
   std::string name_;
   std::optional<std::string> old_;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/bundle.h"
+#include "platform/environment.h"
 #include "platform/plist.h"
 
 namespace testing_support {
@@ -28,20 +29,16 @@ TemporaryHome::TemporaryHome() {
   std::filesystem::create_directories(dataHome());
   std::filesystem::create_directories(cacheHome());
   std::filesystem::create_directories(configHome());
-  setenv("HOME", root_.c_str(), 1);
-  setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
-  setenv("XDG_CACHE_HOME", cacheHome().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
+  // Through the platform, under the lock its readers take: work left running on other
+  // threads by an earlier test may be reading these as they change.
+  platform::setEnvironmentValue("HOME", root_.string());
+  platform::setEnvironmentValue("XDG_DATA_HOME", dataHome().string());
+  platform::setEnvironmentValue("XDG_CACHE_HOME", cacheHome().string());
+  platform::setEnvironmentValue("XDG_CONFIG_HOME", configHome().string());
 }
 
 TemporaryHome::~TemporaryHome() {
-  for (const auto& [name, value] : saved_) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
+  for (const auto& [name, value] : saved_) platform::setEnvironmentValue(name, value);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }
