@@ -15,8 +15,8 @@
 // The allocator's thresholds for mapping and trimming are fixed before the first row: left to
 // move, they followed the largest block freed so far, so a row's figure depended on the rows
 // before it (the queue read's codec share came out larger than the whole read it is part of).
-#include <sqlite3.h>
 #include <malloc.h>
+#include <sqlite3.h>
 #include <zlib.h>
 
 #include <pb_common.h>

@@ -3,8 +3,9 @@
 // of any kind, the event blob any bytes) followed by a "raw_events_metadata" row. A raw event
 // row is refused with an error or rebuilds into an event of the row's name, row id and
 // fingerprint, whose bytes written directly are those of its message, and which stored again
-// the way new events are stored reads back with the same origin and parameter names; a metadata row is refused (with an error unless its bytes do
-// not decode) or gives a bundle that encodes and decodes again.
+// the way new events are stored reads back with the same origin and parameter names; a
+// metadata row is refused (with an error unless its bytes do not decode) or gives a bundle
+// that encodes and decodes again.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

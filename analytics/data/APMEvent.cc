@@ -208,8 +208,7 @@ class EventWriter {
         varint(kParamIntTag, static_cast<std::uint64_t>(value->int64Value()));
         break;
       case APMValue::kString:
-        if (const std::string* string = value->value().asString())
-          text(kParamStringTag, *string);
+        if (const std::string* string = value->value().asString()) text(kParamStringTag, *string);
         break;
       case APMValue::kArray:
         if (const platform::Array* elements = value->arrayValue()) {

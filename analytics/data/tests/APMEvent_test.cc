@@ -426,28 +426,56 @@ TEST_F(APMEventTest, DirectWireBytesAreTheMessageRuntimesBytes) {
   };
   const Case cases[] = {
       {"no parameters but the origin", "e", 10, 0, {}},
-      {"strings", "e", 10, 0,
-       {{"empty", Value("")}, {"unicode", Value("Grüße ✓ 🎉")},
+      {"strings",
+       "e",
+       10,
+       0,
+       {{"empty", Value("")},
+        {"unicode", Value("Grüße ✓ 🎉")},
         {"nul", Value(std::string("a\0b", 3))}}},
-      {"integers", "e", 10, 0,
-       {{"zero", Value(0)}, {"one", Value(1)}, {"minus", Value(-1)}, {"big", Value(kMax)},
-        {"least", Value(kMin)}, {"seven bits", Value(127)}, {"eight bits", Value(128)}}},
-      {"doubles", "e", 10, 0,
-       {{"half", Value(0.5)}, {"negative zero", Value(-0.0)}, {"nan", Value(kNaN)},
-        {"infinity", Value(kInfinity)}, {"least", Value(std::numeric_limits<double>::denorm_min())},
+      {"integers",
+       "e",
+       10,
+       0,
+       {{"zero", Value(0)},
+        {"one", Value(1)},
+        {"minus", Value(-1)},
+        {"big", Value(kMax)},
+        {"least", Value(kMin)},
+        {"seven bits", Value(127)},
+        {"eight bits", Value(128)}}},
+      {"doubles",
+       "e",
+       10,
+       0,
+       {{"half", Value(0.5)},
+        {"negative zero", Value(-0.0)},
+        {"nan", Value(kNaN)},
+        {"infinity", Value(kInfinity)},
+        {"least", Value(std::numeric_limits<double>::denorm_min())},
         {"largest", Value(std::numeric_limits<double>::max())}}},
-      {"items", "purchase", 3, 1,
+      {"items",
+       "purchase",
+       3,
+       1,
        {{"items", Value(Array{Value(Dictionary{{"item_id", Value("a")}, {"quantity", Value(2)}}),
                               Value(Dictionary{{"item_id", Value("b")}, {"price", Value(1.5)}})})},
-        {"value", Value(9.99)}, {"currency", Value("EUR")}}},
-      {"empty, odd and many items", "e", 10, 0,
+        {"value", Value(9.99)},
+        {"currency", Value("EUR")}}},
+      {"empty, odd and many items",
+       "e",
+       10,
+       0,
        {{"none", typedArray({})},
         {"odd", typedArray({Value(1), Value("x"), Value(Dictionary{}), Value(Array{})})},
         {"many", typedArray(manyItems)}}},
-      {"items that cannot all be written", "e", 10, 0,
-       {{"items", typedArray({Value(Dictionary{{"item_id", typedString("a")},
-                                               {"inner", typedArray({})},
-                                               {"plain", Value(3)}})})}}},
+      {"items that cannot all be written",
+       "e",
+       10,
+       0,
+       {{"items",
+         typedArray({Value(Dictionary{
+             {"item_id", typedString("a")}, {"inner", typedArray({})}, {"plain", Value(3)}})})}}},
       {"a unicode name and no previous time", "ev_ü", 0, 1e-17, {{"s", Value("x")}}},
       {"times at and beyond the limits", "e", 1e300, -5, {}},
       {"negative times", "e", -0.0015, -1, {}},
@@ -458,16 +486,15 @@ TEST_F(APMEventTest, DirectWireBytesAreTheMessageRuntimesBytes) {
     const auto made = APMEvent::initWithOrigin("app", false, c.name, c.timestamp,
                                                c.previousTimestamp, c.parameters);
     ASSERT_NE(made, nullptr);
-    std::optional<platform::Data> expected;
+    std::shared_ptr<APMPBEvent> proto;
     std::vector<std::int64_t> expectedCodes;
-    const auto proto = made->protoEvent();
-    ASSERT_NE(proto, nullptr);
     {
       ScopedMonitor monitor;
-      const auto logged = made->protoEvent();
+      proto = made->protoEvent();
       expectedCodes = codesOf(monitor);
     }
-    expected = proto->protoBuffer();
+    ASSERT_NE(proto, nullptr);
+    const auto expected = proto->protoBuffer();
     ASSERT_TRUE(expected);
     nano_clear_field(proto.get(), kEventName);
     const auto expectedWithoutName = proto->protoBuffer();
