@@ -2,9 +2,10 @@
 // input is a "raw_events" row (a byte choosing which columns are present, then each column
 // of any kind, the event blob any bytes) followed by a "raw_events_metadata" row. A raw event
 // row is refused with an error or rebuilds into an event of the row's name, row id and
-// fingerprint, which stored again the way new events are stored reads back with the same
-// origin and parameter names; a metadata row is refused (with an error unless its bytes do
-// not decode) or gives a bundle that encodes and decodes again.
+// fingerprint, whose bytes written directly are those of its message, and which stored again
+// the way new events are stored reads back with the same origin and parameter names; a
+// metadata row is refused (with an error unless its bytes do not decode) or gives a bundle
+// that encodes and decodes again.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -81,6 +82,8 @@ void checkRawEvent(fuzz::FuzzInput& input, RowReader& reader) {
   nano_clear_field(proto.get(), kEventName);
   const auto bytes = proto->protoBuffer();
   fuzzCheck(bytes.has_value(), "a raw event encodes");
+  fuzzCheck(event.protoBytes(/*withName=*/false) == bytes,
+            "a raw event's bytes written directly are the message's bytes");
   const platform::Dictionary again{{"rowid", record["rowid"]},
                                    {"name", platform::Value(event.name())},
                                    {"timestamp", platform::Value(event.timestamp())},

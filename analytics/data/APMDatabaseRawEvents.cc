@@ -206,13 +206,8 @@ bool APMDatabaseRawEvents::insertRawEvent(const std::shared_ptr<APMEvent>& event
   }
   // Wrapping the event as raw event data with row id 0 cannot fail once it is there, so no
   // wrapper is made for the row.
-  std::shared_ptr<APMPBEvent> proto = event->protoEvent();
-  std::optional<platform::Data> data;
-  if (proto != nullptr) {
-    // The name has a column of its own.
-    nano_clear_field(proto.get(), kEventName);
-    data = proto->protoBuffer();
-  }
+  // The name has a column of its own.
+  std::optional<platform::Data> data = event->protoBytes(/*withName=*/false);
   if (!APMCheckCondition(data.has_value(), error, 3,
                          "Received empty raw event data for getting dictionary representation")) {
     return false;

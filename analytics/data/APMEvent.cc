@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -102,28 +104,36 @@ void setProtoString(MessageInfo* info, std::int32_t index, const std::string& te
                   static_cast<std::uint32_t>(text.size()));
 }
 
+// The typed value of a parameter that can go to the wire, or null after logging why it
+// cannot: `nested` for the entries of an array element, where a further array is left out.
+APMValuePtr wireValueOf(const std::string& name, const platform::Value& object,
+                        const std::string& eventName, bool nested) {
+  APMValuePtr value = APMValueOf(object);
+  if (value == nullptr) {
+    logLine(2, 16005, "Invalid event param value. Event name, param name",
+            {APMEventNameForLog(platform::Value(eventName)),
+             APMParameterNameForLog(platform::Value(name))});
+    return nullptr;
+  }
+  if (nested && value->isArray()) {
+    logLine(2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
+            {APMEventNameForLog(platform::Value(eventName)),
+             APMParameterNameForLog(platform::Value(name))});
+    return nullptr;
+  }
+  return value;
+}
+
 // The wire parameters of a parameter dictionary, built straight into the repeated field
 // `record` of the message that holds them, as the accessors would store them but without a
-// wrapper and a copy per parameter; `nested` for the entries of an array element, where a
-// further array is left out.
+// wrapper and a copy per parameter.
 void fillProtoParameters(NanoArray* record, const platform::Dictionary& parameters,
                          const std::string& eventName, bool nested) {
   std::vector<MessageInfo*> params;
   params.reserve(parameters.size());
   for (const auto& [name, object] : parameters) {
-    const APMValuePtr value = APMValueOf(object);
-    if (value == nullptr) {
-      logLine(2, 16005, "Invalid event param value. Event name, param name",
-              {APMEventNameForLog(platform::Value(eventName)),
-               APMParameterNameForLog(platform::Value(name))});
-      continue;
-    }
-    if (nested && value->isArray()) {
-      logLine(2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
-              {APMEventNameForLog(platform::Value(eventName)),
-               APMParameterNameForLog(platform::Value(name))});
-      continue;
-    }
+    const APMValuePtr value = wireValueOf(name, object, eventName, nested);
+    if (value == nullptr) continue;
     MessageInfo* param = newProtoParameter();
     if (param == nullptr) continue;
     setProtoString(param, kParamName, name);
@@ -162,6 +172,119 @@ void fillProtoParameters(NanoArray* record, const platform::Dictionary& paramete
   }
   adoptProtoParameters(record, params);
 }
+
+// The event's bytes written as the message runtime writes the Event built by protoEvent():
+// fields in the order of their numbers, every sub-message behind its length. A stored raw
+// event is written for every logged event, and building the message first cost more than
+// the SQLite insert.
+class EventWriter {
+ public:
+  // Tags: field number and wire type, each one byte.
+  static constexpr std::uint8_t kEventParamsTag = 1 << 3 | 2;
+  static constexpr std::uint8_t kEventNameTag = 2 << 3 | 2;
+  static constexpr std::uint8_t kEventTimestampTag = 3 << 3 | 0;
+  static constexpr std::uint8_t kEventPreviousTimestampTag = 4 << 3 | 0;
+  static constexpr std::uint8_t kParamNameTag = 1 << 3 | 2;
+  static constexpr std::uint8_t kParamStringTag = 2 << 3 | 2;
+  static constexpr std::uint8_t kParamIntTag = 3 << 3 | 0;
+  static constexpr std::uint8_t kParamDoubleTag = 5 << 3 | 1;
+  static constexpr std::uint8_t kParamItemsTag = 6 << 3 | 2;
+
+  explicit EventWriter(const std::string& eventName) : eventName_(eventName) {
+    bytes_.reserve(256);
+  }
+
+  void params(std::uint8_t tag, const platform::Dictionary& parameters, bool nested) {
+    for (const auto& [name, object] : parameters) {
+      const APMValuePtr value = wireValueOf(name, object, eventName_, nested);
+      if (value == nullptr) continue;
+      const std::size_t param = open(tag);
+      text(kParamNameTag, name);
+      switch (value->valueType()) {
+      case APMValue::kDouble:
+        fixed64(kParamDoubleTag, value->doubleValue());
+        break;
+      case APMValue::kInt64:
+        varint(kParamIntTag, static_cast<std::uint64_t>(value->int64Value()));
+        break;
+      case APMValue::kString:
+        if (const std::string* string = value->value().asString()) text(kParamStringTag, *string);
+        break;
+      case APMValue::kArray:
+        if (const platform::Array* elements = value->arrayValue()) {
+          for (const platform::Value& element : *elements) {
+            const platform::Dictionary* fields = element.asDictionary();
+            if (fields == nullptr) continue;
+            const std::size_t item = open(kParamItemsTag);
+            params(kParamItemsTag, *fields, true);
+            close(item);
+          }
+        }
+        break;
+      }
+      close(param);
+    }
+  }
+
+  void text(std::uint8_t tag, const std::string& string) {
+    // The runtime keeps a string's length in 32 bits.
+    const auto length = static_cast<std::uint32_t>(string.size());
+    bytes_.push_back(tag);
+    number(length);
+    bytes_.insert(bytes_.end(), string.data(), string.data() + length);
+  }
+
+  void varint(std::uint8_t tag, std::uint64_t value) {
+    bytes_.push_back(tag);
+    number(value);
+  }
+
+  void fixed64(std::uint8_t tag, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bytes_.push_back(tag);
+    for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+  }
+
+  // None when the message is beyond the size the runtime can write.
+  std::optional<platform::Data> take() {
+    if (bytes_.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+      return std::nullopt;
+    return platform::Data(std::move(bytes_));
+  }
+
+ private:
+  void number(std::uint64_t value) {
+    std::uint8_t buffer[10];
+    bytes_.insert(bytes_.end(), buffer, buffer + encode(value, buffer));
+  }
+
+  static std::size_t encode(std::uint64_t value, std::uint8_t* buffer) {
+    std::size_t count = 0;
+    while (value >= 0x80) {
+      buffer[count++] = static_cast<std::uint8_t>(value | 0x80);
+      value >>= 7;
+    }
+    buffer[count++] = static_cast<std::uint8_t>(value);
+    return count;
+  }
+
+  // A sub-message is written in place and its length put in front of it once known: it is
+  // small, so moving it by the length's few bytes costs less than sizing it first.
+  std::size_t open(std::uint8_t tag) {
+    bytes_.push_back(tag);
+    return bytes_.size();
+  }
+
+  void close(std::size_t start) {
+    std::uint8_t buffer[10];
+    const std::size_t count = encode(bytes_.size() - start, buffer);
+    bytes_.insert(bytes_.begin() + static_cast<std::ptrdiff_t>(start), buffer, buffer + count);
+  }
+
+  const std::string& eventName_;
+  std::vector<std::uint8_t> bytes_;
+};
 
 }  // namespace
 
@@ -335,6 +458,18 @@ std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
   fillProtoParameters(static_cast<NanoArray*>(proto->messageInfo()->values[kEventParams]),
                       parameters_, name_, false);
   return proto;
+}
+
+std::optional<platform::Data> APMEvent::protoBytes(bool withName) const {
+  EventWriter writer(name_);
+  writer.params(EventWriter::kEventParamsTag, parameters_, false);
+  if (withName) writer.text(EventWriter::kEventNameTag, name_);
+  writer.varint(EventWriter::kEventTimestampTag,
+                static_cast<std::uint64_t>(APMMillisecondsFromSeconds(timestamp_)));
+  if (previousTimestamp_ > std::numeric_limits<double>::epsilon())
+    writer.varint(EventWriter::kEventPreviousTimestampTag,
+                  static_cast<std::uint64_t>(APMMillisecondsFromSeconds(previousTimestamp_)));
+  return writer.take();
 }
 
 std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent& proto) {

@@ -77,6 +77,10 @@ class APMEvent {
   APMPEvent editEvent() const;
   // The wire form.
   std::shared_ptr<APMPBEvent> protoEvent() const;
+  // The bytes of protoEvent()->protoBuffer(), written without building the message; without
+  // the name for a stored raw event, whose name has a column of its own. None when they
+  // would be too many to write.
+  std::optional<platform::Data> protoBytes(bool withName = true) const;
 
  protected:
   APMEvent() = default;

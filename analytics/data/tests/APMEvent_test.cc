@@ -398,6 +398,124 @@ TEST_F(APMEventTest, ParametersThatCannotBeWrittenAreLeftOutAndLogged) {
   EXPECT_EQ(paramsOf(elements[0].get(), kParamParamValue).size(), 1u);
 }
 
+// The bytes written straight from the event are the bytes of the message protoEvent() builds,
+// with and without the name, and the parameters that cannot be written are logged alike.
+TEST_F(APMEventTest, DirectWireBytesAreTheMessageRuntimesBytes) {
+  const auto typedArray = [](const Array& items) {
+    return Value(APMValue::initWithArray(Value(items)));
+  };
+  const auto typedString = [](const std::string& text) {
+    return Value(APMValue::initWithString(Value(text)));
+  };
+  // 200 items of some 150 bytes: the parameter's length takes three bytes.
+  Array manyItems;
+  for (int i = 0; i < 200; ++i)
+    manyItems.push_back(Value(Dictionary{{"item_id", typedString(std::string(60, 'a' + i % 26))},
+                                         {"item_name", typedString(std::string(60, 'n'))},
+                                         {"quantity", Value(APMValue::initWithInt64(i))}}));
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  struct Case {
+    const char* label;
+    std::string name;
+    double timestamp;
+    double previousTimestamp;
+    Dictionary parameters;
+  };
+  const Case cases[] = {
+      {"no parameters but the origin", "e", 10, 0, {}},
+      {"strings",
+       "e",
+       10,
+       0,
+       {{"empty", Value("")},
+        {"unicode", Value("Grüße ✓ 🎉")},
+        {"nul", Value(std::string("a\0b", 3))}}},
+      {"integers",
+       "e",
+       10,
+       0,
+       {{"zero", Value(0)},
+        {"one", Value(1)},
+        {"minus", Value(-1)},
+        {"big", Value(kMax)},
+        {"least", Value(kMin)},
+        {"seven bits", Value(127)},
+        {"eight bits", Value(128)}}},
+      {"doubles",
+       "e",
+       10,
+       0,
+       {{"half", Value(0.5)},
+        {"negative zero", Value(-0.0)},
+        {"nan", Value(kNaN)},
+        {"infinity", Value(kInfinity)},
+        {"least", Value(std::numeric_limits<double>::denorm_min())},
+        {"largest", Value(std::numeric_limits<double>::max())}}},
+      {"items",
+       "purchase",
+       3,
+       1,
+       {{"items", Value(Array{Value(Dictionary{{"item_id", Value("a")}, {"quantity", Value(2)}}),
+                              Value(Dictionary{{"item_id", Value("b")}, {"price", Value(1.5)}})})},
+        {"value", Value(9.99)},
+        {"currency", Value("EUR")}}},
+      {"empty, odd and many items",
+       "e",
+       10,
+       0,
+       {{"none", typedArray({})},
+        {"odd", typedArray({Value(1), Value("x"), Value(Dictionary{}), Value(Array{})})},
+        {"many", typedArray(manyItems)}}},
+      {"items that cannot all be written",
+       "e",
+       10,
+       0,
+       {{"items",
+         typedArray({Value(Dictionary{
+             {"item_id", typedString("a")}, {"inner", typedArray({})}, {"plain", Value(3)}})})}}},
+      {"a unicode name and no previous time", "ev_ü", 0, 1e-17, {{"s", Value("x")}}},
+      {"times at and beyond the limits", "e", 1e300, -5, {}},
+      {"negative times", "e", -0.0015, -1, {}},
+      {"a previous time beyond the limit", "e", 1e300, 1e300, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const auto made = APMEvent::initWithOrigin("app", false, c.name, c.timestamp,
+                                               c.previousTimestamp, c.parameters);
+    ASSERT_NE(made, nullptr);
+    std::shared_ptr<APMPBEvent> proto;
+    std::vector<std::int64_t> expectedCodes;
+    {
+      ScopedMonitor monitor;
+      proto = made->protoEvent();
+      expectedCodes = codesOf(monitor);
+    }
+    ASSERT_NE(proto, nullptr);
+    const auto expected = proto->protoBuffer();
+    ASSERT_TRUE(expected);
+    nano_clear_field(proto.get(), kEventName);
+    const auto expectedWithoutName = proto->protoBuffer();
+    ASSERT_TRUE(expectedWithoutName);
+
+    ScopedMonitor monitor;
+    const auto bytes = made->protoBytes();
+    EXPECT_EQ(codesOf(monitor), expectedCodes);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, *expected);
+    const auto withoutName = made->protoBytes(/*withName=*/false);
+    ASSERT_TRUE(withoutName);
+    EXPECT_EQ(*withoutName, *expectedWithoutName);
+  }
+  // The large case did reach a three-byte length.
+  const auto large =
+      APMEvent::initWithOrigin("app", false, "e", 1, 0, {{"many", typedArray(manyItems)}});
+  ASSERT_NE(large, nullptr);
+  EXPECT_GT(large->protoBytes()->length(), std::size_t{1} << 14);
+}
+
 TEST_F(APMEventTest, WireEventsWithoutAStringOriginOrWithUnknownValuesAreRefusedOrSkipped) {
   auto makeParam = [](std::optional<std::string> name) {
     auto param = APMPBEventParam::initWithMessageInfo(nullptr);
