@@ -1,16 +1,19 @@
 #include "analytics/engine/APMMeasurement.h"
 
-#include "analytics/data/APMIdentity.h"
-#include "analytics/messages/APMServices.h"
-
 #include <mutex>
 #include <utility>
 
 #include "analytics/data/APMDataServices.h"
+#include "analytics/data/APMDatabase.h"
+#include "analytics/data/APMIdentity.h"
 #include "analytics/data/APMLogUtilities.h"
 #include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/APMRemoteConfig.h"
 #include "analytics/data/APMUserAttribute.h"
+#include "analytics/engine/APMAlarm.h"
+#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/messages/APMServices.h"
+#include "foundation/ZULNetwork.h"
 
 std::shared_ptr<APMMonitor> APMMeasurement::monitor() {
   // Never destroyed: lines may still be on their way at exit.
@@ -27,10 +30,6 @@ void APMMeasurement::load() { monitor(); }
 
 namespace {
 
-constexpr std::int64_t kDebugLevel = 7;
-constexpr std::int64_t kLoggingEventCode = 23051;
-constexpr const char* kWorkerQueueLabel = "com.rerora.raru.worker";
-
 struct SharedCore {
   std::mutex mutex;
   bool initializationRequested = false;
@@ -43,27 +42,7 @@ SharedCore& sharedCore() {
   return *core;
 }
 
-std::shared_ptr<APMMeasurement::Recorder> currentRecorder() {
-  SharedCore& core = sharedCore();
-  std::lock_guard lock(core.mutex);
-  return core.recorder;
-}
-
 }  // namespace
-
-struct APMMeasurement::State {
-  mutable std::mutex mutex;
-  bool enabled = false;
-  bool didInitializeComponents = false;
-  double sessionTimeoutInterval = 1800;
-};
-
-APMMeasurement::APMMeasurement(std::string appID, bool enabled)
-    : appID_(std::move(appID)), wasEnabledDuringInitialization_(enabled),
-      scheduler_(std::make_shared<APMScheduler>(kWorkerQueueLabel)),
-      state_(std::make_shared<State>()) {
-  state_->enabled = enabled;
-}
 
 void APMMeasurement::setRecorder(std::shared_ptr<Recorder> recorder) {
   SharedCore& core = sharedCore();
@@ -71,25 +50,33 @@ void APMMeasurement::setRecorder(std::shared_ptr<Recorder> recorder) {
   core.recorder = std::move(recorder);
 }
 
+std::shared_ptr<APMMeasurement::Recorder> APMMeasurement::recorder() {
+  SharedCore& core = sharedCore();
+  std::lock_guard lock(core.mutex);
+  return core.recorder;
+}
+
+APMMeasurement::APMMeasurement(Passkey) {}
+
+APMMeasurement::~APMMeasurement() = default;
+
 void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
                                                        bool isAnalyticsCollectionEnabled,
                                                        bool isAnalyticsCollectionDeactivated,
-                                                       const std::optional<platform::Array>&) {
+                                                       const std::optional<platform::Array>& safelisted) {
   SharedCore& core = sharedCore();
   std::shared_ptr<APMMeasurement> created;
   {
     std::lock_guard lock(core.mutex);
     if (core.initializationRequested) return;
     core.initializationRequested = true;
-    created = std::shared_ptr<APMMeasurement>(new APMMeasurement(
-        appID, isAnalyticsCollectionEnabled && !isAnalyticsCollectionDeactivated));
+    if (appID.empty()) return;
+    monitor();
+    created = initWithAppID(appID, isAnalyticsCollectionEnabled,
+                            isAnalyticsCollectionDeactivated, safelisted, nullptr);
     core.instance = created;
   }
-  // The components are set up by the core's first work on its queue.
-  created->scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:40", [state = created->state_] {
-    std::lock_guard lock(state->mutex);
-    state->didInitializeComponents = true;
-  });
+  if (created) APMMeasurementSetSharedInstance(created);
 }
 
 bool APMMeasurement::hasSharedInstance() {
@@ -105,101 +92,189 @@ std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
 }
 
 std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
+  if (auto core = sharedInstance()) {
+    if (auto config = core->remoteConfigInstance()) return config;
+  }
   return APMMeasurementRemoteConfig();
 }
 
-void APMMeasurement::logEventWithOrigin(const std::string& origin, bool isPublicEvent,
-                                        const std::string& name,
-                                        const platform::Dictionary& parameters, double timestamp,
-                                        bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
-                                        const Interceptor& interceptor,
-                                        const platform::Dictionary& addedScreenParameters) {
-  LoggedEvent event{origin,
-                    isPublicEvent,
-                    name,
-                    parameters,
-                    timestamp,
-                    enabled,
-                    ignoreEnabled,
-                    ignoreInterceptor,
-                    static_cast<bool>(interceptor),
-                    addedScreenParameters};
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:120", [event = std::move(event)] {
-    monitor()->logWithLevel(kDebugLevel, kLoggingEventCode, "Logging event: origin, name, params",
-                            {event.origin, APMEventNameForLog(event.name),
-                             APMDescriptionForLog(platform::Value(event.parameters))});
-    if (auto recorder = currentRecorder()) recorder->didLogEvent(event);
+std::shared_ptr<APMMeasurement>
+APMMeasurement::initWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                              bool isAnalyticsCollectionDeactivated,
+                              const std::optional<platform::Array>& safelistedEvents,
+                              std::shared_ptr<APMEManager> experimentManager) {
+  if (appID.empty()) return nullptr;
+  auto scheduler = std::make_shared<APMScheduler>(kWorkerQueueLabel);
+  auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), kAlarmName);
+  return initWithDatabaseName(kDatabaseName, APMPersistedConfig::sharedInstance(), nullptr,
+                              std::move(scheduler), std::move(alarm), appID,
+                              isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+                              safelistedEvents, std::move(experimentManager));
+}
+
+std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
+    const std::string& databaseName, std::shared_ptr<APMPersistedConfig> persistedConfig,
+    std::shared_ptr<ZULNetwork> network, std::shared_ptr<APMScheduler> scheduler,
+    std::shared_ptr<APMAlarm> alarm, const std::string& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const std::optional<platform::Array>& safelistedEvents,
+    std::shared_ptr<APMEManager> experimentManager) {
+  auto core = std::make_shared<APMMeasurement>(Passkey{});
+  core->databaseName_ = databaseName;
+  core->persistedConfig_ = std::move(persistedConfig);
+  core->network_ = std::move(network);
+  core->scheduler_ = std::move(scheduler);
+  core->alarm_ = std::move(alarm);
+  core->appID_ = appID;
+  core->isAnalyticsCollectionEnabled_ = isAnalyticsCollectionEnabled;
+  core->isAnalyticsCollectionDeactivated_ = isAnalyticsCollectionDeactivated;
+  core->experimentManager_ = std::move(experimentManager);
+  if (safelistedEvents) {
+    std::vector<std::string> names;
+    for (const platform::Value& name : *safelistedEvents) {
+      if (const std::string* text = name.asString()) names.push_back(*text);
+    }
+    core->safelistedEvents_ = std::move(names);
+  }
+  const bool enabled = core->shouldEnableMeasurement();
+  core->wasEnabledDuringInitialization_ = enabled;
+  core->enabled_ = enabled;
+  core->scheduleOnWorkerQueueBlockID("APMMeasurement:40", [weak = std::weak_ptr(core)] {
+    if (auto self = weak.lock()) self->setDidInitializeComponents(true);
+  });
+  return core;
+}
+
+bool APMMeasurement::shouldEnableMeasurement() const {
+  return isAnalyticsCollectionEnabled_ && !isAnalyticsCollectionDeactivated_;
+}
+
+void APMMeasurement::setEnabled(bool enabled) {
+  scheduleOnWorkerQueueBlockID("APMMeasurement:611", [weak = weak_from_this(), enabled] {
+    if (auto self = weak.lock()) self->setEnabledOnWorkerQueue(enabled);
   });
 }
 
-void APMMeasurement::setUserAttribute(const std::shared_ptr<const APMUserAttribute>& attribute) {
-  if (!attribute) return;
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:130", [attribute] {
-    if (auto recorder = currentRecorder()) {
-      recorder->didSetUserAttribute(attribute->name(), attribute->value()->value(),
-                                    attribute->origin().value_or(""));
-    }
+void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) { enabled_ = enabled; }
+
+bool APMMeasurement::startMeasurementOnWorkerQueue() { return true; }
+
+bool APMMeasurement::didInitializeComponents() const { return didInitializeComponents_; }
+
+void APMMeasurement::setDidInitializeComponents(bool value) { didInitializeComponents_ = value; }
+
+void APMMeasurement::reachabilityDidChange() {}
+
+void APMMeasurement::setSessionTimeoutInterval(double seconds) {
+  scheduleOnWorkerQueueBlockID("APMMeasurement:1584", [weak = weak_from_this(), seconds] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (auto reporter = self->sessionReporter()) reporter->setTimeoutSessionInterval(seconds);
   });
 }
 
-void APMMeasurement::removeUserAttribute(const std::shared_ptr<const APMUserAttribute>& attribute) {
-  if (!attribute) return;
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:140", [attribute] {
-    if (auto recorder = currentRecorder()) {
-      recorder->didSetUserAttribute(attribute->name(), std::nullopt,
-                                    attribute->origin().value_or(""));
-    }
-  });
+double APMMeasurement::sessionTimeoutInterval() const {
+  auto reporter = sessionReporter();
+  return reporter ? reporter->timeoutSessionInterval() : 1800;
+}
+
+bool APMMeasurement::shouldWipeDataWithAppID(const std::optional<std::string>&,
+                                             const std::optional<std::string>&,
+                                             const std::optional<std::string>&,
+                                             const std::optional<std::string>&,
+                                             const std::optional<std::string>&) const {
+  return false;
+}
+
+bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() { return true; }
+void APMMeasurement::updatePersistedAppIDFromVIZAndRiRur() {}
+void APMMeasurement::setProspectiveConsentSettings() {}
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {}
+void APMMeasurement::reportFirstOpenOnWorkerQueue() {}
+void APMMeasurement::reportAppUpdateOnWorkerQueue() {}
+void APMMeasurement::reportOSUpdateOnWorkerQueue() {}
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double, bool) {}
+void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t>) {}
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(
+    const std::optional<platform::Value>&) {}
+void APMMeasurement::backfillSessionNumber() {}
+
+std::int64_t APMMeasurement::timestampMillisRoundedUpToNextHour(std::int64_t milliseconds) {
+  return milliseconds / 3600000 * 3600000 + 3600000;
+}
+
+bool APMMeasurement::isVersionSameAsOriginalVersion() const { return true; }
+
+std::optional<platform::Dictionary> APMMeasurement::fileAttributesForPath(
+    const std::string&) const {
+  return std::nullopt;
+}
+
+void APMMeasurement::updateSchedule() {}
+
+bool APMMeasurement::initializeComponentsOnWorkerQueue() { return true; }
+
+void APMMeasurement::setComponents(std::shared_ptr<APMIdentity> identity,
+                                   std::shared_ptr<APMDatabase> database,
+                                   std::shared_ptr<APMRemoteConfig> remoteConfig,
+                                   std::shared_ptr<APMSessionReporter> sessionReporter) {
+  std::lock_guard lock(componentsMutex_);
+  identity_ = std::move(identity);
+  database_ = std::move(database);
+  remoteConfig_ = std::move(remoteConfig);
+  sessionReporter_ = std::move(sessionReporter);
+}
+
+std::shared_ptr<APMIdentity> APMMeasurement::identity() const {
+  std::lock_guard lock(componentsMutex_);
+  return identity_;
+}
+
+std::shared_ptr<APMDatabase> APMMeasurement::database() const {
+  std::lock_guard lock(componentsMutex_);
+  return database_;
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
+  std::lock_guard lock(componentsMutex_);
+  return remoteConfig_;
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
+  std::lock_guard lock(componentsMutex_);
+  return sessionReporter_;
+}
+
+bool APMMeasurement::isEnabled() const { return enabled_; }
+
+void APMMeasurement::scheduleOnWorkerQueueBlockID(const std::string& blockID,
+                                                  std::function<void()> block) {
+  scheduler_->scheduleOnWorkerQueueBlockID(blockID, std::move(block));
+}
+
+std::shared_ptr<platform::Queue> APMMeasurement::workerQueue() const {
+  return scheduler_->workerQueue();
 }
 
 void APMMeasurement::maxUserPropertiesForOrigin(const std::string&,
                                                 std::function<void(std::int32_t)> callback) {
   // Every origin shares the public limit until the core counts properties per origin.
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:150", [callback = std::move(callback)] {
+  scheduleOnWorkerQueueBlockID("APMMeasurement:150", [callback = std::move(callback)] {
     callback(remoteConfig()->maxPublicUserProperties());
   });
 }
 
 std::optional<bool> APMMeasurement::shouldDisableAdPersonalization() const {
   // Until consent and the Info.plist default are read here, the stored switch is the answer.
-  const auto persisted = APMPersistedConfig::sharedInstance();
+  const auto persisted = persistedConfig_ ? persistedConfig_ : APMPersistedConfig::sharedInstance();
   const auto allowed = persisted ? persisted->allowPersonalizedAds() : std::nullopt;
   if (!allowed) return std::nullopt;
   return !allowed->boolValue();
 }
 
-void APMMeasurement::setEnabled(bool enabled) {
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:611", [state = state_, enabled] {
-    std::lock_guard lock(state->mutex);
-    state->enabled = enabled;
-  });
-}
-
-bool APMMeasurement::isEnabled() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->enabled;
-}
-
-void APMMeasurement::setSessionTimeoutInterval(double seconds) {
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:1584", [state = state_, seconds] {
-    std::lock_guard lock(state->mutex);
-    state->sessionTimeoutInterval = seconds;
-  });
-}
-
-double APMMeasurement::sessionTimeoutInterval() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->sessionTimeoutInterval;
-}
-
-bool APMMeasurement::didInitializeComponents() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->didInitializeComponents;
-}
-
 void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion) {
   // No sessions are kept yet: there is no session to name.
-  scheduler_->scheduleOnWorkerQueueBlockID(
+  scheduleOnWorkerQueueBlockID(
       "APMMeasurement:190", [completion = std::move(completion)] { completion(0, nullptr); });
 }
 
@@ -208,11 +283,9 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
 }
 
 void APMMeasurement::setUserData(const platform::Dictionary& userData) {
-  scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:200", [userData] {
-    if (auto recorder = currentRecorder()) recorder->didSetUserData(userData);
+  scheduleOnWorkerQueueBlockID("APMMeasurement:200", [userData] {
+    if (auto recorder = APMMeasurement::recorder()) recorder->didSetUserData(userData);
   });
 }
-
-void APMMeasurement::setDefaultEventParameters(const std::optional<platform::Dictionary>&) {}
 
 void APMMeasurement::handleNonFirstOpenEventURL(const std::string&, double) {}
