@@ -291,4 +291,15 @@ class APMMeasurement : public APMMeasurementEngine,
   bool isAnalyticsCollectionEnabled_ = false;
   bool isAnalyticsCollectionDeactivated_ = false;
   bool isNetworkRequestPending_ = false;
+
+  // APMMeasurement.cc
+  class NetworkDelegate;
+  std::shared_ptr<NetworkDelegate> networkDelegate_;
+  // Where a campaign link taken from the cache goes on; the deep-link handling comes later.
+  void handleStoredCampaignLinkOnWorkerQueue(const std::string& link,
+                                             std::optional<std::int64_t> clickTimestampMillis,
+                                             double eventTimestampInSeconds,
+                                             const platform::Dictionary& extraParameters);
+  // The core's own properties are made by rules that may refuse them (logged there).
+  void writeAttribute(const std::shared_ptr<const APMUserAttribute>& attribute);
 };
