@@ -738,22 +738,29 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(
     std::optional<std::int64_t> clickTimestampMillis) {
   APMScheduler::checkOnBackgroundThreadWithMethodName(
       "reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:");
-  const auto defaults = APMUserDefaults::sharedUserDefaults();
-  auto link = defaults->stringForKey(kDeepLinkKey);
-  if (isEmpty(link)) return;
-  const double storedAt = deepLinkTimestamp(*defaults).value_or(0);
-  platform::Dictionary extraParameters;
-  if (isDeepLinkExpired(*defaults, remoteConfig()->attributionCacheTTLInterval())) {
-    link = kNotSet;
-    extraParameters.set("utm_source", kNotSet);
-    extraParameters.set("utm_medium", kNotSet);
-    extraParameters.set("_cc", int64Value(1));
+  const auto campaign = takeStoredCampaign(*APMUserDefaults::sharedUserDefaults(),
+                                           remoteConfig()->attributionCacheTTLInterval());
+  if (!campaign) return;
+  handleStoredCampaignLinkOnWorkerQueue(campaign->link, clickTimestampMillis, campaign->storedAt,
+                                        campaign->extraParameters);
+}
+
+std::optional<APMMeasurement::StoredCampaign>
+APMMeasurement::takeStoredCampaign(APMConfigStore& defaults, double timeToLive) {
+  const auto link = defaults.stringForKey(kDeepLinkKey);
+  if (isEmpty(link)) return std::nullopt;
+  StoredCampaign campaign{*link, deepLinkTimestamp(defaults).value_or(0), {}};
+  if (isDeepLinkExpired(defaults, timeToLive)) {
+    campaign.link = kNotSet;
+    campaign.extraParameters.set("utm_source", kNotSet);
+    campaign.extraParameters.set("utm_medium", kNotSet);
+    campaign.extraParameters.set("_cc", int64Value(1));
   } else {
-    extraParameters.set("_cc",
-                        int64Value(previousHourMillis(static_cast<std::int64_t>(storedAt * 1000))));
+    campaign.extraParameters.set(
+        "_cc", int64Value(previousHourMillis(static_cast<std::int64_t>(campaign.storedAt * 1000))));
   }
-  clearDeepLink(*defaults);
-  handleStoredCampaignLinkOnWorkerQueue(*link, clickTimestampMillis, storedAt, extraParameters);
+  clearDeepLink(defaults);
+  return campaign;
 }
 
 // The attribution of an opened link comes with the deep-link handling; until then the link
