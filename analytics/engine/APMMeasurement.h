@@ -215,7 +215,7 @@ class APMMeasurement : public APMMeasurementEngine,
   bool isRealtimeEvent(const std::shared_ptr<APMEvent>& event, APMDailyCounts& dailyCounts);
   void maybeAddDebugAndRealtimeParameters(const std::shared_ptr<APMEvent>& event);
   std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
-      const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+      const std::vector<std::shared_ptr<const APMUserAttribute>>& userAttributes);
   void logFirstOpenConsentedEvent(double timestamp);
   bool updateLifetimeValueWithEvent(const std::shared_ptr<APMEvent>& event);
   std::shared_ptr<APMEvent> eventAfterSafelistingEvent(const std::shared_ptr<APMEvent>& event);
@@ -291,4 +291,7 @@ class APMMeasurement : public APMMeasurementEngine,
   bool isAnalyticsCollectionEnabled_ = false;
   bool isAnalyticsCollectionDeactivated_ = false;
   bool isNetworkRequestPending_ = false;
+
+  // APMMeasurementEvents.cc: the pipeline's tests hand the core its components directly.
+  friend class APMMeasurementEventsTestAccess;
 };
