@@ -314,4 +314,339 @@ TEST_F(APMMeasurementEventsTest, ADisabledCoreStoresNothing) {
   EXPECT_TRUE(logged(23049));
 }
 
+Array threeItems() {
+  return Array{Value(Dictionary{{"item_id", Value("a")}}),
+               Value(Dictionary{{"item_id", Value("b")}}),
+               Value(Dictionary{{"item_id", Value("c")}})};
+}
+
+TEST_F(APMMeasurementEventsTest, DailyLimitsDropAndCountEventsAsTheTableSays) {
+  setting("measurement.upload.max_events_per_day", "5");
+  setting("measurement.upload.max_public_events_per_day", "3");
+  setting("measurement.upload.max_error_events_per_day", "2");
+  struct Counts {
+    std::int32_t all;
+    std::int32_t publicEvents;
+    std::int32_t errors;
+  };
+  struct Case {
+    const char* what;
+    const char* name;
+    bool withItems;
+    std::int32_t dayOffset;  // of the stored counts, from today
+    Counts before;
+    bool kept;
+    Counts after;
+    std::optional<std::int64_t> limitLine;
+    std::vector<std::int64_t> errorEvents;
+  };
+  const Case cases[] = {
+      {"at the all-events limit", "tap", false, 0, {5, 0, 0}, false, {6, 1, 0}, 23055, {}},
+      {"one over the all-events limit", "tap", false, 0, {6, 0, 0}, false, {7, 1, 0}, {}, {}},
+      {"1000 over the all-events limit",
+       "tap",
+       false,
+       0,
+       {1005, 0, 0},
+       false,
+       {1006, 1, 0},
+       23055,
+       {}},
+      {"an array of 3 items counts 4", "view_item", true, 0, {0, 0, 0}, true, {4, 4, 0}, {}, {}},
+      {"at the public limit", "tap", false, 0, {0, 3, 0}, false, {0, 4, 0}, 23057, {16}},
+      {"at the public limit, 3 items",
+       "view_item",
+       true,
+       0,
+       {0, 3, 0},
+       false,
+       {3, 7, 0},
+       23057,
+       {16}},
+      {"one over the public limit", "tap", false, 0, {0, 4, 0}, false, {0, 5, 0}, {}, {16}},
+      {"an error event at its limit", "_err", false, 0, {0, 0, 2}, false, {0, 0, 3}, 23056, {}},
+      {"an error event under its limit", "_err", false, 0, {0, 0, 1}, true, {1, 0, 2}, {}, {}},
+      {"an internal event", "_x", false, 0, {0, 3, 0}, true, {1, 3, 0}, {}, {}},
+      {"the day changed", "tap", false, -1, {5, 3, 2}, true, {1, 1, 0}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedMonitor monitor;
+    const auto errorEventsBefore = errorEvents_->codes().size();
+    onWorker([&] {
+      database_->sqliteStore()->deleteAllRecordsFromTableWithName("raw_events", nullptr);
+    });
+    storeCounts(today() + c.dayOffset, c.before.all, c.before.publicEvents, c.before.errors);
+    Dictionary parameters;
+    if (c.withItems) parameters.set("items", Value(threeItems()));
+    if (std::string(c.name) == "_err") parameters.set("_err", Value(13));
+    const auto e = event(c.name, parameters, c.name[0] == '_' ? "auto" : "app");
+    ASSERT_TRUE(e);
+    ASSERT_EQ(APMArrayParameterItemCount(e.get()), c.withItems ? 3 : 0);
+    handle(e);
+
+    EXPECT_EQ(stored().size(), c.kept ? 1u : 0u);
+    const auto after = counts();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->day(), today());
+    EXPECT_EQ(after->allEventsCount(), c.after.all);
+    EXPECT_EQ(after->publicEventsCount(), c.after.publicEvents);
+    EXPECT_EQ(after->errorEventsCount(), c.after.errors);
+    std::vector<std::int64_t> limitLines;
+    for (const auto& line : monitor->lines()) {
+      if (line.messageCode == 23055 || line.messageCode == 23056 || line.messageCode == 23057) {
+        limitLines.push_back(line.messageCode);
+        EXPECT_EQ(line.level, 1);
+      }
+    }
+    EXPECT_EQ(limitLines,
+              c.limitLine ? std::vector<std::int64_t>{*c.limitLine} : std::vector<std::int64_t>{});
+    const auto errorEvents = errorEvents_->codes();
+    EXPECT_EQ(std::vector<std::int64_t>(errorEvents.begin() + errorEventsBefore, errorEvents.end()),
+              c.errorEvents);
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, ANewPublicNameAtTheCardinalityLimitIsRefused) {
+  onWorker([&] {
+    for (int i = 0; i < 500; ++i) {
+      const auto aggregates =
+          APMEventAggregates::initWithName("name_" + std::to_string(i), 1, 0, 0, kStart);
+      ASSERT_TRUE(database_->updateEventAggregates(aggregates.get(), nullptr));
+    }
+  });
+  handle("one_too_many");
+  handle("name_7");
+  handle("_internal", {}, "auto");
+
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"name_7", "_internal"}));
+  EXPECT_TRUE(logged(23065));
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{8});
+}
+
+TEST_F(APMMeasurementEventsTest, EachStoredFirstOpenRaisesTheFirstOpenCount) {
+  EXPECT_EQ(core_->previousFirstOpenCount(), std::nullopt);
+  handle("_f", {}, "auto");
+  EXPECT_EQ(core_->previousFirstOpenCount(), "1");
+  handle("_f", {}, "auto");
+  EXPECT_EQ(core_->previousFirstOpenCount(), "2");
+  // Stored without an advertising identifier: the consented first open is still owed.
+  EXPECT_TRUE(persisted_->unmatchedFirstOpenWithoutIDFA());
+
+  // Counts below 1 start again at 1; the largest count stays where it is.
+  const struct {
+    const char* stored;
+    const char* next;
+  } counts[] = {{"-4", "1"}, {"0", "1"}, {"9223372036854775807", "9223372036854775807"}};
+  for (const auto& c : counts) {
+    SCOPED_TRACE(c.stored);
+    core_->setPreviousFirstOpenCount(c.stored);
+    handle("_f", {}, "auto");
+    EXPECT_EQ(core_->previousFirstOpenCount(), c.next);
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, TheConsentedFirstOpenIsAWriteOfItsOwnAfterTheEvent) {
+  core_->setPreviousFirstOpenCount("3");
+  persisted_->setUnmatchedFirstOpenWithoutIDFA(true);
+  onWorker([&] {
+    ASSERT_TRUE(database_->updateUserAttribute(
+        APMUserAttribute::initWithOrigin("auto", "_fi", APMValue::initWithInt64(0), now()),
+        nullptr));
+  });
+  onWorker([&] {
+    core_->logFirstOpenConsentedEvent(kStart - 60);
+    // Queued behind this block: nothing is stored yet.
+    ErrorPtr error;
+    EXPECT_EQ(database_->isRawEventsTableEmpty(&error), Value(1));
+  });
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"_fx"});
+  EXPECT_TRUE(events[0].realtime);
+  EXPECT_EQ(events[0].parameter("_pfo"), Value(2));
+  EXPECT_EQ(events[0].parameter("_uwa"), Value(1));
+  EXPECT_EQ(events[0].parameter("_o"), Value("auto"));
+  EXPECT_EQ(events[0].event->timestamp(), kStart - 60);
+  EXPECT_FALSE(persisted_->unmatchedFirstOpenWithoutIDFA());
+}
+
+TEST_F(APMMeasurementEventsTest, ASafelistKeepsOnlyItsEventsAndMarksThem) {
+  makeCore(Array{Value("a")});
+  handle("b");
+  handle("a");
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"a"});
+  EXPECT_EQ(events[0].parameter("da_safelisted"), Value(1));
+  EXPECT_TRUE(logged(23174));
+}
+
+TEST_F(APMMeasurementEventsTest, RolloutSessionStartsAreDroppedWhenTheyRepeatTheStoredValue) {
+  struct Case {
+    std::optional<std::string> stored;
+    std::optional<Value> value;  // of "_ffr"
+    bool kept;
+    std::optional<std::string> storedAfter;
+  };
+  const Case cases[] = {
+      {std::nullopt, std::nullopt, false, std::nullopt},
+      {"r1", Value("r1"), false, "r1"},
+      {std::nullopt, Value(""), false, std::nullopt},
+      {"r1", Value("r2"), true, "r2"},
+      {std::nullopt, Value("r1"), true, "r1"},
+      {"r1", std::nullopt, true, std::nullopt},
+      {"r1", Value(""), true, std::nullopt},
+      {"r1", Value(5), true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stored.value_or("(none)") << " / "
+                                    << (c.value ? c.value->description() : "(none)"));
+    ScopedMonitor monitor;
+    onWorker([&] {
+      database_->sqliteStore()->deleteAllRecordsFromTableWithName("raw_events", nullptr);
+    });
+    persisted_->setZiruzadaFeatureRollouts(c.stored);
+    Dictionary parameters;
+    if (c.value) parameters.set("_ffr", *c.value);
+    handle("_ssr", parameters, "auto");
+    EXPECT_EQ(stored().size(), c.kept ? 1u : 0u);
+    EXPECT_EQ(persisted_->ziruzadaFeatureRollouts(), c.storedAfter);
+    bool duplicateLine = false, notStringLine = false;
+    for (const auto& line : monitor->lines()) {
+      duplicateLine = duplicateLine || line.messageCode == 23191;
+      notStringLine = notStringLine || line.messageCode == 23190;
+    }
+    EXPECT_EQ(duplicateLine, !c.kept);
+    EXPECT_EQ(notStringLine, c.value && !c.value->isString());
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, StoredRolloutsGoWithSessionStartsAndAppExceptions) {
+  persisted_->setZiruzadaFeatureRollouts("r1");
+  handle("_s", {}, "auto");
+  handle("_ae", {}, "auto");
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"_ssr", "_s", "_ae"}));
+  EXPECT_EQ(events[0].parameter("_ffr"), Value("r1"));
+  EXPECT_EQ(events[0].parameter("_o"), Value("auto"));
+  EXPECT_EQ(events[1].parameter("_ffr"), std::nullopt);
+  EXPECT_EQ(events[2].parameter("_ffr"), Value("r1"));
+  // The session start's own rollout event does not pass the dedupe: the value stays.
+  EXPECT_EQ(persisted_->ziruzadaFeatureRollouts(), "r1");
+}
+
+TEST_F(APMMeasurementEventsTest, ARepeatedSubscriptionIsDropped) {
+  handle("_assc", {{"_did", Value(7)}}, "auto");
+  handle("_assc", {{"_did", Value(7)}}, "auto");
+  handle("_assr", {{"_did", Value(8)}}, "auto");
+  // Not a subscription: the identifier is not looked at.
+  handle("_iap", {{"_did", Value(7)}}, "auto");
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"_assc", "_assr", "_iap"}));
+  EXPECT_TRUE(logged(23182));
+}
+
+TEST_F(APMMeasurementEventsTest, BackgroundEventsExtendOrEndTheSession) {
+  APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(false);
+  reporter_->setTimeoutSessionInterval(1800);
+  const auto property = [&](const std::string& name) {
+    std::shared_ptr<const APMUserAttribute> found;
+    onWorker([&] { found = database_->userAttributeWithName(name, nullptr); });
+    return found;
+  };
+  const auto putSessionProperties = [&] {
+    onWorker([&] {
+      for (const char* name : {"_sid", "_sno", "_se"}) {
+        ASSERT_TRUE(database_->updateUserAttribute(
+            APMUserAttribute::initWithOrigin("auto", name, APMValue::initWithInt64(1), now()),
+            nullptr));
+      }
+    });
+  };
+
+  // A live session: "extend_session" = 1 moves its last activity to now.
+  persisted_->setLastSessionActivityClockTime(kStart);
+  putSessionProperties();
+  clock_.advance(1000);
+  handle("tap", {{"extend_session", Value(1)}});
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_TRUE(property("_sid"));
+
+  // Another value is only reported; the session still runs out and its properties go.
+  clock_.advance(1801);
+  {
+    ScopedMonitor monitor;
+    handle("tap", {{"extend_session", Value(2)}});
+    bool reserved = false;
+    for (const auto& line : monitor->lines()) reserved = reserved || line.messageCode == 23179;
+    EXPECT_TRUE(reserved);
+  }
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_FALSE(property("_sid"));
+  EXPECT_FALSE(property("_sno"));
+  EXPECT_FALSE(property("_se"));
+  EXPECT_EQ(stored().size(), 2u);
+
+  // While the application is active, background rules do not apply.
+  APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
+  putSessionProperties();
+  handle("tap", {{"extend_session", Value(1)}});
+  EXPECT_TRUE(property("_sid"));
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+}
+
+TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
+  setting("measurement.upload.max_realtime_events_per_day", "2");
+  const Dictionary purchase{{"value", Value(9.5)}, {"currency", Value("EUR")}};
+  // Under the limit a conversion goes out in real time.
+  handle("purchase", purchase);
+  // At the limit it is still a conversion, but no longer real-time.
+  storeCounts(today(), 0, 0, 0, 2);
+  handle("purchase", purchase);
+  // An event marked real-time loses the mark at the limit; exempt names keep it.
+  auto marked = event("tap");
+  marked->setRealtime(true);
+  handle(marked);
+  auto firstOpen = event("_fx", {}, "auto");
+  firstOpen->setRealtime(true);
+  handle(firstOpen);
+  auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"purchase", "purchase", "tap", "_fx"}));
+  EXPECT_TRUE(events[0].realtime);
+  EXPECT_EQ(events[0].parameter("_c"), Value(1));
+  EXPECT_FALSE(events[1].realtime);
+  EXPECT_EQ(events[1].parameter("_c"), Value(1));
+  EXPECT_FALSE(events[2].realtime);
+  EXPECT_EQ(events[2].parameter("_r"), std::nullopt);
+  EXPECT_TRUE(logged(23060));
+  EXPECT_TRUE(events[3].realtime);
+
+  // In debug mode every event is real-time and debug, whatever the counts.
+  monitor_->setDebugModeEnabled(true);
+  handle("tap");
+  events = stored();
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_TRUE(events[4].realtime);
+  EXPECT_EQ(events[4].parameter("_r"), Value(1));
+  EXPECT_EQ(events[4].parameter("_dbg"), Value(1));
+  EXPECT_TRUE(logged(23073));
+  // Marking does not count: bundling does.
+  EXPECT_EQ(counts()->realtimeCount(), 2);
+}
+
+TEST_F(APMMeasurementEventsTest, BlocklistedEventsAreRejected) {
+  auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+  analytics_test::setEventConfigs(delivered.get(), {{"blocked_one", true, false, 0}});
+  ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+  handle("blocked_one");
+  handle("fine");
+  EXPECT_EQ(namesOf(stored()), std::vector<std::string>{"fine"});
+  EXPECT_TRUE(logged(23052));
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+
+  // Blocked by the blanket switch: rejected without an error event.
+  setting("measurement.upload.blacklist_public", "1");
+  handle("fine");
+  EXPECT_EQ(stored().size(), 1u);
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+}
+
 }  // namespace
