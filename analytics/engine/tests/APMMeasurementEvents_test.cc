@@ -1,0 +1,652 @@
+// The road of one event through the measurement core: what is stored as a raw event and under
+// which metadata, the daily limits, first-open counting, the dedupes, the safelist, sessions
+// of background events, real-time marking, event editing and the checks of bundling.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analytics/data/APMAppMetadata.h"
+#include "analytics/data/APMDataServices.h"
+#include "analytics/data/APMDatabase.h"
+#include "analytics/data/APMEvent.h"
+#include "analytics/data/APMEventAggregates.h"
+#include "analytics/data/APMIdentity.h"
+#include "analytics/data/APMPersistedConfig.h"
+#include "analytics/data/APMRawEventData.h"
+#include "analytics/data/APMRemoteConfig.h"
+#include "analytics/data/APMUserAttribute.h"
+#include "analytics/data/APMValue.h"
+#include "analytics/data/tests/remote_config_test_support.h"
+#include "analytics/engine/APMAlarm.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMScheduler.h"
+#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/messages/APMDigestAndEncoding.h"
+#include "analytics/messages/APMPBMessageRuntime.h"
+#include "analytics/messages/tests/recording_monitor.h"
+#include "platform/date.h"
+#include "tests/support/main_queue.h"
+#include "tests/support/temp_home.h"
+
+// Hands the core the components its start would set up, so that each case sees only the
+// events it logs itself.
+class APMMeasurementEventsTestAccess {
+ public:
+  static void setComponents(APMMeasurement& core, std::shared_ptr<APMIdentity> identity,
+                            std::shared_ptr<APMDatabase> database,
+                            std::shared_ptr<APMRemoteConfig> remoteConfig,
+                            std::shared_ptr<APMSessionReporter> sessionReporter) {
+    core.setComponents(std::move(identity), std::move(database), std::move(remoteConfig),
+                       std::move(sessionReporter));
+  }
+};
+
+namespace {
+
+using analytics_test::ScopedMonitor;
+using platform::Array;
+using platform::Dictionary;
+using platform::ErrorPtr;
+using platform::Value;
+
+constexpr double kStart = 1'700'000'000;
+constexpr const char* kAppID = "1:1234567890:ios:0a1b2c3d4e5f";
+constexpr const char* kDatabaseName = "pipeline-test.sql";
+constexpr std::int32_t kMetadataAppIDIndex = 14;
+constexpr std::int32_t kMetadataPlatformIndex = 8;
+constexpr std::int32_t kMetadataProtocolVersionIndex = 0;
+constexpr std::int32_t kMetadataUserAttributesIndex = 2;
+constexpr std::int32_t kMetadataConsentSignalsIndex = 40;
+
+// The error events ("_err") the pipeline logs, by their codes.
+class ErrorEvents : public APMInternalEventLogging {
+ public:
+  void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                  const Dictionary& parameters) override {
+    if (origin != "auto" || name != "_err") return;
+    std::lock_guard lock(mutex_);
+    const Value& code = parameters["_err"];
+    const auto typed = APMValueOf(code);
+    codes_.push_back(typed ? typed->int64Value() : code.integerValue());
+  }
+  std::vector<std::int64_t> codes() const {
+    std::lock_guard lock(mutex_);
+    return codes_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::int64_t> codes_;
+};
+
+// One stored raw event as the tests look at it.
+struct Stored {
+  std::string name;
+  std::int64_t fingerprint = 0;
+  bool realtime = false;
+  std::shared_ptr<APMEvent> event;
+
+  std::optional<Value> parameter(const std::string& parameterName) const {
+    const Value* value = event ? event->parameters().find(parameterName) : nullptr;
+    if (value == nullptr) return std::nullopt;
+    if (const auto typed = APMValueOf(*value)) return typed->value();
+    return *value;
+  }
+};
+
+std::vector<std::string> namesOf(const std::vector<Stored>& stored) {
+  std::vector<std::string> names;
+  for (const Stored& s : stored) names.push_back(s.name);
+  return names;
+}
+
+class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
+ protected:
+  void SetUp() override {
+    home_.useBundle({{"CFBundleShortVersionString", Value("3.1.4")}});
+    APMSetInternalEventLogging(errorEvents_);
+    persisted_ = APMPersistedConfig::initWithSuiteName("pipeline-test");
+    ASSERT_TRUE(persisted_);
+    ErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(kDatabaseName, persisted_, &error);
+    ASSERT_TRUE(database_) << (error ? error->description() : "");
+    identity_ = APMIdentity::initWithPersistedConfig(persisted_);
+    ASSERT_TRUE(identity_);
+    reporter_ = APMSessionReporter::initWithPersistedConfig(persisted_);
+    makeCore(std::nullopt);
+  }
+
+  void TearDown() override {
+    if (core_) drain();
+    APMMeasurementSetSharedInstance(nullptr);
+    APMMeasurementSetRemoteConfig(nullptr);
+    APMSetInternalEventLogging(nullptr);
+    APMPSetScriptEngine(nullptr);
+    APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
+  }
+
+  // A core over this case's database, with a fresh configuration unless one is given.
+  void makeCore(const std::optional<Array>& safelist,
+                std::shared_ptr<APMRemoteConfig> config = nullptr) {
+    if (core_) drain();
+    if (!config) config = APMRemoteConfig::initWithAppID(kAppID, database_, nullptr);
+    ASSERT_TRUE(config);
+    config_ = config;
+    auto scheduler = std::make_shared<APMScheduler>("pipeline.test.worker");
+    auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), "Measurement timer");
+    core_ = APMMeasurement::initWithDatabaseName(kDatabaseName, persisted_, nullptr, scheduler,
+                                                 alarm, kAppID, true, false, safelist, nullptr);
+    ASSERT_TRUE(core_);
+    drain();
+    APMMeasurementEventsTestAccess::setComponents(*core_, identity_, database_, config_, reporter_);
+    APMMeasurementSetRemoteConfig(config_);
+    APMMeasurementSetSharedInstance(core_);
+  }
+
+  // Runs the block on the core's worker queue and waits for it and for what it queued there.
+  void onWorker(const std::function<void()>& block) {
+    core_->workerQueue()->sync(block);
+    drain();
+  }
+  void drain() {
+    core_->workerQueue()->sync([] {});
+    core_->workerQueue()->sync([] {});
+  }
+
+  void setting(const std::string& key, const std::string& value) {
+    config_->cachedValueByRemoteConfigKeys().setObject(Value(value), key);
+  }
+
+  std::shared_ptr<APMEvent> event(const std::string& name, Dictionary parameters = {},
+                                  const std::string& origin = "app") {
+    auto made = APMEvent::initWithOrigin(origin, !name.empty() && name[0] != '_', name, now(), 0,
+                                         parameters);
+    EXPECT_TRUE(made) << name;
+    return made;
+  }
+  void handle(const std::shared_ptr<APMEvent>& e) {
+    onWorker([&] { core_->handleEventOnWorkerQueue(e); });
+  }
+  void handle(const std::string& name, Dictionary parameters = {},
+              const std::string& origin = "app") {
+    handle(event(name, std::move(parameters), origin));
+  }
+
+  double now() const { return platform::Date::now().timeIntervalSince1970(); }
+
+  std::vector<Stored> stored() {
+    std::vector<Stored> result;
+    onWorker([&] {
+      ErrorPtr error;
+      const auto records = database_->sqliteStore()->recordsForQuery(
+          "SELECT rowid, * FROM raw_events ORDER BY rowid", {}, &error);
+      ASSERT_TRUE(records) << (error ? error->description() : "");
+      for (const Dictionary& record : *records) {
+        Stored s;
+        s.name = *record["name"].asString();
+        s.fingerprint = record["metadata_fingerprint"].integerValue();
+        s.realtime = record["is_realtime"].integerValue() == 1;
+        const auto data = database_->rawEventDataFromDictionary(&record, &error);
+        if (data) s.event = data->rawEvent();
+        result.push_back(std::move(s));
+      }
+    });
+    return result;
+  }
+
+  // Fingerprint to the stored metadata bytes.
+  std::map<std::int64_t, platform::Data> storedMetadata() {
+    std::map<std::int64_t, platform::Data> result;
+    onWorker([&] {
+      const auto records = database_->sqliteStore()->recordsForQuery(
+          "SELECT metadata_fingerprint, metadata FROM raw_events_metadata", {}, nullptr);
+      ASSERT_TRUE(records);
+      for (const Dictionary& record : *records) {
+        result[record["metadata_fingerprint"].integerValue()] = *record["metadata"].asData();
+      }
+    });
+    return result;
+  }
+
+  std::shared_ptr<APMDailyCounts> counts() {
+    std::shared_ptr<APMDailyCounts> result;
+    onWorker([&] { result = database_->dailyCounts(nullptr); });
+    return result;
+  }
+  void storeCounts(std::int32_t day, std::int32_t all, std::int32_t publicEvents,
+                   std::int32_t errors, std::int32_t realtime = 0) {
+    onWorker([&] {
+      const auto counts =
+          APMDailyCounts::initWithDay(day, 0, all, publicEvents, errors, realtime, 0);
+      ASSERT_TRUE(database_->updateDailyCounts(counts.get(), nullptr));
+    });
+  }
+  std::int32_t today() { return APMDayNumber(now(), persisted_->midnightOffset()); }
+
+  std::vector<std::int64_t> codes() const {
+    std::vector<std::int64_t> result;
+    for (const auto& line : monitor_->lines()) result.push_back(line.messageCode);
+    return result;
+  }
+  bool logged(std::int64_t code) const {
+    for (const auto& line : monitor_->lines()) {
+      if (line.messageCode == code) return true;
+    }
+    return false;
+  }
+
+  testing_support::ManualClockScope clock_{platform::Date::fromTimeIntervalSince1970(kStart)};
+  // The engine's monitor installs itself when first made (by the listeners' notification, for
+  // one): made here, before the recording monitor takes its place.
+  const std::shared_ptr<APMMonitor> engineMonitor_ = APMMeasurement::monitor();
+  ScopedMonitor monitor_;
+  std::shared_ptr<ErrorEvents> errorEvents_ = std::make_shared<ErrorEvents>();
+  std::shared_ptr<APMPersistedConfig> persisted_;
+  std::shared_ptr<APMDatabase> database_;
+  std::shared_ptr<APMIdentity> identity_;
+  std::shared_ptr<APMSessionReporter> reporter_;
+  std::shared_ptr<APMRemoteConfig> config_;
+  std::shared_ptr<APMMeasurement> core_;
+};
+
+TEST_F(APMMeasurementEventsTest, AnEventIsStoredUnderTheFingerprintOfItsEncodedMetadata) {
+  handle("drop_files", {{"count", Value(3)}});
+  handle("drop_files", {{"count", Value(4)}});
+
+  auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"drop_files", "drop_files"}));
+  EXPECT_EQ(events[0].parameter("count"), Value(3));
+  EXPECT_EQ(events[0].parameter("_o"), Value("app"));
+  EXPECT_FALSE(events[0].realtime);
+
+  // The same metadata is stored once and both events point at it.
+  auto metadata = storedMetadata();
+  ASSERT_EQ(metadata.size(), 1u);
+  EXPECT_EQ(events[0].fingerprint, events[1].fingerprint);
+  const auto& [fingerprint, bytes] = *metadata.begin();
+  EXPECT_EQ(fingerprint, events[0].fingerprint);
+  EXPECT_EQ(fingerprint, apm_64LSBMD5(bytes));
+  const auto bundle = APMPBMeasurementBundle::initWithBuffer(&bytes);
+  ASSERT_TRUE(bundle);
+  EXPECT_EQ(nano_get_int32(bundle.get(), kMetadataProtocolVersionIndex), 1);
+  EXPECT_EQ(nano_get_string(bundle.get(), kMetadataPlatformIndex), "macos");
+  EXPECT_EQ(nano_get_string(bundle.get(), kMetadataAppIDIndex), identity_->appID());
+  EXPECT_TRUE(nano_get_string(bundle.get(), kMetadataConsentSignalsIndex));
+
+  // A user property changes the metadata: the next event gets metadata of its own, carrying
+  // the property.
+  onWorker([&] {
+    ASSERT_TRUE(database_->updateUserAttribute(
+        APMUserAttribute::initWithOrigin("app", "favourite", APMValue::initWithString(Value("x")),
+                                         now()),
+        nullptr));
+  });
+  handle("drop_files");
+  events = stored();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_NE(events[2].fingerprint, events[0].fingerprint);
+  metadata = storedMetadata();
+  ASSERT_EQ(metadata.size(), 2u);
+  const auto withProperty =
+      APMPBMeasurementBundle::initWithBuffer(&metadata.at(events[2].fingerprint));
+  ASSERT_TRUE(withProperty);
+  EXPECT_EQ(apm_64LSBMD5(metadata.at(events[2].fingerprint)), events[2].fingerprint);
+  const auto properties = nano_get_array(withProperty.get(), kMetadataUserAttributesIndex,
+                                         &APMPBUserAttribute::messageClass());
+  ASSERT_TRUE(properties);
+  EXPECT_EQ(properties->size(), 1u);
+
+  EXPECT_TRUE(logged(23072)) << testing::PrintToString(codes());
+}
+
+TEST_F(APMMeasurementEventsTest, ADisabledCoreStoresNothing) {
+  onWorker([&] { core_->setEnabledOnWorkerQueue(false); });
+  handle("drop_files");
+  EXPECT_TRUE(stored().empty());
+  EXPECT_TRUE(logged(23049));
+}
+
+Array threeItems() {
+  return Array{Value(Dictionary{{"item_id", Value("a")}}),
+               Value(Dictionary{{"item_id", Value("b")}}),
+               Value(Dictionary{{"item_id", Value("c")}})};
+}
+
+TEST_F(APMMeasurementEventsTest, DailyLimitsDropAndCountEventsAsTheTableSays) {
+  setting("measurement.upload.max_events_per_day", "5");
+  setting("measurement.upload.max_public_events_per_day", "3");
+  setting("measurement.upload.max_error_events_per_day", "2");
+  struct Counts {
+    std::int32_t all;
+    std::int32_t publicEvents;
+    std::int32_t errors;
+  };
+  struct Case {
+    const char* what;
+    const char* name;
+    bool withItems;
+    std::int32_t dayOffset;  // of the stored counts, from today
+    Counts before;
+    bool kept;
+    Counts after;
+    std::optional<std::int64_t> limitLine;
+    std::vector<std::int64_t> errorEvents;
+  };
+  const Case cases[] = {
+      {"at the all-events limit", "tap", false, 0, {5, 0, 0}, false, {6, 1, 0}, 23055, {}},
+      {"one over the all-events limit", "tap", false, 0, {6, 0, 0}, false, {7, 1, 0}, {}, {}},
+      {"1000 over the all-events limit",
+       "tap",
+       false,
+       0,
+       {1005, 0, 0},
+       false,
+       {1006, 1, 0},
+       23055,
+       {}},
+      {"an array of 3 items counts 4", "view_item", true, 0, {0, 0, 0}, true, {4, 4, 0}, {}, {}},
+      {"at the public limit", "tap", false, 0, {0, 3, 0}, false, {0, 4, 0}, 23057, {16}},
+      {"at the public limit, 3 items",
+       "view_item",
+       true,
+       0,
+       {0, 3, 0},
+       false,
+       {3, 7, 0},
+       23057,
+       {16}},
+      {"one over the public limit", "tap", false, 0, {0, 4, 0}, false, {0, 5, 0}, {}, {16}},
+      {"an error event at its limit", "_err", false, 0, {0, 0, 2}, false, {0, 0, 3}, 23056, {}},
+      {"an error event under its limit", "_err", false, 0, {0, 0, 1}, true, {1, 0, 2}, {}, {}},
+      {"an internal event", "_x", false, 0, {0, 3, 0}, true, {1, 3, 0}, {}, {}},
+      {"the day changed", "tap", false, -1, {5, 3, 2}, true, {1, 1, 0}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedMonitor monitor;
+    const auto errorEventsBefore = errorEvents_->codes().size();
+    onWorker([&] {
+      database_->sqliteStore()->deleteAllRecordsFromTableWithName("raw_events", nullptr);
+    });
+    storeCounts(today() + c.dayOffset, c.before.all, c.before.publicEvents, c.before.errors);
+    Dictionary parameters;
+    if (c.withItems) parameters.set("items", Value(threeItems()));
+    if (std::string(c.name) == "_err") parameters.set("_err", Value(13));
+    const auto e = event(c.name, parameters, c.name[0] == '_' ? "auto" : "app");
+    ASSERT_TRUE(e);
+    ASSERT_EQ(APMArrayParameterItemCount(e.get()), c.withItems ? 3 : 0);
+    handle(e);
+
+    EXPECT_EQ(stored().size(), c.kept ? 1u : 0u);
+    const auto after = counts();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->day(), today());
+    EXPECT_EQ(after->allEventsCount(), c.after.all);
+    EXPECT_EQ(after->publicEventsCount(), c.after.publicEvents);
+    EXPECT_EQ(after->errorEventsCount(), c.after.errors);
+    std::vector<std::int64_t> limitLines;
+    for (const auto& line : monitor->lines()) {
+      if (line.messageCode == 23055 || line.messageCode == 23056 || line.messageCode == 23057) {
+        limitLines.push_back(line.messageCode);
+        EXPECT_EQ(line.level, 1);
+      }
+    }
+    EXPECT_EQ(limitLines,
+              c.limitLine ? std::vector<std::int64_t>{*c.limitLine} : std::vector<std::int64_t>{});
+    const auto errorEvents = errorEvents_->codes();
+    EXPECT_EQ(std::vector<std::int64_t>(errorEvents.begin() + errorEventsBefore, errorEvents.end()),
+              c.errorEvents);
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, ANewPublicNameAtTheCardinalityLimitIsRefused) {
+  onWorker([&] {
+    for (int i = 0; i < 500; ++i) {
+      const auto aggregates =
+          APMEventAggregates::initWithName("name_" + std::to_string(i), 1, 0, 0, kStart);
+      ASSERT_TRUE(database_->updateEventAggregates(aggregates.get(), nullptr));
+    }
+  });
+  handle("one_too_many");
+  handle("name_7");
+  handle("_internal", {}, "auto");
+
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"name_7", "_internal"}));
+  EXPECT_TRUE(logged(23065));
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{8});
+}
+
+TEST_F(APMMeasurementEventsTest, EachStoredFirstOpenRaisesTheFirstOpenCount) {
+  EXPECT_EQ(core_->previousFirstOpenCount(), std::nullopt);
+  handle("_f", {}, "auto");
+  EXPECT_EQ(core_->previousFirstOpenCount(), "1");
+  handle("_f", {}, "auto");
+  EXPECT_EQ(core_->previousFirstOpenCount(), "2");
+  // Stored without an advertising identifier: the consented first open is still owed.
+  EXPECT_TRUE(persisted_->unmatchedFirstOpenWithoutIDFA());
+
+  // Counts below 1 start again at 1; the largest count stays where it is.
+  const struct {
+    const char* stored;
+    const char* next;
+  } counts[] = {{"-4", "1"}, {"0", "1"}, {"9223372036854775807", "9223372036854775807"}};
+  for (const auto& c : counts) {
+    SCOPED_TRACE(c.stored);
+    core_->setPreviousFirstOpenCount(c.stored);
+    handle("_f", {}, "auto");
+    EXPECT_EQ(core_->previousFirstOpenCount(), c.next);
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, TheConsentedFirstOpenIsAWriteOfItsOwnAfterTheEvent) {
+  core_->setPreviousFirstOpenCount("3");
+  persisted_->setUnmatchedFirstOpenWithoutIDFA(true);
+  onWorker([&] {
+    ASSERT_TRUE(database_->updateUserAttribute(
+        APMUserAttribute::initWithOrigin("auto", "_fi", APMValue::initWithInt64(0), now()),
+        nullptr));
+  });
+  onWorker([&] {
+    core_->logFirstOpenConsentedEvent(kStart - 60);
+    // Queued behind this block: nothing is stored yet.
+    ErrorPtr error;
+    EXPECT_EQ(database_->isRawEventsTableEmpty(&error), Value(1));
+  });
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"_fx"});
+  EXPECT_TRUE(events[0].realtime);
+  EXPECT_EQ(events[0].parameter("_pfo"), Value(2));
+  EXPECT_EQ(events[0].parameter("_uwa"), Value(1));
+  EXPECT_EQ(events[0].parameter("_o"), Value("auto"));
+  EXPECT_EQ(events[0].event->timestamp(), kStart - 60);
+  EXPECT_FALSE(persisted_->unmatchedFirstOpenWithoutIDFA());
+}
+
+TEST_F(APMMeasurementEventsTest, ASafelistKeepsOnlyItsEventsAndMarksThem) {
+  makeCore(Array{Value("a")});
+  handle("b");
+  handle("a");
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"a"});
+  EXPECT_EQ(events[0].parameter("da_safelisted"), Value(1));
+  EXPECT_TRUE(logged(23174));
+}
+
+TEST_F(APMMeasurementEventsTest, RolloutSessionStartsAreDroppedWhenTheyRepeatTheStoredValue) {
+  struct Case {
+    std::optional<std::string> stored;
+    std::optional<Value> value;  // of "_ffr"
+    bool kept;
+    std::optional<std::string> storedAfter;
+  };
+  const Case cases[] = {
+      {std::nullopt, std::nullopt, false, std::nullopt},
+      {"r1", Value("r1"), false, "r1"},
+      {std::nullopt, Value(""), false, std::nullopt},
+      {"r1", Value("r2"), true, "r2"},
+      {std::nullopt, Value("r1"), true, "r1"},
+      {"r1", std::nullopt, true, std::nullopt},
+      {"r1", Value(""), true, std::nullopt},
+      {"r1", Value(5), true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stored.value_or("(none)") << " / "
+                                    << (c.value ? c.value->description() : "(none)"));
+    ScopedMonitor monitor;
+    onWorker([&] {
+      database_->sqliteStore()->deleteAllRecordsFromTableWithName("raw_events", nullptr);
+    });
+    persisted_->setZiruzadaFeatureRollouts(c.stored);
+    Dictionary parameters;
+    if (c.value) parameters.set("_ffr", *c.value);
+    handle("_ssr", parameters, "auto");
+    EXPECT_EQ(stored().size(), c.kept ? 1u : 0u);
+    EXPECT_EQ(persisted_->ziruzadaFeatureRollouts(), c.storedAfter);
+    bool duplicateLine = false, notStringLine = false;
+    for (const auto& line : monitor->lines()) {
+      duplicateLine = duplicateLine || line.messageCode == 23191;
+      notStringLine = notStringLine || line.messageCode == 23190;
+    }
+    EXPECT_EQ(duplicateLine, !c.kept);
+    EXPECT_EQ(notStringLine, c.value && !c.value->isString());
+  }
+}
+
+TEST_F(APMMeasurementEventsTest, StoredRolloutsGoWithSessionStartsAndAppExceptions) {
+  persisted_->setZiruzadaFeatureRollouts("r1");
+  handle("_s", {}, "auto");
+  handle("_ae", {}, "auto");
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"_ssr", "_s", "_ae"}));
+  EXPECT_EQ(events[0].parameter("_ffr"), Value("r1"));
+  EXPECT_EQ(events[0].parameter("_o"), Value("auto"));
+  EXPECT_EQ(events[1].parameter("_ffr"), std::nullopt);
+  EXPECT_EQ(events[2].parameter("_ffr"), Value("r1"));
+  // The session start's own rollout event does not pass the dedupe: the value stays.
+  EXPECT_EQ(persisted_->ziruzadaFeatureRollouts(), "r1");
+}
+
+TEST_F(APMMeasurementEventsTest, ARepeatedSubscriptionIsDropped) {
+  handle("_assc", {{"_did", Value(7)}}, "auto");
+  handle("_assc", {{"_did", Value(7)}}, "auto");
+  handle("_assr", {{"_did", Value(8)}}, "auto");
+  // Not a subscription: the identifier is not looked at.
+  handle("_iap", {{"_did", Value(7)}}, "auto");
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"_assc", "_assr", "_iap"}));
+  EXPECT_TRUE(logged(23182));
+}
+
+TEST_F(APMMeasurementEventsTest, BackgroundEventsExtendOrEndTheSession) {
+  APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(false);
+  reporter_->setTimeoutSessionInterval(1800);
+  const auto property = [&](const std::string& name) {
+    std::shared_ptr<const APMUserAttribute> found;
+    onWorker([&] { found = database_->userAttributeWithName(name, nullptr); });
+    return found;
+  };
+  const auto putSessionProperties = [&] {
+    onWorker([&] {
+      for (const char* name : {"_sid", "_sno", "_se"}) {
+        ASSERT_TRUE(database_->updateUserAttribute(
+            APMUserAttribute::initWithOrigin("auto", name, APMValue::initWithInt64(1), now()),
+            nullptr));
+      }
+    });
+  };
+
+  // A live session: "extend_session" = 1 moves its last activity to now.
+  persisted_->setLastSessionActivityClockTime(kStart);
+  putSessionProperties();
+  clock_.advance(1000);
+  handle("tap", {{"extend_session", Value(1)}});
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_TRUE(property("_sid"));
+
+  // Another value is only reported; the session still runs out and its properties go.
+  clock_.advance(1801);
+  {
+    ScopedMonitor monitor;
+    handle("tap", {{"extend_session", Value(2)}});
+    bool reserved = false;
+    for (const auto& line : monitor->lines()) reserved = reserved || line.messageCode == 23179;
+    EXPECT_TRUE(reserved);
+  }
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_FALSE(property("_sid"));
+  EXPECT_FALSE(property("_sno"));
+  EXPECT_FALSE(property("_se"));
+  EXPECT_EQ(stored().size(), 2u);
+
+  // While the application is active, background rules do not apply.
+  APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
+  putSessionProperties();
+  handle("tap", {{"extend_session", Value(1)}});
+  EXPECT_TRUE(property("_sid"));
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+}
+
+TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
+  setting("measurement.upload.max_realtime_events_per_day", "2");
+  const Dictionary purchase{{"value", Value(9.5)}, {"currency", Value("EUR")}};
+  // Under the limit a conversion goes out in real time.
+  handle("purchase", purchase);
+  // At the limit it is still a conversion, but no longer real-time.
+  storeCounts(today(), 0, 0, 0, 2);
+  handle("purchase", purchase);
+  // An event marked real-time loses the mark at the limit; exempt names keep it.
+  auto marked = event("tap");
+  marked->setRealtime(true);
+  handle(marked);
+  auto firstOpen = event("_fx", {}, "auto");
+  firstOpen->setRealtime(true);
+  handle(firstOpen);
+  auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"purchase", "purchase", "tap", "_fx"}));
+  EXPECT_TRUE(events[0].realtime);
+  EXPECT_EQ(events[0].parameter("_c"), Value(1));
+  EXPECT_FALSE(events[1].realtime);
+  EXPECT_EQ(events[1].parameter("_c"), Value(1));
+  EXPECT_FALSE(events[2].realtime);
+  EXPECT_EQ(events[2].parameter("_r"), std::nullopt);
+  EXPECT_TRUE(logged(23060));
+  EXPECT_TRUE(events[3].realtime);
+
+  // In debug mode every event is real-time and debug, whatever the counts.
+  monitor_->setDebugModeEnabled(true);
+  handle("tap");
+  events = stored();
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_TRUE(events[4].realtime);
+  EXPECT_EQ(events[4].parameter("_r"), Value(1));
+  EXPECT_EQ(events[4].parameter("_dbg"), Value(1));
+  EXPECT_TRUE(logged(23073));
+  // Marking does not count: bundling does.
+  EXPECT_EQ(counts()->realtimeCount(), 2);
+}
+
+TEST_F(APMMeasurementEventsTest, BlocklistedEventsAreRejected) {
+  auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+  analytics_test::setEventConfigs(delivered.get(), {{"blocked_one", true, false, 0}});
+  ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+  handle("blocked_one");
+  handle("fine");
+  EXPECT_EQ(namesOf(stored()), std::vector<std::string>{"fine"});
+  EXPECT_TRUE(logged(23052));
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+
+  // Blocked by the blanket switch: rejected without an error event.
+  setting("measurement.upload.blacklist_public", "1");
+  handle("fine");
+  EXPECT_EQ(stored().size(), 1u);
+  EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+}
+
+}  // namespace
