@@ -18,7 +18,9 @@
 #include "analytics/data/APMEventAggregates.h"
 #include "analytics/data/APMIdentity.h"
 #include "analytics/data/APMPersistedConfig.h"
+#include "analytics/data/APMRawEventData.h"
 #include "analytics/data/APMRemoteConfig.h"
+#include "analytics/data/APMSqliteStore.h"
 #include "analytics/data/APMUserAttribute.h"
 #include "analytics/data/APMUserDefaults.h"
 #include "analytics/data/APMValue.h"
@@ -46,6 +48,47 @@ constexpr double kWholeHour = 1'699'999'200;
 std::int64_t integerOf(const Value& value) {
   if (const auto typed = APMValueOf(value)) return typed->int64Value();
   return value.integerValue();
+}
+
+// One raw event as stored, its parameters as integers or texts.
+struct Stored {
+  std::string name;
+  std::map<std::string, Value> parameters;
+
+  std::optional<std::int64_t> integer(const std::string& parameter) const {
+    const auto found = parameters.find(parameter);
+    if (found == parameters.end()) return std::nullopt;
+    return found->second.integerValue();
+  }
+};
+
+std::vector<Stored> storedEvents(const std::shared_ptr<APMMeasurement>& core) {
+  std::vector<Stored> result;
+  core->workerQueue()->sync([&] {
+    const auto database = core->database();
+    ASSERT_TRUE(database);
+    platform::ErrorPtr error;
+    const auto records = database->sqliteStore()->recordsForQuery(
+        "SELECT rowid, * FROM raw_events ORDER BY rowid", {}, &error);
+    ASSERT_TRUE(records) << (error ? error->description() : "");
+    for (const platform::Dictionary& record : *records) {
+      const auto data = database->rawEventDataFromDictionary(&record, &error);
+      ASSERT_TRUE(data && data->rawEvent());
+      Stored stored{data->rawEvent()->name(), {}};
+      for (const auto& [name, value] : data->rawEvent()->parameters()) {
+        const auto typed = APMValueOf(value);
+        stored.parameters[name] = typed ? typed->value() : value;
+      }
+      result.push_back(std::move(stored));
+    }
+  });
+  return result;
+}
+
+std::vector<std::string> namesOf(const std::vector<Stored>& events) {
+  std::vector<std::string> names;
+  for (const Stored& event : events) names.push_back(event.name);
+  return names;
 }
 
 class APMMeasurementLifecycleTest : public testing_support::TemporaryHomeTest {
@@ -221,12 +264,25 @@ TEST_F(APMMeasurementLifecycleTest, FirstOpenStoresTheStartOfTheFollowingHour) {
   EXPECT_EQ(property("_sid"), static_cast<std::int64_t>(kWholeHour));
   EXPECT_TRUE(codes(23019, 23021).empty());
   EXPECT_TRUE(codes(23161, 23162).empty());
+
+  // The first open, the session it starts and its first engagement, all at the load time.
+  const auto events = storedEvents(core_);
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"_f", "_s", "_e"}));
+  EXPECT_EQ(events[0].integer("_pfo"), 0);
+  EXPECT_EQ(events[0].integer("_uwa"), 0);
+  EXPECT_FALSE(events[0].integer("_dac"));
+  EXPECT_FALSE(events[0].parameters.contains("_pviz"));
+  EXPECT_EQ(events[1].integer("_sno"), 1);
+  EXPECT_EQ(events[1].integer("_sid"), static_cast<std::int64_t>(kWholeHour));
+  EXPECT_EQ(events[2].integer("_et"), 1);
+  EXPECT_EQ(core_->previousFirstOpenCount(), "1");
 }
 
 TEST_F(APMMeasurementLifecycleTest, ASecondLaunchReportsNoFirstOpenButASessionStartOnceExpired) {
   launch();
   ASSERT_EQ(property("_fot"), 1'700'002'800'000);
   ASSERT_EQ(persisted_->sessionNumber(), 1);
+  ASSERT_EQ(namesOf(storedEvents(core_)), (std::vector<std::string>{"_f", "_s", "_e"}));
 
   // Back within the session timeout: neither a first open nor a new session.
   clock_.advance(600);
@@ -234,6 +290,7 @@ TEST_F(APMMeasurementLifecycleTest, ASecondLaunchReportsNoFirstOpenButASessionSt
   EXPECT_EQ(property("_fot"), 1'700'002'800'000);
   EXPECT_EQ(propertySetTime("_fot"), kMidHour);
   EXPECT_EQ(persisted_->sessionNumber(), 1);
+  EXPECT_EQ(storedEvents(core_).size(), 3u);
 
   clock_.advance(1801);
   persisted_->setLoadTimestampValue(Value(kMidHour + 2401));
@@ -244,6 +301,11 @@ TEST_F(APMMeasurementLifecycleTest, ASecondLaunchReportsNoFirstOpenButASessionSt
   EXPECT_EQ(property("_sid"), static_cast<std::int64_t>(kMidHour + 2401));
   // The session start consumed the load time.
   EXPECT_FALSE(persisted_->loadTimestampValue());
+  const auto events = storedEvents(core_);
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"_f", "_s", "_e", "_s"}));
+  EXPECT_EQ(events[3].integer("_sno"), 2);
+  EXPECT_EQ(events[3].integer("_sid"), static_cast<std::int64_t>(kMidHour + 2401));
+  EXPECT_EQ(core_->previousFirstOpenCount(), "1");
 }
 
 TEST_F(APMMeasurementLifecycleTest, CollectionOffAtTheFirstDecisionIsRecordedAsDeferred) {
@@ -259,6 +321,10 @@ TEST_F(APMMeasurementLifecycleTest, CollectionOffAtTheFirstDecisionIsRecordedAsD
   EXPECT_TRUE(core_->isEnabled());
   EXPECT_TRUE(property("_fot"));
   EXPECT_FALSE(APMAnalytics::deferredAnalyticsCollection());
+  const auto events = storedEvents(core_);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0].name, "_f");
+  EXPECT_EQ(events[0].integer("_dac"), 1);
 
   // A deactivated core records nothing.
   APMAnalytics::setDeferredAnalyticsCollection(std::nullopt);
@@ -334,8 +400,12 @@ TEST_F(APMMeasurementLifecycleTest, AChangedAppIdentifierWipesTheDataOnce) {
   EXPECT_FALSE(persisted_->configServerETag());
   EXPECT_EQ(persisted_->appIDFromVIZ(), "1:123:ios:new");
   EXPECT_EQ(APMAnalytics::resetRetryCount(), 0);
-  // The wiped store reports its first open again.
+  // The wiped store reports its first open again, naming the identifier it had before.
   EXPECT_TRUE(property("_fot"));
+  const auto events = storedEvents(core_);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0].name, "_f");
+  EXPECT_EQ(events[0].parameters.at("_pviz"), Value("1:123:ios:old"));
 
   launch();
   EXPECT_EQ(codes(23171, 23171).size(), 1u);
@@ -615,6 +685,11 @@ TEST_F(APMMeasurementSessionTest, ANewSessionStartsAfterMoreThanThirtyMinutesAwa
   const std::int64_t started = static_cast<std::int64_t>(kMidHour) + 3601;
   EXPECT_EQ(logged(), (Logged{{"_s", {{"_sid", started}, {"_sno", number + 1}}}}));
   EXPECT_EQ(persisted->sessionNumber(), number + 1);
+  const auto events = storedEvents(shared_);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().name, "_s");
+  EXPECT_EQ(events.back().integer("_sno"), number + 1);
+  EXPECT_EQ(events.back().integer("_sid"), started);
 }
 
 TEST_F(APMMeasurementSessionTest, ActivityIsReportedOncePerHourWhileCollectionIsOn) {
@@ -624,6 +699,12 @@ TEST_F(APMMeasurementSessionTest, ActivityIsReportedOncePerHourWhileCollectionIs
   advance(3600);
   advance(3600);
   EXPECT_EQ(logged(), (Logged{{"_e", {{"_et", 3'600'000}}}, {"_e", {{"_et", 3'600'000}}}}));
+  std::vector<std::int64_t> engagement;
+  for (const Stored& event : storedEvents(shared_)) {
+    if (event.name == "_e") engagement.push_back(event.integer("_et").value_or(-1));
+  }
+  // After the first open's own engagement of 1 ms.
+  EXPECT_EQ(engagement, (std::vector<std::int64_t>{1, 3'600'000, 3'600'000}));
 
   // Collection off switches the core's reporter off with it.
   shared_->setEnabled(false);
