@@ -19,6 +19,7 @@
 #include "analytics/data/APMUserAttribute.h"
 #include "analytics/data/APMValue.h"
 #include "analytics/engine/APMAnalytics.h"
+#include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/tests/recording_core.h"
 #include "analytics/messages/tests/recording_monitor.h"
@@ -68,6 +69,11 @@ class APMSessionReporterTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override {
     APMAnalytics::startWithAppID("1:123:ios:abc", "fa", {});
+    // Once started, the shared core's own reporter would report beside the one under test.
+    RecordingCore::drain();
+    if (const auto shared = APMMeasurement::sharedInstance()) {
+      if (const auto own = shared->sessionReporter()) own->setReportingEnabled(false);
+    }
     APMMeasurementSetRemoteConfig(config_);
     persisted_ = APMPersistedConfig::initWithSuiteName("com.rerora.viz.measurement.tests");
     ASSERT_TRUE(persisted_);
