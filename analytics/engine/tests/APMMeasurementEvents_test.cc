@@ -18,6 +18,7 @@
 #include "analytics/data/APMEvent.h"
 #include "analytics/data/APMEventAggregates.h"
 #include "analytics/data/APMIdentity.h"
+#include "analytics/data/APMPEvent.h"
 #include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/APMRawEventData.h"
 #include "analytics/data/APMRemoteConfig.h"
@@ -25,6 +26,7 @@
 #include "analytics/data/APMValue.h"
 #include "analytics/data/tests/remote_config_test_support.h"
 #include "analytics/engine/APMAlarm.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScheduler.h"
 #include "analytics/engine/APMScreenViewReporter.h"
@@ -647,6 +649,314 @@ TEST_F(APMMeasurementEventsTest, BlocklistedEventsAreRejected) {
   handle("fine");
   EXPECT_EQ(stored().size(), 1u);
   EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+}
+
+// Edits events as a loaded program would, the way the case scripts it.
+class ScriptedEditing : public analytics_test::FakeEventEditing {
+ public:
+  ScriptedEditing() : FakeEventEditing(false) {}
+
+  bool handleEvent(const APMPEvent& event, ErrorPtr* error) override {
+    seen.push_back(event.name());
+    output_ = event;
+    if (rename) output_->setName(*rename);
+    created_ = create;
+    if (fail) {
+      if (error != nullptr) *error = platform::makeError("APMPEventEditing", 3);
+      return false;
+    }
+    return hasEdits() || hasCreatedEvents();
+  }
+  bool hasEdits() const override { return rename.has_value(); }
+  bool hasCreatedEvents() const override { return !created_.empty(); }
+  std::optional<APMPEvent> outputEvent() const override { return output_; }
+  std::vector<APMPEvent> eventsToLog() const override { return created_; }
+
+  std::optional<std::string> rename;
+  std::vector<APMPEvent> create;
+  bool fail = false;
+  std::vector<std::string> seen;
+
+ private:
+  std::optional<APMPEvent> output_;
+  std::vector<APMPEvent> created_;
+};
+
+class ScriptedEngine : public analytics_test::FakeScriptEngine {
+ public:
+  std::shared_ptr<APMPEventEditing> makeEventEditing() override { return editing; }
+  const std::shared_ptr<ScriptedEditing> editing = std::make_shared<ScriptedEditing>();
+};
+
+class APMMeasurementEditingTest : public APMMeasurementEventsTest {
+ protected:
+  void SetUp() override {
+    APMMeasurementEventsTest::SetUp();
+    APMPSetScriptEngine(engine_);
+    auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+    analytics_test::setPrograms(delivered.get(), 1);
+    ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+    ASSERT_EQ(config_->eventEditing(), engine_->editing);
+  }
+
+  ScriptedEditing& editing() { return *engine_->editing; }
+
+  const std::shared_ptr<ScriptedEngine> engine_ = std::make_shared<ScriptedEngine>();
+};
+
+TEST_F(APMMeasurementEditingTest, EditingFailureStoresTheUneditedEventAndNothingItCreated) {
+  editing().rename = "renamed";
+  editing().create = {APMPEvent("made", kStart, {})};
+  editing().fail = true;
+  handle("select_content", {{"content_type", Value("photo")}});
+
+  EXPECT_EQ(editing().seen, std::vector<std::string>{"select_content"});
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"select_content"});
+  EXPECT_EQ(events[0].parameter("content_type"), Value("photo"));
+  std::vector<Array> failures;
+  for (const auto& line : monitor_->lines()) {
+    if (line.messageCode == 23223) {
+      EXPECT_EQ(line.level, 1);
+      EXPECT_EQ(line.message, "Event editing failed. Event name");
+      failures.push_back(line.contexts);
+    }
+  }
+  EXPECT_EQ(failures, std::vector<Array>{Array{Value("select_content")}});
+}
+
+TEST_F(APMMeasurementEditingTest, TheEditedEventIsStoredAndCreatedEventsFollowIt) {
+  editing().rename = "tapped";
+  editing().create = {APMPEvent("made_here", kStart - 5, {{"_o", Value("fiam")}, {"n", Value(1)}}),
+                      APMPEvent("made_there", kStart - 4, {})};
+  handle("tap", {{"n", Value(7)}});
+
+  auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tapped", "made_here", "made_there"}));
+  EXPECT_EQ(events[0].parameter("n"), Value(7));
+  EXPECT_EQ(events[1].parameter("_o"), Value("fiam"));
+  EXPECT_EQ(events[1].parameter("n"), Value(1));
+  EXPECT_EQ(events[1].event->timestamp(), kStart - 5);
+  EXPECT_EQ(events[2].parameter("_o"), Value("app"));
+  EXPECT_FALSE(logged(23223));
+
+  // Without edits the logged event itself is stored.
+  editing().rename.reset();
+  editing().create.clear();
+  handle("tap", {{"n", Value(8)}});
+  events = stored();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[3].name, "tap");
+  EXPECT_EQ(events[3].parameter("n"), Value(8));
+}
+
+TEST_F(APMMeasurementEventsTest, TheWorkerQueueEntryRoutesByInterceptionAndEnabling) {
+  APMAnalytics::unsuspendOperationQueue();
+  std::mutex mutex;
+  std::vector<std::string> heard;
+  const auto token =
+      APMAnalytics::addLogEventListener([&](const std::shared_ptr<const APMEvent>& e) {
+        std::lock_guard lock(mutex);
+        heard.push_back(e->name());
+      });
+  std::vector<std::string> intercepted;
+  Dictionary interceptedParameters;
+  const APMMeasurement::Interceptor interceptor = [&](const std::string&, const std::string& name,
+                                                      const Dictionary& parameters, double,
+                                                      const Dictionary&) {
+    intercepted.push_back(name);
+    interceptedParameters = parameters;
+  };
+  const Dictionary screen{
+      {"_sn", Value("Main")}, {"_sc", Value("MainView")}, {"_si", Value(std::int64_t{5})}};
+  const auto log = [&](const std::string& origin, bool isPublic, const std::string& name,
+                       bool enabled, bool ignoreInterceptor,
+                       const Dictionary& added = Dictionary()) {
+    onWorker([&] {
+      core_->logEventOnWorkerQueueWithOrigin(origin, isPublic, name, {{"p", Value("v")}}, kStart,
+                                             enabled, false, ignoreInterceptor, interceptor, added);
+    });
+  };
+
+  log("app", true, "intercepted", true, false, screen);
+  log("app", true, "let_through", true, true);
+  log("am", true, "exempt_origin", true, false);
+  log("app", true, "not_enabled", false, false);
+  log("auto", false, "_internal", true, false);
+  {
+    ScopedMonitor monitor;
+    log("app", true, "9_not_a_name", true, false);
+    ASSERT_FALSE(monitor->lines().empty());
+    EXPECT_EQ(monitor->lines().back().messageCode, 23219);
+  }
+  APMAnalytics::queueOperationWithBlockThenWait([] {});
+  APMAnalytics::queue()->sync([] {});
+  APMAnalytics::removeLogEventListener(token);
+
+  EXPECT_EQ(intercepted, std::vector<std::string>{"intercepted"});
+  EXPECT_EQ(interceptedParameters["p"], Value("v"));
+  EXPECT_EQ(interceptedParameters["_sn"], Value("Main"));
+  const auto events = stored();
+  EXPECT_EQ(namesOf(events),
+            (std::vector<std::string>{"let_through", "exempt_origin", "not_enabled", "_internal"}));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(heard, (std::vector<std::string>{"let_through", "_internal"}));
+}
+
+TEST_F(APMMeasurementEventsTest, TheRecorderHearsEachLoggedEventBeforeItIsStored) {
+  class Recorder : public APMMeasurement::Recorder {
+   public:
+    explicit Recorder(APMDatabase& database) : database_(database) {}
+    void didLogEvent(const APMMeasurement::LoggedEvent& event) override {
+      names.push_back(event.name);
+      storedBefore.push_back(database_.isRawEventsTableEmpty(nullptr) != Value(1));
+    }
+    void didSetUserAttribute(const std::string&, const std::optional<Value>&,
+                             const std::string&) override {}
+    std::vector<std::string> names;
+    std::vector<bool> storedBefore;
+
+   private:
+    APMDatabase& database_;
+  };
+  const auto recorder = std::make_shared<Recorder>(*database_);
+  APMMeasurement::setRecorder(recorder);
+  core_->logEventWithOrigin("app", true, "app_launch", {}, kStart, true, false, false, nullptr, {});
+  drain();
+  APMMeasurement::setRecorder(nullptr);
+  EXPECT_EQ(recorder->names, std::vector<std::string>{"app_launch"});
+  EXPECT_EQ(recorder->storedBefore, std::vector<bool>{false});
+  EXPECT_EQ(namesOf(stored()), std::vector<std::string>{"app_launch"});
+}
+
+std::shared_ptr<APMRawEventData> rawEvent(const std::string& name, Dictionary parameters = {},
+                                          const std::string& origin = "app") {
+  auto event = APMEvent::initWithOrigin(origin, false, name, kStart, kStart - 10, parameters);
+  EXPECT_TRUE(event) << name;
+  return APMRawEventData::initWithRawEvent(event, 41, -77);
+}
+
+TEST_F(APMMeasurementEventsTest, BundlingMapsReservedPublicNamesAndValidatesPurchases) {
+  const auto impression = rawEvent("ad_impression", {{"value", Value(1.5)}});
+  const auto internal = core_->internalEventFromPublicEvent(impression);
+  ASSERT_TRUE(internal);
+  EXPECT_EQ(internal->rawEvent()->name(), "_ai");
+  EXPECT_EQ(internal->rowID(), 41);
+  EXPECT_EQ(internal->metadataFingerprint(), -77);
+  EXPECT_EQ(internal->rawEvent()->timestamp(), kStart);
+  EXPECT_EQ(internal->rawEvent()->previousTimestamp(), kStart - 10);
+  EXPECT_EQ(internal->rawEvent()->parameters(), impression->rawEvent()->parameters());
+  const auto tap = rawEvent("tap");
+  EXPECT_EQ(core_->internalEventFromPublicEvent(tap), tap);
+
+  // Not a sandbox receipt here: the purchase is handed back rebuilt, without the marker.
+  const auto purchase = rawEvent("_iap", {{"value", Value(2.0)}}, "auto");
+  const auto validated = core_->validatePurchaseEvent(purchase);
+  ASSERT_TRUE(validated);
+  EXPECT_EQ(validated->rowID(), 41);
+  EXPECT_EQ(validated->metadataFingerprint(), -77);
+  EXPECT_FALSE(validated->rawEvent()->parameters().contains("sandbox"));
+  EXPECT_EQ(core_->validatePurchaseEvent(tap), tap);
+}
+
+TEST_F(APMMeasurementEventsTest, BundlingCountsConversionsAndRealTimeEventsUpToTheirLimits) {
+  setting("measurement.upload.max_conversions_per_day", "1");
+  setting("measurement.upload.max_realtime_events_per_day", "1");
+  auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+  analytics_test::setEventConfigs(delivered.get(), {{"signup", false, true, 0}});
+  ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+  setting("measurement.upload.max_conversions_per_day", "1");
+  setting("measurement.upload.max_realtime_events_per_day", "1");
+  auto counts = APMDailyCounts::initWithDay(today(), 0, 5, 5, 0, 0, 0);
+
+  // A custom conversion is counted once, and only as a conversion.
+  const auto first = rawEvent("signup");
+  EXPECT_TRUE(core_->checkConversion(first, *counts));
+  EXPECT_TRUE(first->rawEvent()->isConversion());
+  EXPECT_EQ(counts->conversionsCount(), 1);
+  EXPECT_EQ(counts->allEventsCount(), 5);
+  EXPECT_EQ(counts->publicEventsCount(), 5);
+  // Over the limit it loses the mark.
+  const auto second = rawEvent("signup");
+  EXPECT_FALSE(core_->checkConversion(second, *counts));
+  EXPECT_FALSE(second->rawEvent()->isConversion());
+  EXPECT_EQ(counts->conversionsCount(), 1);
+  EXPECT_TRUE(logged(23102));
+  // Not a conversion: nothing to do.
+  EXPECT_FALSE(core_->checkConversion(rawEvent("tap"), *counts));
+
+  struct Case {
+    const char* name;
+    bool debug;
+    std::int32_t realtimeBefore;
+    std::int32_t dcuBefore;
+    bool changed;
+    bool realtimeAfter;
+    std::int64_t line;  // 0: none
+  };
+  const Case cases[] = {
+      {"tap", false, 0, 0, true, true, 23103},  {"tap", false, 1, 0, false, false, 23104},
+      {"_fx", false, 1, 0, false, true, 23105}, {"_dcu", false, 1, 0, true, true, 0},
+      {"_dcu", false, 1, 1, false, false, 0},   {"tap", true, 1, 0, false, true, 23105},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << (c.debug ? " debug" : "") << " "
+                                    << c.realtimeBefore << "/" << c.dcuBefore);
+    ScopedMonitor monitor;
+    monitor->setDebugModeEnabled(c.debug);
+    auto dailyCounts =
+        APMDailyCounts::initWithDay(today(), 0, 0, 0, 0, c.realtimeBefore, c.dcuBefore);
+    const auto data = rawEvent(c.name, {}, c.name[0] == '_' ? "auto" : "app");
+    data->rawEvent()->setRealtime(true);
+    EXPECT_EQ(core_->checkRealtime(data, *dailyCounts), c.changed);
+    EXPECT_EQ(data->rawEvent()->isRealtime(), c.realtimeAfter);
+    EXPECT_EQ(dailyCounts->realtimeCount() + dailyCounts->dcuRealtimeCount(),
+              c.realtimeBefore + c.dcuBefore + (c.changed ? 1 : 0));
+    std::vector<std::int64_t> lines;
+    for (const auto& line : monitor->lines()) lines.push_back(line.messageCode);
+    EXPECT_EQ(lines, c.line ? std::vector<std::int64_t>{c.line} : std::vector<std::int64_t>{});
+  }
+  // Neither real-time nor a conversion: not looked at.
+  EXPECT_FALSE(core_->checkRealtime(rawEvent("tap"), *counts));
+}
+
+TEST_F(APMMeasurementEventsTest, AnalyticsStorageDenialSetsTheEventCountsAsideUntilGranted) {
+  const auto bundleWithSignals = [](const std::string& signals) {
+    auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+    nano_set_string_field(bundle.get(), kMetadataConsentSignalsIndex, signals);
+    return bundle;
+  };
+  const auto setLifetime = [&](const std::string& name, std::int32_t count) {
+    onWorker([&] {
+      const auto aggregates = APMEventAggregates::initWithName(name, count, 0, 0, kStart);
+      ASSERT_TRUE(database_->updateEventAggregates(aggregates.get(), nullptr));
+    });
+  };
+  const auto lifetime = [&](const std::string& name) -> std::optional<std::int32_t> {
+    std::optional<std::int32_t> count;
+    onWorker([&] {
+      if (const auto aggregates = database_->eventAggregatesWithName(name, nullptr))
+        count = aggregates->lifetimeCount();
+    });
+    return count;
+  };
+  const auto transition = [&](const std::string& signals) {
+    onWorker([&] { core_->handleAnalyticsStorageConsentTransitions(*bundleWithSignals(signals)); });
+    EXPECT_EQ(persisted_->previousBundledConsentSignals(), signals);
+  };
+
+  setLifetime("tap", 5);
+  transition("G111");
+  transition("G110");  // denied: the counts are set aside
+  setLifetime("tap", 9);
+  setLifetime("other", 1);
+  transition("G11d");  // still denied: nothing moves
+  EXPECT_EQ(lifetime("tap"), 9);
+  transition("G111");  // granted again: the counts set aside come back
+  EXPECT_EQ(lifetime("tap"), 5);
+  EXPECT_EQ(lifetime("other"), std::nullopt);
+  EXPECT_FALSE(logged(23266));
+  EXPECT_FALSE(logged(23267));
 }
 
 }  // namespace
