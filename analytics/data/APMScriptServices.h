@@ -7,7 +7,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "analytics/data/APMPEvent.h"
 #include "analytics/messages/APMPBMessages.h"
 #include "platform/error.h"
 #include "platform/value.h"
@@ -31,6 +33,22 @@ class APMPEventEditing {
   // first error: false with the error set then.
   virtual bool loadProgram(const std::shared_ptr<APMPBProgram>& program,
                            platform::ErrorPtr* error) = 0;
+
+  // Runs the loaded rules over one event. False with the error set when a rule failed; the
+  // answers below then describe the run that failed. Without rules nothing is edited.
+  virtual bool handleEvent(const APMPEvent& event, platform::ErrorPtr* error) {
+    (void)event;
+    (void)error;
+    return false;
+  }
+  // Whether the last run changed the event.
+  virtual bool hasEdits() const { return false; }
+  // Whether the last run created events.
+  virtual bool hasCreatedEvents() const { return false; }
+  // The event as the last run left it; none before the first run.
+  virtual std::optional<APMPEvent> outputEvent() const { return std::nullopt; }
+  // The events the last run created, in order.
+  virtual std::vector<APMPEvent> eventsToLog() const { return {}; }
 };
 
 // A module answering a program's lookups of a key with a string or nothing.

@@ -225,7 +225,7 @@ class APMMeasurement : public APMMeasurementEngine,
   bool isRealtimeEvent(const std::shared_ptr<APMEvent>& event, APMDailyCounts& dailyCounts);
   void maybeAddDebugAndRealtimeParameters(const std::shared_ptr<APMEvent>& event);
   std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
-      const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+      const std::vector<std::shared_ptr<const APMUserAttribute>>& userAttributes);
   void logFirstOpenConsentedEvent(double timestamp);
   bool updateLifetimeValueWithEvent(const std::shared_ptr<APMEvent>& event);
   std::shared_ptr<APMEvent> eventAfterSafelistingEvent(const std::shared_ptr<APMEvent>& event);
@@ -312,4 +312,7 @@ class APMMeasurement : public APMMeasurementEngine,
                                              const platform::Dictionary& extraParameters);
   // The core's own properties are made by rules that may refuse them (logged there).
   void writeAttribute(const std::shared_ptr<const APMUserAttribute>& attribute);
+
+  // APMMeasurementEvents.cc: the pipeline's tests hand the core its components directly.
+  friend class APMMeasurementEventsTestAccess;
 };
