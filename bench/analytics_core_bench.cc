@@ -33,11 +33,11 @@ constexpr int kIterations = 8;
 constexpr int kLatencySamples = 1000;
 
 const platform::Dictionary& tenParameters() {
-  static const auto* const parameters = new platform::Dictionary{
-      {"file_type", "pdf"},      {"source", "drop"},        {"pages", 12},
-      {"size_kb", 2048},         {"duration", 1.25},        {"renamed", 1},
-      {"pattern", "date-title"}, {"language", "en"},        {"folder_depth", 3},
-      {"result", "ok"}};
+  static const auto* const parameters =
+      new platform::Dictionary{{"file_type", "pdf"},      {"source", "drop"}, {"pages", 12},
+                               {"size_kb", 2048},         {"duration", 1.25}, {"renamed", 1},
+                               {"pattern", "date-title"}, {"language", "en"}, {"folder_depth", 3},
+                               {"result", "ok"}};
   return *parameters;
 }
 
