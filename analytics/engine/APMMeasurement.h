@@ -24,6 +24,7 @@
 #include "platform/value.h"
 
 class APMAlarm;
+class APMConfigStore;
 class APMDailyCounts;
 class APMDatabase;
 class APMEManager;
@@ -152,6 +153,15 @@ class APMMeasurement : public APMMeasurementEngine,
   void reportOSUpdateOnWorkerQueue();
   void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
   void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
+  // A campaign link taken out of the cache for its report: an expired one as "(not set)".
+  struct StoredCampaign {
+    std::string link;
+    double storedAt = 0;
+    platform::Dictionary extraParameters;
+  };
+  // Removes both cache keys; none when no link is stored.
+  static std::optional<StoredCampaign> takeStoredCampaign(APMConfigStore& defaults,
+                                                          double timeToLive);
   void setPersonalizedAdsUserPropertyOnWorkerQueue();
   void updateAdPersonalizationConsentFromNPAValue(const std::optional<platform::Value>& value);
   void backfillSessionNumber();
@@ -291,6 +301,17 @@ class APMMeasurement : public APMMeasurementEngine,
   bool isAnalyticsCollectionEnabled_ = false;
   bool isAnalyticsCollectionDeactivated_ = false;
   bool isNetworkRequestPending_ = false;
+
+  // APMMeasurement.cc
+  class NetworkDelegate;
+  std::shared_ptr<NetworkDelegate> networkDelegate_;
+  // Where a campaign link taken from the cache goes on; the deep-link handling comes later.
+  void handleStoredCampaignLinkOnWorkerQueue(const std::string& link,
+                                             std::optional<std::int64_t> clickTimestampMillis,
+                                             double eventTimestampInSeconds,
+                                             const platform::Dictionary& extraParameters);
+  // The core's own properties are made by rules that may refuse them (logged there).
+  void writeAttribute(const std::shared_ptr<const APMUserAttribute>& attribute);
 
   // APMMeasurementEvents.cc: the pipeline's tests hand the core its components directly.
   friend class APMMeasurementEventsTestAccess;
