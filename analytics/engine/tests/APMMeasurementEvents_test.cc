@@ -38,19 +38,6 @@
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
 
-// Hands the core the components its start would set up, so that each case sees only the
-// events it logs itself.
-class APMMeasurementEventsTestAccess {
- public:
-  static void setComponents(APMMeasurement& core, std::shared_ptr<APMIdentity> identity,
-                            std::shared_ptr<APMDatabase> database,
-                            std::shared_ptr<APMRemoteConfig> remoteConfig,
-                            std::shared_ptr<APMSessionReporter> sessionReporter) {
-    core.setComponents(std::move(identity), std::move(database), std::move(remoteConfig),
-                       std::move(sessionReporter));
-  }
-};
-
 namespace {
 
 using analytics_test::ScopedMonitor;
@@ -114,15 +101,8 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override {
     home_.useBundle({{"CFBundleShortVersionString", Value("3.1.4")}});
-    APMSetInternalEventLogging(errorEvents_);
     persisted_ = APMPersistedConfig::initWithSuiteName("pipeline-test");
     ASSERT_TRUE(persisted_);
-    ErrorPtr error;
-    database_ = APMDatabase::initWithDatabaseName(kDatabaseName, persisted_, &error);
-    ASSERT_TRUE(database_) << (error ? error->description() : "");
-    identity_ = APMIdentity::initWithPersistedConfig(persisted_);
-    ASSERT_TRUE(identity_);
-    reporter_ = APMSessionReporter::initWithPersistedConfig(persisted_);
     makeCore(std::nullopt);
   }
 
@@ -135,22 +115,36 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
     APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
   }
 
-  // A core over this case's database, with a fresh configuration unless one is given.
-  void makeCore(const std::optional<Array>& safelist,
-                std::shared_ptr<APMRemoteConfig> config = nullptr) {
+  // A started core over this case's database, with what its start stored (first open,
+  // session, their properties and counts) cleared, so that each case sees only its own events.
+  void makeCore(const std::optional<Array>& safelist) {
     if (core_) drain();
-    if (!config) config = APMRemoteConfig::initWithAppID(kAppID, database_, nullptr);
-    ASSERT_TRUE(config);
-    config_ = config;
     auto scheduler = std::make_shared<APMScheduler>("pipeline.test.worker");
     auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), "Measurement timer");
     core_ = APMMeasurement::initWithDatabaseName(kDatabaseName, persisted_, nullptr, scheduler,
                                                  alarm, kAppID, true, false, safelist, nullptr);
     ASSERT_TRUE(core_);
     drain();
-    APMMeasurementEventsTestAccess::setComponents(*core_, identity_, database_, config_, reporter_);
+    database_ = core_->database();
+    identity_ = core_->identity();
+    config_ = core_->remoteConfigInstance();
+    reporter_ = core_->sessionReporter();
+    ASSERT_TRUE(database_ && identity_ && config_ && reporter_);
     APMMeasurementSetRemoteConfig(config_);
     APMMeasurementSetSharedInstance(core_);
+    onWorker([&] {
+      for (const char* table : {"raw_events", "raw_events_metadata", "events", "user_attributes"})
+        ASSERT_TRUE(database_->sqliteStore()->deleteAllRecordsFromTableWithName(table, nullptr));
+      const auto zero = APMDailyCounts::initWithDay(today(), 0, 0, 0, 0, 0, 0);
+      ASSERT_TRUE(database_->updateDailyCounts(zero.get(), nullptr));
+    });
+    core_->setPreviousFirstOpenCount(std::nullopt);
+    persisted_->setUnmatchedFirstOpenWithoutIDFA(false);
+    persisted_->setZiruzadaFeatureRollouts(std::nullopt);
+    errorEvents_ = std::make_shared<ErrorEvents>();
+    APMSetInternalEventLogging(errorEvents_);
+    monitor_.reset();
+    monitor_.emplace();
   }
 
   // Runs the block on the core's worker queue and waits for it and for what it queued there.
@@ -235,11 +229,11 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
 
   std::vector<std::int64_t> codes() const {
     std::vector<std::int64_t> result;
-    for (const auto& line : monitor_->lines()) result.push_back(line.messageCode);
+    for (const auto& line : (*monitor_)->lines()) result.push_back(line.messageCode);
     return result;
   }
   bool logged(std::int64_t code) const {
-    for (const auto& line : monitor_->lines()) {
+    for (const auto& line : (*monitor_)->lines()) {
       if (line.messageCode == code) return true;
     }
     return false;
@@ -249,8 +243,8 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
   // The engine's monitor installs itself when first made (by the listeners' notification, for
   // one): made here, before the recording monitor takes its place.
   const std::shared_ptr<APMMonitor> engineMonitor_ = APMMeasurement::monitor();
-  ScopedMonitor monitor_;
-  std::shared_ptr<ErrorEvents> errorEvents_ = std::make_shared<ErrorEvents>();
+  std::optional<ScopedMonitor> monitor_;
+  std::shared_ptr<ErrorEvents> errorEvents_;
   std::shared_ptr<APMPersistedConfig> persisted_;
   std::shared_ptr<APMDatabase> database_;
   std::shared_ptr<APMIdentity> identity_;
@@ -587,12 +581,25 @@ TEST_F(APMMeasurementEventsTest, BackgroundEventsExtendOrEndTheSession) {
   EXPECT_FALSE(property("_se"));
   EXPECT_EQ(stored().size(), 2u);
 
+  // An expired session with "extend_session" = 1 starts a new one, in the background, before
+  // the event is stored; its properties stay.
+  persisted_->setSessionNumber(4);
+  handle("tap", {{"extend_session", Value(1)}});
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tap", "tap", "_s", "tap"}));
+  EXPECT_EQ(persisted_->sessionNumber(), 5);
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 2801);
+  ASSERT_TRUE(property("_sno"));
+  EXPECT_EQ(property("_sno")->value()->int64Value(), 5);
+  EXPECT_TRUE(property("_sid"));
+
   // While the application is active, background rules do not apply.
   APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
+  clock_.advance(1801);
   putSessionProperties();
   handle("tap", {{"extend_session", Value(1)}});
   EXPECT_TRUE(property("_sid"));
-  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 2801);
 }
 
 TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
@@ -622,7 +629,7 @@ TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
   EXPECT_TRUE(events[3].realtime);
 
   // In debug mode every event is real-time and debug, whatever the counts.
-  monitor_->setDebugModeEnabled(true);
+  (*monitor_)->setDebugModeEnabled(true);
   handle("tap");
   events = stored();
   ASSERT_EQ(events.size(), 5u);
@@ -715,7 +722,7 @@ TEST_F(APMMeasurementEditingTest, EditingFailureStoresTheUneditedEventAndNothing
   ASSERT_EQ(namesOf(events), std::vector<std::string>{"select_content"});
   EXPECT_EQ(events[0].parameter("content_type"), Value("photo"));
   std::vector<Array> failures;
-  for (const auto& line : monitor_->lines()) {
+  for (const auto& line : (*monitor_)->lines()) {
     if (line.messageCode == 23223) {
       EXPECT_EQ(line.level, 1);
       EXPECT_EQ(line.message, "Event editing failed. Event name");
