@@ -810,6 +810,38 @@ TEST_F(APMMeasurementEventsTest, TheWorkerQueueEntryRoutesByInterceptionAndEnabl
   EXPECT_EQ(heard, (std::vector<std::string>{"let_through", "_internal"}));
 }
 
+TEST_F(APMMeasurementEventsTest, DefaultParametersJoinEventsExceptErrorsAndDirectLogs) {
+  onWorker([&] {
+    core_->handleSetDefaultEventParametersOnWorkerQueue(
+        Dictionary{{"plan", Value("pro")}, {"level", Value(3)}});
+  });
+  const auto log = [&](const std::string& origin, const std::string& name, bool ignoreInterceptor) {
+    Dictionary parameters{{"level", Value(9)}};
+    if (name == "_err") parameters.set("_err", Value(13));
+    onWorker([&] {
+      core_->logEventOnWorkerQueueWithOrigin(origin, origin == "app", name, parameters, kStart,
+                                             true, false, ignoreInterceptor, nullptr, {});
+    });
+  };
+  log("app", "tap", false);
+  log("app", "direct", true);
+  log("auto", "_err", false);
+  onWorker([&] {
+    core_->handleInternalEventOnWorkerQueue(event("_au", {{"_pv", Value("1.0")}}, "auto"));
+    core_->handleInternalEventOnWorkerQueue(event("_err", {{"_err", Value(4)}}, "auto"));
+  });
+
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tap", "direct", "_err", "_au", "_err"}));
+  EXPECT_EQ(events[0].parameter("plan"), Value("pro"));
+  EXPECT_EQ(events[0].parameter("level"), Value(9));
+  EXPECT_EQ(events[1].parameter("plan"), std::nullopt);
+  EXPECT_EQ(events[2].parameter("plan"), std::nullopt);
+  EXPECT_EQ(events[3].parameter("plan"), Value("pro"));
+  EXPECT_EQ(events[3].parameter("_pv"), Value("1.0"));
+  EXPECT_EQ(events[4].parameter("plan"), std::nullopt);
+}
+
 TEST_F(APMMeasurementEventsTest, TheRecorderHearsEachLoggedEventBeforeItIsStored) {
   class Recorder : public APMMeasurement::Recorder {
    public:
