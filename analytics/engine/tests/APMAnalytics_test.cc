@@ -315,7 +315,11 @@ TEST_F(APMAnalyticsTest, ListenersHearEventsUntilRemovedAndBadRemovalsAreLogged)
   EXPECT_FALSE(APMAnalytics::addLogEventListener(nullptr));
   start();
   std::atomic<int> heard{0};
-  const auto token = APMAnalytics::addLogEventListener([&](const auto&) { ++heard; });
+  // Only what this test notifies is counted: the started core's own first open and session
+  // start reach the listeners as well.
+  const auto token = APMAnalytics::addLogEventListener([&](const auto& event) {
+    if (!event) ++heard;
+  });
   ASSERT_TRUE(token);
   APMAnalytics::notifyEventListeners(nullptr);
   RecordingCore::drain();
