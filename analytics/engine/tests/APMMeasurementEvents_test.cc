@@ -840,6 +840,8 @@ TEST_F(APMMeasurementEventsTest, DefaultParametersJoinEventsExceptErrorsAndDirec
   EXPECT_EQ(events[3].parameter("plan"), Value("pro"));
   EXPECT_EQ(events[3].parameter("_pv"), Value("1.0"));
   EXPECT_EQ(events[4].parameter("plan"), std::nullopt);
+  // The event's own internal parameters are not checked again as if they were defaults.
+  EXPECT_FALSE(logged(13003)) << testing::PrintToString(codes());
 }
 
 TEST_F(APMMeasurementEventsTest, TheRecorderHearsEachLoggedEventBeforeItIsStored) {
