@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/data/APMAppMetadata.h"
+#include "analytics/data/APMConditionalUserPropertyController.h"
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMDatabase.h"
 #include "analytics/data/APMEvent.h"
@@ -301,6 +302,28 @@ TEST_F(APMMeasurementEventsTest, AnEventIsStoredUnderTheFingerprintOfItsEncodedM
   EXPECT_EQ(properties->size(), 1u);
 
   EXPECT_TRUE(logged(23072)) << testing::PrintToString(codes());
+}
+
+TEST_F(APMMeasurementEventsTest, EventsAConditionalPropertyTriggersAreStoredAfterTheirTrigger) {
+  APMConditionalUserProperty property;
+  property.origin = "frc";
+  property.value = APMValue::initWithInt64(5);
+  property.triggerEventName = "go";
+  property.triggerTimeout = 60;
+  property.timeToLive = 3600;
+  property.triggeredEvent = APMEvent::initWithOrigin("frc", false, "_cup_on", kStart, 0, {});
+  ASSERT_TRUE(property.triggeredEvent);
+  APMConditionalUserPropertyController::sharedInstance()->setConditionalUserProperty(&property,
+                                                                                     "level_cup");
+  drain();
+  handle("wait");
+  handle("go");
+
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"wait", "go", "_cup_on"}));
+  std::shared_ptr<const APMUserAttribute> attribute;
+  onWorker([&] { attribute = database_->userAttributeWithName("level_cup", nullptr); });
+  ASSERT_TRUE(attribute);
+  EXPECT_EQ(attribute->value()->int64Value(), 5);
 }
 
 TEST_F(APMMeasurementEventsTest, ADisabledCoreStoresNothing) {
