@@ -312,7 +312,4 @@ class APMMeasurement : public APMMeasurementEngine,
                                              const platform::Dictionary& extraParameters);
   // The core's own properties are made by rules that may refuse them (logged there).
   void writeAttribute(const std::shared_ptr<const APMUserAttribute>& attribute);
-
-  // APMMeasurementEvents.cc: the pipeline's tests hand the core its components directly.
-  friend class APMMeasurementEventsTestAccess;
 };

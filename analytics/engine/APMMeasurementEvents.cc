@@ -218,7 +218,8 @@ void APMMeasurement::logEventOnWorkerQueue(const std::shared_ptr<APMEvent>& even
 void APMMeasurement::handleInternalEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {
   if (!event) return;
   if (event->name() != "_err") {
-    event->applyParameters(parametersWithAddedDefaultEventParameters(event->parameters()));
+    // The defaults alone: the event's own parameters stay as they are and win.
+    event->applyParameters(parametersWithAddedDefaultEventParameters({}));
   }
   handleEventOnWorkerQueue(event);
   APMAnalytics::notifyEventListeners(event);

@@ -94,8 +94,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
         continue;
       }
       const APMValuePtr typed = APMValue::valueFromObject(value);
-      if (typed &&
-          APMDataTypeValidator::isValidPublicEventParameterValue(platform::Value(typed))) {
+      if (typed && APMDataTypeValidator::isValidPublicEventParameterValue(platform::Value(typed))) {
         result.set(name, value);
       }
     }
@@ -104,8 +103,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
   if (result.size() > static_cast<std::size_t>(limit)) {
     APMTrimPublicParameters(result, limit);
     APMLogErrorEvent(kErrorTooManyDefaultEventParameters);
-    log(4, 23215,
-        "Too many default event parameters set. Discarding beyond event parameter limit");
+    log(4, 23215, "Too many default event parameters set. Discarding beyond event parameter limit");
   }
   log(7, 23216, "Updating default event parameters. Parameters",
       {APMDescriptionForLog(platform::Value(result))});

@@ -13,11 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "analytics/data/APMAppMetadata.h"
+#include "analytics/data/APMConditionalUserPropertyController.h"
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMDatabase.h"
 #include "analytics/data/APMEvent.h"
 #include "analytics/data/APMEventAggregates.h"
 #include "analytics/data/APMIdentity.h"
+#include "analytics/data/APMPEvent.h"
 #include "analytics/data/APMPersistedConfig.h"
 #include "analytics/data/APMRawEventData.h"
 #include "analytics/data/APMRemoteConfig.h"
@@ -25,6 +27,7 @@
 #include "analytics/data/APMValue.h"
 #include "analytics/data/tests/remote_config_test_support.h"
 #include "analytics/engine/APMAlarm.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScheduler.h"
 #include "analytics/engine/APMScreenViewReporter.h"
@@ -35,19 +38,6 @@
 #include "platform/date.h"
 #include "tests/support/main_queue.h"
 #include "tests/support/temp_home.h"
-
-// Hands the core the components its start would set up, so that each case sees only the
-// events it logs itself.
-class APMMeasurementEventsTestAccess {
- public:
-  static void setComponents(APMMeasurement& core, std::shared_ptr<APMIdentity> identity,
-                            std::shared_ptr<APMDatabase> database,
-                            std::shared_ptr<APMRemoteConfig> remoteConfig,
-                            std::shared_ptr<APMSessionReporter> sessionReporter) {
-    core.setComponents(std::move(identity), std::move(database), std::move(remoteConfig),
-                       std::move(sessionReporter));
-  }
-};
 
 namespace {
 
@@ -112,15 +102,8 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
  protected:
   void SetUp() override {
     home_.useBundle({{"CFBundleShortVersionString", Value("3.1.4")}});
-    APMSetInternalEventLogging(errorEvents_);
     persisted_ = APMPersistedConfig::initWithSuiteName("pipeline-test");
     ASSERT_TRUE(persisted_);
-    ErrorPtr error;
-    database_ = APMDatabase::initWithDatabaseName(kDatabaseName, persisted_, &error);
-    ASSERT_TRUE(database_) << (error ? error->description() : "");
-    identity_ = APMIdentity::initWithPersistedConfig(persisted_);
-    ASSERT_TRUE(identity_);
-    reporter_ = APMSessionReporter::initWithPersistedConfig(persisted_);
     makeCore(std::nullopt);
   }
 
@@ -133,22 +116,36 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
     APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
   }
 
-  // A core over this case's database, with a fresh configuration unless one is given.
-  void makeCore(const std::optional<Array>& safelist,
-                std::shared_ptr<APMRemoteConfig> config = nullptr) {
+  // A started core over this case's database, with what its start stored (first open,
+  // session, their properties and counts) cleared, so that each case sees only its own events.
+  void makeCore(const std::optional<Array>& safelist) {
     if (core_) drain();
-    if (!config) config = APMRemoteConfig::initWithAppID(kAppID, database_, nullptr);
-    ASSERT_TRUE(config);
-    config_ = config;
     auto scheduler = std::make_shared<APMScheduler>("pipeline.test.worker");
     auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), "Measurement timer");
     core_ = APMMeasurement::initWithDatabaseName(kDatabaseName, persisted_, nullptr, scheduler,
                                                  alarm, kAppID, true, false, safelist, nullptr);
     ASSERT_TRUE(core_);
     drain();
-    APMMeasurementEventsTestAccess::setComponents(*core_, identity_, database_, config_, reporter_);
+    database_ = core_->database();
+    identity_ = core_->identity();
+    config_ = core_->remoteConfigInstance();
+    reporter_ = core_->sessionReporter();
+    ASSERT_TRUE(database_ && identity_ && config_ && reporter_);
     APMMeasurementSetRemoteConfig(config_);
     APMMeasurementSetSharedInstance(core_);
+    onWorker([&] {
+      for (const char* table : {"raw_events", "raw_events_metadata", "events", "user_attributes"})
+        ASSERT_TRUE(database_->sqliteStore()->deleteAllRecordsFromTableWithName(table, nullptr));
+      const auto zero = APMDailyCounts::initWithDay(today(), 0, 0, 0, 0, 0, 0);
+      ASSERT_TRUE(database_->updateDailyCounts(zero.get(), nullptr));
+    });
+    core_->setPreviousFirstOpenCount(std::nullopt);
+    persisted_->setUnmatchedFirstOpenWithoutIDFA(false);
+    persisted_->setZiruzadaFeatureRollouts(std::nullopt);
+    errorEvents_ = std::make_shared<ErrorEvents>();
+    APMSetInternalEventLogging(errorEvents_);
+    monitor_.reset();
+    monitor_.emplace();
   }
 
   // Runs the block on the core's worker queue and waits for it and for what it queued there.
@@ -233,11 +230,11 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
 
   std::vector<std::int64_t> codes() const {
     std::vector<std::int64_t> result;
-    for (const auto& line : monitor_->lines()) result.push_back(line.messageCode);
+    for (const auto& line : (*monitor_)->lines()) result.push_back(line.messageCode);
     return result;
   }
   bool logged(std::int64_t code) const {
-    for (const auto& line : monitor_->lines()) {
+    for (const auto& line : (*monitor_)->lines()) {
       if (line.messageCode == code) return true;
     }
     return false;
@@ -247,8 +244,8 @@ class APMMeasurementEventsTest : public testing_support::TemporaryHomeTest {
   // The engine's monitor installs itself when first made (by the listeners' notification, for
   // one): made here, before the recording monitor takes its place.
   const std::shared_ptr<APMMonitor> engineMonitor_ = APMMeasurement::monitor();
-  ScopedMonitor monitor_;
-  std::shared_ptr<ErrorEvents> errorEvents_ = std::make_shared<ErrorEvents>();
+  std::optional<ScopedMonitor> monitor_;
+  std::shared_ptr<ErrorEvents> errorEvents_;
   std::shared_ptr<APMPersistedConfig> persisted_;
   std::shared_ptr<APMDatabase> database_;
   std::shared_ptr<APMIdentity> identity_;
@@ -305,6 +302,28 @@ TEST_F(APMMeasurementEventsTest, AnEventIsStoredUnderTheFingerprintOfItsEncodedM
   EXPECT_EQ(properties->size(), 1u);
 
   EXPECT_TRUE(logged(23072)) << testing::PrintToString(codes());
+}
+
+TEST_F(APMMeasurementEventsTest, EventsAConditionalPropertyTriggersAreStoredAfterTheirTrigger) {
+  APMConditionalUserProperty property;
+  property.origin = "frc";
+  property.value = APMValue::initWithInt64(5);
+  property.triggerEventName = "go";
+  property.triggerTimeout = 60;
+  property.timeToLive = 3600;
+  property.triggeredEvent = APMEvent::initWithOrigin("frc", false, "_cup_on", kStart, 0, {});
+  ASSERT_TRUE(property.triggeredEvent);
+  APMConditionalUserPropertyController::sharedInstance()->setConditionalUserProperty(&property,
+                                                                                     "level_cup");
+  drain();
+  handle("wait");
+  handle("go");
+
+  EXPECT_EQ(namesOf(stored()), (std::vector<std::string>{"wait", "go", "_cup_on"}));
+  std::shared_ptr<const APMUserAttribute> attribute;
+  onWorker([&] { attribute = database_->userAttributeWithName("level_cup", nullptr); });
+  ASSERT_TRUE(attribute);
+  EXPECT_EQ(attribute->value()->int64Value(), 5);
 }
 
 TEST_F(APMMeasurementEventsTest, ADisabledCoreStoresNothing) {
@@ -585,12 +604,25 @@ TEST_F(APMMeasurementEventsTest, BackgroundEventsExtendOrEndTheSession) {
   EXPECT_FALSE(property("_se"));
   EXPECT_EQ(stored().size(), 2u);
 
+  // An expired session with "extend_session" = 1 starts a new one, in the background, before
+  // the event is stored; its properties stay.
+  persisted_->setSessionNumber(4);
+  handle("tap", {{"extend_session", Value(1)}});
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tap", "tap", "_s", "tap"}));
+  EXPECT_EQ(persisted_->sessionNumber(), 5);
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 2801);
+  ASSERT_TRUE(property("_sno"));
+  EXPECT_EQ(property("_sno")->value()->int64Value(), 5);
+  EXPECT_TRUE(property("_sid"));
+
   // While the application is active, background rules do not apply.
   APMScreenViewReporter::sharedInstance()->setAppActiveForTesting(true);
+  clock_.advance(1801);
   putSessionProperties();
   handle("tap", {{"extend_session", Value(1)}});
   EXPECT_TRUE(property("_sid"));
-  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 1000);
+  EXPECT_EQ(persisted_->lastSessionActivityClockTime(), kStart + 2801);
 }
 
 TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
@@ -620,7 +652,7 @@ TEST_F(APMMeasurementEventsTest, ConversionsAndDebugModeDecideRealTime) {
   EXPECT_TRUE(events[3].realtime);
 
   // In debug mode every event is real-time and debug, whatever the counts.
-  monitor_->setDebugModeEnabled(true);
+  (*monitor_)->setDebugModeEnabled(true);
   handle("tap");
   events = stored();
   ASSERT_EQ(events.size(), 5u);
@@ -647,6 +679,348 @@ TEST_F(APMMeasurementEventsTest, BlocklistedEventsAreRejected) {
   handle("fine");
   EXPECT_EQ(stored().size(), 1u);
   EXPECT_EQ(errorEvents_->codes(), std::vector<std::int64_t>{11});
+}
+
+// Edits events as a loaded program would, the way the case scripts it.
+class ScriptedEditing : public analytics_test::FakeEventEditing {
+ public:
+  ScriptedEditing() : FakeEventEditing(false) {}
+
+  bool handleEvent(const APMPEvent& event, ErrorPtr* error) override {
+    seen.push_back(event.name());
+    output_ = event;
+    if (rename) output_->setName(*rename);
+    created_ = create;
+    if (fail) {
+      if (error != nullptr) *error = platform::makeError("APMPEventEditing", 3);
+      return false;
+    }
+    return hasEdits() || hasCreatedEvents();
+  }
+  bool hasEdits() const override { return rename.has_value(); }
+  bool hasCreatedEvents() const override { return !created_.empty(); }
+  std::optional<APMPEvent> outputEvent() const override { return output_; }
+  std::vector<APMPEvent> eventsToLog() const override { return created_; }
+
+  std::optional<std::string> rename;
+  std::vector<APMPEvent> create;
+  bool fail = false;
+  std::vector<std::string> seen;
+
+ private:
+  std::optional<APMPEvent> output_;
+  std::vector<APMPEvent> created_;
+};
+
+class ScriptedEngine : public analytics_test::FakeScriptEngine {
+ public:
+  std::shared_ptr<APMPEventEditing> makeEventEditing() override { return editing; }
+  const std::shared_ptr<ScriptedEditing> editing = std::make_shared<ScriptedEditing>();
+};
+
+class APMMeasurementEditingTest : public APMMeasurementEventsTest {
+ protected:
+  void SetUp() override {
+    APMMeasurementEventsTest::SetUp();
+    APMPSetScriptEngine(engine_);
+    auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+    analytics_test::setPrograms(delivered.get(), 1);
+    ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+    ASSERT_EQ(config_->eventEditing(), engine_->editing);
+  }
+
+  ScriptedEditing& editing() { return *engine_->editing; }
+
+  const std::shared_ptr<ScriptedEngine> engine_ = std::make_shared<ScriptedEngine>();
+};
+
+TEST_F(APMMeasurementEditingTest, EditingFailureStoresTheUneditedEventAndNothingItCreated) {
+  editing().rename = "renamed";
+  editing().create = {APMPEvent("made", kStart, {})};
+  editing().fail = true;
+  handle("select_content", {{"content_type", Value("photo")}});
+
+  EXPECT_EQ(editing().seen, std::vector<std::string>{"select_content"});
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), std::vector<std::string>{"select_content"});
+  EXPECT_EQ(events[0].parameter("content_type"), Value("photo"));
+  std::vector<Array> failures;
+  for (const auto& line : (*monitor_)->lines()) {
+    if (line.messageCode == 23223) {
+      EXPECT_EQ(line.level, 1);
+      EXPECT_EQ(line.message, "Event editing failed. Event name");
+      failures.push_back(line.contexts);
+    }
+  }
+  EXPECT_EQ(failures, std::vector<Array>{Array{Value("select_content")}});
+}
+
+TEST_F(APMMeasurementEditingTest, TheEditedEventIsStoredAndCreatedEventsFollowIt) {
+  editing().rename = "tapped";
+  editing().create = {APMPEvent("made_here", kStart - 5, {{"_o", Value("fiam")}, {"n", Value(1)}}),
+                      APMPEvent("made_there", kStart - 4, {})};
+  handle("tap", {{"n", Value(7)}});
+
+  auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tapped", "made_here", "made_there"}));
+  EXPECT_EQ(events[0].parameter("n"), Value(7));
+  EXPECT_EQ(events[1].parameter("_o"), Value("fiam"));
+  EXPECT_EQ(events[1].parameter("n"), Value(1));
+  EXPECT_EQ(events[1].event->timestamp(), kStart - 5);
+  EXPECT_EQ(events[2].parameter("_o"), Value("app"));
+  EXPECT_FALSE(logged(23223));
+
+  // Without edits the logged event itself is stored.
+  editing().rename.reset();
+  editing().create.clear();
+  handle("tap", {{"n", Value(8)}});
+  events = stored();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[3].name, "tap");
+  EXPECT_EQ(events[3].parameter("n"), Value(8));
+}
+
+TEST_F(APMMeasurementEventsTest, TheWorkerQueueEntryRoutesByInterceptionAndEnabling) {
+  APMAnalytics::unsuspendOperationQueue();
+  std::mutex mutex;
+  std::vector<std::string> heard;
+  const auto token =
+      APMAnalytics::addLogEventListener([&](const std::shared_ptr<const APMEvent>& e) {
+        std::lock_guard lock(mutex);
+        heard.push_back(e->name());
+      });
+  std::vector<std::string> intercepted;
+  Dictionary interceptedParameters;
+  const APMMeasurement::Interceptor interceptor = [&](const std::string&, const std::string& name,
+                                                      const Dictionary& parameters, double,
+                                                      const Dictionary&) {
+    intercepted.push_back(name);
+    interceptedParameters = parameters;
+  };
+  const Dictionary screen{
+      {"_sn", Value("Main")}, {"_sc", Value("MainView")}, {"_si", Value(std::int64_t{5})}};
+  const auto log = [&](const std::string& origin, bool isPublic, const std::string& name,
+                       bool enabled, bool ignoreInterceptor,
+                       const Dictionary& added = Dictionary()) {
+    onWorker([&] {
+      core_->logEventOnWorkerQueueWithOrigin(origin, isPublic, name, {{"p", Value("v")}}, kStart,
+                                             enabled, false, ignoreInterceptor, interceptor, added);
+    });
+  };
+
+  log("app", true, "intercepted", true, false, screen);
+  log("app", true, "let_through", true, true);
+  log("am", true, "exempt_origin", true, false);
+  log("app", true, "not_enabled", false, false);
+  log("auto", false, "_internal", true, false);
+  {
+    ScopedMonitor monitor;
+    log("app", true, "9_not_a_name", true, false);
+    ASSERT_FALSE(monitor->lines().empty());
+    EXPECT_EQ(monitor->lines().back().messageCode, 23219);
+  }
+  APMAnalytics::queueOperationWithBlockThenWait([] {});
+  APMAnalytics::queue()->sync([] {});
+  APMAnalytics::removeLogEventListener(token);
+
+  EXPECT_EQ(intercepted, std::vector<std::string>{"intercepted"});
+  EXPECT_EQ(interceptedParameters["p"], Value("v"));
+  EXPECT_EQ(interceptedParameters["_sn"], Value("Main"));
+  const auto events = stored();
+  EXPECT_EQ(namesOf(events),
+            (std::vector<std::string>{"let_through", "exempt_origin", "not_enabled", "_internal"}));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(heard, (std::vector<std::string>{"let_through", "_internal"}));
+}
+
+TEST_F(APMMeasurementEventsTest, DefaultParametersJoinEventsExceptErrorsAndDirectLogs) {
+  onWorker([&] {
+    core_->handleSetDefaultEventParametersOnWorkerQueue(
+        Dictionary{{"plan", Value("pro")}, {"level", Value(3)}});
+  });
+  const auto log = [&](const std::string& origin, const std::string& name, bool ignoreInterceptor) {
+    Dictionary parameters{{"level", Value(9)}};
+    if (name == "_err") parameters.set("_err", Value(13));
+    onWorker([&] {
+      core_->logEventOnWorkerQueueWithOrigin(origin, origin == "app", name, parameters, kStart,
+                                             true, false, ignoreInterceptor, nullptr, {});
+    });
+  };
+  log("app", "tap", false);
+  log("app", "direct", true);
+  log("auto", "_err", false);
+  onWorker([&] {
+    core_->handleInternalEventOnWorkerQueue(event("_au", {{"_pv", Value("1.0")}}, "auto"));
+    core_->handleInternalEventOnWorkerQueue(event("_err", {{"_err", Value(4)}}, "auto"));
+  });
+
+  const auto events = stored();
+  ASSERT_EQ(namesOf(events), (std::vector<std::string>{"tap", "direct", "_err", "_au", "_err"}));
+  EXPECT_EQ(events[0].parameter("plan"), Value("pro"));
+  EXPECT_EQ(events[0].parameter("level"), Value(9));
+  EXPECT_EQ(events[1].parameter("plan"), std::nullopt);
+  EXPECT_EQ(events[2].parameter("plan"), std::nullopt);
+  EXPECT_EQ(events[3].parameter("plan"), Value("pro"));
+  EXPECT_EQ(events[3].parameter("_pv"), Value("1.0"));
+  EXPECT_EQ(events[4].parameter("plan"), std::nullopt);
+  // The event's own internal parameters are not checked again as if they were defaults.
+  EXPECT_FALSE(logged(13003)) << testing::PrintToString(codes());
+}
+
+TEST_F(APMMeasurementEventsTest, TheRecorderHearsEachLoggedEventBeforeItIsStored) {
+  class Recorder : public APMMeasurement::Recorder {
+   public:
+    explicit Recorder(APMDatabase& database) : database_(database) {}
+    void didLogEvent(const APMMeasurement::LoggedEvent& event) override {
+      names.push_back(event.name);
+      storedBefore.push_back(database_.isRawEventsTableEmpty(nullptr) != Value(1));
+    }
+    void didSetUserAttribute(const std::string&, const std::optional<Value>&,
+                             const std::string&) override {}
+    std::vector<std::string> names;
+    std::vector<bool> storedBefore;
+
+   private:
+    APMDatabase& database_;
+  };
+  const auto recorder = std::make_shared<Recorder>(*database_);
+  APMMeasurement::setRecorder(recorder);
+  core_->logEventWithOrigin("app", true, "app_launch", {}, kStart, true, false, false, nullptr, {});
+  drain();
+  APMMeasurement::setRecorder(nullptr);
+  EXPECT_EQ(recorder->names, std::vector<std::string>{"app_launch"});
+  EXPECT_EQ(recorder->storedBefore, std::vector<bool>{false});
+  EXPECT_EQ(namesOf(stored()), std::vector<std::string>{"app_launch"});
+}
+
+std::shared_ptr<APMRawEventData> rawEvent(const std::string& name, Dictionary parameters = {},
+                                          const std::string& origin = "app") {
+  auto event = APMEvent::initWithOrigin(origin, false, name, kStart, kStart - 10, parameters);
+  EXPECT_TRUE(event) << name;
+  return APMRawEventData::initWithRawEvent(event, 41, -77);
+}
+
+TEST_F(APMMeasurementEventsTest, BundlingMapsReservedPublicNamesAndValidatesPurchases) {
+  const auto impression = rawEvent("ad_impression", {{"value", Value(1.5)}});
+  const auto internal = core_->internalEventFromPublicEvent(impression);
+  ASSERT_TRUE(internal);
+  EXPECT_EQ(internal->rawEvent()->name(), "_ai");
+  EXPECT_EQ(internal->rowID(), 41);
+  EXPECT_EQ(internal->metadataFingerprint(), -77);
+  EXPECT_EQ(internal->rawEvent()->timestamp(), kStart);
+  EXPECT_EQ(internal->rawEvent()->previousTimestamp(), kStart - 10);
+  EXPECT_EQ(internal->rawEvent()->parameters(), impression->rawEvent()->parameters());
+  const auto tap = rawEvent("tap");
+  EXPECT_EQ(core_->internalEventFromPublicEvent(tap), tap);
+
+  // Not a sandbox receipt here: the purchase is handed back rebuilt, without the marker.
+  const auto purchase = rawEvent("_iap", {{"value", Value(2.0)}}, "auto");
+  const auto validated = core_->validatePurchaseEvent(purchase);
+  ASSERT_TRUE(validated);
+  EXPECT_EQ(validated->rowID(), 41);
+  EXPECT_EQ(validated->metadataFingerprint(), -77);
+  EXPECT_FALSE(validated->rawEvent()->parameters().contains("sandbox"));
+  EXPECT_EQ(core_->validatePurchaseEvent(tap), tap);
+}
+
+TEST_F(APMMeasurementEventsTest, BundlingCountsConversionsAndRealTimeEventsUpToTheirLimits) {
+  setting("measurement.upload.max_conversions_per_day", "1");
+  setting("measurement.upload.max_realtime_events_per_day", "1");
+  auto delivered = analytics_test::makeMeasurementConfig(kAppID);
+  analytics_test::setEventConfigs(delivered.get(), {{"signup", false, true, 0}});
+  ASSERT_TRUE(config_->updateMeasurementConfig(delivered));
+  setting("measurement.upload.max_conversions_per_day", "1");
+  setting("measurement.upload.max_realtime_events_per_day", "1");
+  auto counts = APMDailyCounts::initWithDay(today(), 0, 5, 5, 0, 0, 0);
+
+  // A custom conversion is counted once, and only as a conversion.
+  const auto first = rawEvent("signup");
+  EXPECT_TRUE(core_->checkConversion(first, *counts));
+  EXPECT_TRUE(first->rawEvent()->isConversion());
+  EXPECT_EQ(counts->conversionsCount(), 1);
+  EXPECT_EQ(counts->allEventsCount(), 5);
+  EXPECT_EQ(counts->publicEventsCount(), 5);
+  // Over the limit it loses the mark.
+  const auto second = rawEvent("signup");
+  EXPECT_FALSE(core_->checkConversion(second, *counts));
+  EXPECT_FALSE(second->rawEvent()->isConversion());
+  EXPECT_EQ(counts->conversionsCount(), 1);
+  EXPECT_TRUE(logged(23102));
+  // Not a conversion: nothing to do.
+  EXPECT_FALSE(core_->checkConversion(rawEvent("tap"), *counts));
+
+  struct Case {
+    const char* name;
+    bool debug;
+    std::int32_t realtimeBefore;
+    std::int32_t dcuBefore;
+    bool changed;
+    bool realtimeAfter;
+    std::int64_t line;  // 0: none
+  };
+  const Case cases[] = {
+      {"tap", false, 0, 0, true, true, 23103},  {"tap", false, 1, 0, false, false, 23104},
+      {"_fx", false, 1, 0, false, true, 23105}, {"_dcu", false, 1, 0, true, true, 0},
+      {"_dcu", false, 1, 1, false, false, 0},   {"tap", true, 1, 0, false, true, 23105},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << (c.debug ? " debug" : "") << " "
+                                    << c.realtimeBefore << "/" << c.dcuBefore);
+    ScopedMonitor monitor;
+    monitor->setDebugModeEnabled(c.debug);
+    auto dailyCounts =
+        APMDailyCounts::initWithDay(today(), 0, 0, 0, 0, c.realtimeBefore, c.dcuBefore);
+    const auto data = rawEvent(c.name, {}, c.name[0] == '_' ? "auto" : "app");
+    data->rawEvent()->setRealtime(true);
+    EXPECT_EQ(core_->checkRealtime(data, *dailyCounts), c.changed);
+    EXPECT_EQ(data->rawEvent()->isRealtime(), c.realtimeAfter);
+    EXPECT_EQ(dailyCounts->realtimeCount() + dailyCounts->dcuRealtimeCount(),
+              c.realtimeBefore + c.dcuBefore + (c.changed ? 1 : 0));
+    std::vector<std::int64_t> lines;
+    for (const auto& line : monitor->lines()) lines.push_back(line.messageCode);
+    EXPECT_EQ(lines, c.line ? std::vector<std::int64_t>{c.line} : std::vector<std::int64_t>{});
+  }
+  // Neither real-time nor a conversion: not looked at.
+  EXPECT_FALSE(core_->checkRealtime(rawEvent("tap"), *counts));
+}
+
+TEST_F(APMMeasurementEventsTest, AnalyticsStorageDenialSetsTheEventCountsAsideUntilGranted) {
+  const auto bundleWithSignals = [](const std::string& signals) {
+    auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+    nano_set_string_field(bundle.get(), kMetadataConsentSignalsIndex, signals);
+    return bundle;
+  };
+  const auto setLifetime = [&](const std::string& name, std::int32_t count) {
+    onWorker([&] {
+      const auto aggregates = APMEventAggregates::initWithName(name, count, 0, 0, kStart);
+      ASSERT_TRUE(database_->updateEventAggregates(aggregates.get(), nullptr));
+    });
+  };
+  const auto lifetime = [&](const std::string& name) -> std::optional<std::int32_t> {
+    std::optional<std::int32_t> count;
+    onWorker([&] {
+      if (const auto aggregates = database_->eventAggregatesWithName(name, nullptr))
+        count = aggregates->lifetimeCount();
+    });
+    return count;
+  };
+  const auto transition = [&](const std::string& signals) {
+    onWorker([&] { core_->handleAnalyticsStorageConsentTransitions(*bundleWithSignals(signals)); });
+    EXPECT_EQ(persisted_->previousBundledConsentSignals(), signals);
+  };
+
+  setLifetime("tap", 5);
+  transition("G111");
+  transition("G110");  // denied: the counts are set aside
+  setLifetime("tap", 9);
+  setLifetime("other", 1);
+  transition("G11d");  // still denied: nothing moves
+  EXPECT_EQ(lifetime("tap"), 9);
+  transition("G111");  // granted again: the counts set aside come back
+  EXPECT_EQ(lifetime("tap"), 5);
+  EXPECT_EQ(lifetime("other"), std::nullopt);
+  EXPECT_FALSE(logged(23266));
+  EXPECT_FALSE(logged(23267));
 }
 
 }  // namespace
