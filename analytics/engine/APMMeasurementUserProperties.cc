@@ -52,6 +52,29 @@ std::string nameForLog(const std::string& name) {
   return APMUserPropertyNameForLog(platform::Value(name));
 }
 
+// Only a string or a number is a default; a name must be one an event may carry.
+bool isValidDefault(const std::string& name, const platform::Value& value) {
+  return (value.isNumber() || value.isString()) &&
+         APMDataTypeValidator::isValidPublicEventParameterName(platform::Value(name));
+}
+
+// The largest parameter limit the configuration accepts: no more defaults are ever stored.
+constexpr std::size_t kMaxStoredDefaults = 100;
+
+// The stored defaults, read back as they were written: the file may have been changed behind
+// our back, so entries that could not have been stored are left out, and a dictionary larger
+// than any that is stored counts as none.
+std::optional<platform::Dictionary> storedDefaults(APMPersistedConfig& persisted) {
+  std::optional<platform::Dictionary> stored = persisted.defaultEventParameters();
+  if (!stored) return std::nullopt;
+  if (stored->size() > kMaxStoredDefaults) return platform::Dictionary{};
+  platform::Dictionary kept;
+  for (auto& [name, value] : *stored) {
+    if (isValidDefault(name, value)) kept.set(name, std::move(value));
+  }
+  return kept;
+}
+
 // The text a stored value and a new one are compared by.
 std::optional<std::string> textOf(const APMUserAttribute* attribute) {
   if (!attribute || !attribute->value()) return std::nullopt;
@@ -78,7 +101,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
   if (!persistedConfig_) return;
   platform::Dictionary result;
   if (parameters) {
-    if (auto stored = persistedConfig_->defaultEventParameters()) result = std::move(*stored);
+    if (auto stored = storedDefaults(*persistedConfig_)) result = std::move(*stored);
     for (const auto& [name, value] : *parameters) {
       if (!value.isNull() && !value.isNumber() && !value.isString()) {
         log(4, 23213, "Invalid key in default event parameters. Parameter ignored.");
@@ -113,7 +136,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
 platform::Dictionary APMMeasurement::parametersWithAddedDefaultEventParameters(
     const platform::Dictionary& parameters) const {
   if (!persistedConfig_) return parameters;
-  std::optional<platform::Dictionary> defaults = persistedConfig_->defaultEventParameters();
+  std::optional<platform::Dictionary> defaults = storedDefaults(*persistedConfig_);
   if (!defaults) return parameters;
   for (const auto& [name, value] : parameters) defaults->set(name, value);
   return std::move(*defaults);

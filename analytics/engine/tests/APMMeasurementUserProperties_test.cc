@@ -157,6 +157,18 @@ TEST_F(APMMeasurementUserPropertiesTest, DefaultsLieUnderTheEventsOwnParameters)
   persisted_->setDefaultEventParameters(Dictionary{{"a", 1}, {"b", "default"}});
   EXPECT_EQ(core_->parametersWithAddedDefaultEventParameters(given),
             (Dictionary{{"a", 1}, {"b", "event"}, {"c", 3}}));
+
+  // A changed file: what could not have been stored stays out of every event.
+  persisted_->setDefaultEventParameters(Dictionary{{"a", 1},
+                                                   {"_o", "forged"},
+                                                   {"nested", Dictionary{{"k", 1}}},
+                                                   {"blob", platform::Data::fromString("x")}});
+  EXPECT_EQ(core_->parametersWithAddedDefaultEventParameters(given),
+            (Dictionary{{"a", 1}, {"b", "event"}, {"c", 3}}));
+  Dictionary tooMany;
+  for (int i = 0; i < 101; ++i) tooMany.set("p" + std::to_string(i), i);
+  persisted_->setDefaultEventParameters(tooMany);
+  EXPECT_EQ(core_->parametersWithAddedDefaultEventParameters(given), given);
 }
 
 Dictionary numbered(int count) {
@@ -218,6 +230,12 @@ TEST_F(APMMeasurementUserPropertiesTest, DefaultParametersAreCheckedMergedAndCap
        std::nullopt,
        Dictionary{{"long", std::string(101, 'v')}, {"short", std::string(100, 'v')}},
        Dictionary{{"short", std::string(100, 'v')}},
+       {},
+       {}},
+      {"stored entries that could not have been stored are dropped",
+       Dictionary{{"ok", 1}, {"_o", "forged"}, {"list", Array{Value(1)}}},
+       Dictionary{{"b", 2}},
+       Dictionary{{"ok", 1}, {"b", 2}},
        {},
        {}},
       {"thirty are trimmed to twenty-five, the last names first",
