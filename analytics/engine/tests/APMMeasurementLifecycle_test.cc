@@ -595,7 +595,9 @@ TEST_F(APMMeasurementLifecycleTest, TheNonPersonalizedAdsPropertyIsWrittenOnlyWh
     const std::size_t removals = codes(23180, 23180).size();
     onWorker([&] { core_->setPersonalizedAdsUserPropertyOnWorkerQueue(); });
     EXPECT_EQ(property("_npa"), c.expected);
-    if (c.expected) EXPECT_EQ(propertySetTime("_npa") != kStoredAt, c.rewritten);
+    if (c.expected) {
+      EXPECT_EQ(propertySetTime("_npa") != kStoredAt, c.rewritten);
+    }
     EXPECT_EQ(codes(23180, 23180).size() - removals, c.stored && !c.allowPersonalizedAds ? 1u : 0u);
   }
 }
