@@ -1,6 +1,5 @@
 #include "platform/crypto.h"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -11,15 +10,7 @@
 namespace platform::crypto {
 namespace {
 
-// Worker threads may still hash or draw random bytes while the process exits; the library's
-// own exit handler would free its state under them.
-void initializeOnce() {
-  static const bool initialized = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
-  (void)initialized;
-}
-
 Data digest(const EVP_MD* type, const Data& input) {
-  initializeOnce();
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(input.bytes(), input.length(), out, &length, type, nullptr) != 1) {
@@ -35,7 +26,6 @@ Data sha256(const Data& input) { return digest(EVP_sha256(), input); }
 Data md5(const Data& input) { return digest(EVP_md5(), input); }
 
 Data randomBytes(std::size_t count) {
-  initializeOnce();
   Data out{std::vector<std::uint8_t>(count)};
   if (count > 0 && RAND_bytes(out.mutableBytes(), static_cast<int>(count)) != 1) {
     throw Exception("CryptoFailure", "secure random source failed");
