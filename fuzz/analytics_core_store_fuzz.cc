@@ -270,20 +270,12 @@ void checkDefaults(APMMeasurement& measurement, APMPersistedConfig& persisted) {
   }
 }
 
-// The store writes text as a C string, so a value is cut at its first NUL; that is the
-// store's affair, not the writes checked here.
-std::string textWithoutNUL(fuzz::FuzzInput& input) {
-  std::string text = input.shortText();
-  std::replace(text.begin(), text.end(), '\0', '0');
-  return text;
-}
-
 void setProperty(fuzz::FuzzInput& input, APMMeasurement& measurement) {
   const std::string origin = nameFrom(input, kOrigins);
   const std::string name = nameFrom(input, kPropertyNames);
   const platform::Value value =
       input.byte() % 2 == 1
-          ? platform::Value(APMValue::initWithString(platform::Value(textWithoutNUL(input))))
+          ? platform::Value(APMValue::initWithString(platform::Value(input.shortText())))
           : platform::Value(APMValue::initWithInt64(static_cast<std::int64_t>(input.integer(8))));
   const auto attribute = APMUserAttribute::initWithOrigin(
       origin, name, value, platform::Clock::current().now().timeIntervalSince1970());

@@ -1,15 +1,18 @@
 #include "platform/uuid.h"
 
-#include <openssl/rand.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/crypto.h"
+#include "platform/error.h"
 
 namespace platform {
 
 UUID UUID::random() {
   Bytes bytes;
-  if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+  try {
+    crypto::fillWithRandomBytes(bytes.data(), bytes.size());
+  } catch (const Exception&) {
     // Without a secure source an identifier could repeat; nothing sensible can go on.
     std::fputs("platform::UUID: the secure random source failed\n", stderr);
     std::abort();

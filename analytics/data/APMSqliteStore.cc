@@ -907,7 +907,9 @@ int APMSqliteStore::bindValue(sqlite3_stmt* statement, int position, const Value
     return sqlite3_bind_int64(statement, position,
                               static_cast<sqlite3_int64>(value.longLongValue()));
   if (const std::string* text = value.asString())
-    return sqlite3_bind_text(statement, position, text->c_str(), -1, SQLITE_TRANSIENT);
+    // With its length: a NUL inside the text is kept, not taken as its end.
+    return sqlite3_bind_text(statement, position, text->data(), static_cast<int>(text->size()),
+                             SQLITE_TRANSIENT);
   if (value.isNull()) return sqlite3_bind_null(statement, position);
   return SQLITE_MISUSE;
 }

@@ -289,9 +289,10 @@ TEST_F(APMSqliteStoreTest, ValuesOfKindsThatCannotBeStoredAreReportedAsErrors) {
 TEST_F(APMSqliteStoreTest, WritesAndReadsEveryStorageClass) {
   auto store = openWithTable();
   const platform::Data blob = platform::Data::fromString(std::string("\0\1\2", 3));
+  // A NUL inside a text is part of it.
+  const std::string text("text\0 \xc3\xa9", 8);
   ErrorPtr error;
-  ASSERT_TRUE(
-      store->upsertRecord({{"a", 1}, {"b", 2.5}, {"c", "text é"}, {"d", blob}}, "t", &error))
+  ASSERT_TRUE(store->upsertRecord({{"a", 1}, {"b", 2.5}, {"c", text}, {"d", blob}}, "t", &error))
       << error->description();
   ASSERT_TRUE(store->upsertRecord({{"a", 2}, {"b", Value()}, {"c", true}, {"d", platform::Data()}},
                                   "t", &error));
@@ -304,7 +305,7 @@ TEST_F(APMSqliteStoreTest, WritesAndReadsEveryStorageClass) {
   EXPECT_EQ(first["a"].asInt(), 1);
   EXPECT_EQ(first["b"].type(), Value::Type::Double);
   EXPECT_EQ(first["b"].asDouble(), 2.5);
-  EXPECT_EQ(*first["c"].asString(), "text é");
+  EXPECT_EQ(*first["c"].asString(), text);
   ASSERT_TRUE(first["d"].asData());
   EXPECT_EQ(*first["d"].asData(), blob);
 
