@@ -21,12 +21,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      times_[run.benchmark_name()] = {run.GetAdjustedRealTime(),
+      // With repetitions the median stands for the pair (it is reported after the runs it
+      // sums up, so it replaces them); the other aggregates are left to the table above.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      const std::string name = run.run_name.str();
+      times_[name] = {run.GetAdjustedRealTime(),
                                       run.GetAdjustedCPUTime(),
                                       benchmark::GetTimeUnitString(run.time_unit),
                                       {}};
       for (const auto& [counter, value] : run.counters) {
-        times_[run.benchmark_name()].counters[counter] = value.value;
+        times_[name].counters[counter] = value.value;
       }
     }
   }
