@@ -37,6 +37,7 @@
 #include "analytics/messages/tests/recording_monitor.h"
 #include "platform/date.h"
 #include "tests/support/main_queue.h"
+#include "analytics/engine/tests/error_events.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -56,26 +57,7 @@ constexpr std::int32_t kMetadataProtocolVersionIndex = 0;
 constexpr std::int32_t kMetadataUserAttributesIndex = 2;
 constexpr std::int32_t kMetadataConsentSignalsIndex = 40;
 
-// The error events ("_err") the pipeline logs, by their codes.
-class ErrorEvents : public APMInternalEventLogging {
- public:
-  void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
-                                  const Dictionary& parameters) override {
-    if (origin != "auto" || name != "_err") return;
-    std::lock_guard lock(mutex_);
-    const Value& code = parameters["_err"];
-    const auto typed = APMValueOf(code);
-    codes_.push_back(typed ? typed->int64Value() : code.integerValue());
-  }
-  std::vector<std::int64_t> codes() const {
-    std::lock_guard lock(mutex_);
-    return codes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::int64_t> codes_;
-};
+using analytics_test::ErrorEvents;
 
 // One stored raw event as the tests look at it.
 struct Stored {

@@ -21,6 +21,7 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScheduler.h"
 #include "analytics/messages/tests/recording_monitor.h"
+#include "analytics/engine/tests/error_events.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -36,24 +37,7 @@ using testing::Not;
 
 constexpr double kNow = 1'700'000'000;
 
-// Collects the codes of the error events the data side logs.
-class ErrorEvents : public APMInternalEventLogging {
- public:
-  void logInternalEventWithOrigin(const std::string&, const std::string& name,
-                                  const Dictionary& parameters) override {
-    if (name != "_err") return;
-    std::lock_guard lock(mutex_);
-    codes_.push_back(parameters["_err"].integerValue());
-  }
-  std::vector<std::int64_t> codes() const {
-    std::lock_guard lock(mutex_);
-    return codes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::int64_t> codes_;
-};
+using analytics_test::ErrorEvents;
 
 std::shared_ptr<const APMUserAttribute> attribute(const std::string& origin,
                                                   const std::string& name, Value value) {
