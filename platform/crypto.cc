@@ -15,31 +15,34 @@
 
 namespace platform::crypto {
 
+namespace {
+
+// One digest through the routine family of its algorithm (context, init, update, final).
+template <typename Context, std::size_t Length, int (*Init)(Context*),
+          int (*Update)(Context*, const void*, std::size_t),
+          int (*Final)(unsigned char*, Context*)>
+Data digest(const Data& input) {
+  unsigned char out[Length];
+  Context context;
+  Init(&context);
+  Update(&context, input.bytes(), input.length());
+  Final(out, &context);
+  return Data(out, Length);
+}
+
+}  // namespace
+
 Data sha1(const Data& input) {
-  unsigned char out[SHA_DIGEST_LENGTH];
-  SHA_CTX context;
-  SHA1_Init(&context);
-  SHA1_Update(&context, input.bytes(), input.length());
-  SHA1_Final(out, &context);
-  return Data(out, sizeof out);
+  return digest<SHA_CTX, SHA_DIGEST_LENGTH, SHA1_Init, SHA1_Update, SHA1_Final>(input);
 }
 
 Data sha256(const Data& input) {
-  unsigned char out[SHA256_DIGEST_LENGTH];
-  SHA256_CTX context;
-  SHA256_Init(&context);
-  SHA256_Update(&context, input.bytes(), input.length());
-  SHA256_Final(out, &context);
-  return Data(out, sizeof out);
+  return digest<SHA256_CTX, SHA256_DIGEST_LENGTH, SHA256_Init, SHA256_Update, SHA256_Final>(
+      input);
 }
 
 Data md5(const Data& input) {
-  unsigned char out[MD5_DIGEST_LENGTH];
-  MD5_CTX context;
-  MD5_Init(&context);
-  MD5_Update(&context, input.bytes(), input.length());
-  MD5_Final(out, &context);
-  return Data(out, sizeof out);
+  return digest<MD5_CTX, MD5_DIGEST_LENGTH, MD5_Init, MD5_Update, MD5_Final>(input);
 }
 
 void fillWithRandomBytes(std::uint8_t* bytes, std::size_t count) {
