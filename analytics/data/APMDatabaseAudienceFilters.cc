@@ -5,19 +5,12 @@
 #include <set>
 #include <utility>
 
+#include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMPBMessages.h"
 #include "analytics/messages/APMServices.h"
 
 namespace {
-
-// Field indexes of the flags (tag minus one in both messages).
-constexpr std::int32_t kEventFilterDynamicIndex = 5;
-constexpr std::int32_t kEventFilterSequenceIndex = 6;
-constexpr std::int32_t kEventFilterSessionScopedIndex = 7;
-constexpr std::int32_t kPropertyFilterDynamicIndex = 3;
-constexpr std::int32_t kPropertyFilterSequenceIndex = 4;
-constexpr std::int32_t kPropertyFilterSessionScopedIndex = 5;
 
 // SQLite nests each OR of a condition one level deeper and refuses expressions deeper than
 // 1000 levels, so the deletion of many filters goes out in groups well below that.
@@ -73,9 +66,9 @@ APMFilterFlags APMEventFilterFlagsFromData(const platform::Data& data) {
   APMFilterFlags flags;
   auto message = APMPBEventFilter::initWithBuffer(&data);
   if (!message) return flags;
-  flags.sessionScoped = nano_get_bool(message.get(), kEventFilterSessionScopedIndex);
-  flags.dynamic = nano_get_bool(message.get(), kEventFilterDynamicIndex);
-  flags.sequence = nano_get_bool(message.get(), kEventFilterSequenceIndex);
+  flags.sessionScoped = nano_get_bool(message.get(), APMPBEventFilterFields::kSessionScoped);
+  flags.dynamic = nano_get_bool(message.get(), APMPBEventFilterFields::kDynamic);
+  flags.sequence = nano_get_bool(message.get(), APMPBEventFilterFields::kSequence);
   return flags;
 }
 
@@ -83,9 +76,9 @@ APMFilterFlags APMPropertyFilterFlagsFromData(const platform::Data& data) {
   APMFilterFlags flags;
   auto message = APMPBPropertyFilter::initWithBuffer(&data);
   if (!message) return flags;
-  flags.sessionScoped = nano_get_bool(message.get(), kPropertyFilterSessionScopedIndex);
-  flags.dynamic = nano_get_bool(message.get(), kPropertyFilterDynamicIndex);
-  flags.sequence = nano_get_bool(message.get(), kPropertyFilterSequenceIndex);
+  flags.sessionScoped = nano_get_bool(message.get(), APMPBPropertyFilterFields::kSessionScoped);
+  flags.dynamic = nano_get_bool(message.get(), APMPBPropertyFilterFields::kDynamic);
+  flags.sequence = nano_get_bool(message.get(), APMPBPropertyFilterFields::kSequence);
   return flags;
 }
 

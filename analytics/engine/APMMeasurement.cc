@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "analytics/audiences/APMAudience.h"
 #include "analytics/data/APMConsentSettingsUtil.h"
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMDatabase.h"
@@ -439,10 +440,12 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
   if (!database) return false;
   auto configuration = APMRemoteConfig::initWithAppID(appID_, database, experimentManager_);
   if (!configuration) return false;
+  auto audience = APMAudience::initWithDatabase(database);
+  if (!audience) return false;
   // The reporter reads its timeout from the installed configuration when it is made.
   APMMeasurementSetRemoteConfig(configuration);
   auto reporter = APMSessionReporter::initWithPersistedConfig(persistedConfig_);
-  setComponents(identity, database, configuration, reporter);
+  setComponents(identity, database, configuration, audience, reporter);
 
   log(7, 23016, "Analytics is ready to receive events");
   monitor()->setEncodeContexts(identity->isFromAppStore());
@@ -878,11 +881,13 @@ void APMMeasurement::writeAttribute(const std::shared_ptr<const APMUserAttribute
 void APMMeasurement::setComponents(std::shared_ptr<APMIdentity> identity,
                                    std::shared_ptr<APMDatabase> database,
                                    std::shared_ptr<APMRemoteConfig> remoteConfig,
+                                   std::shared_ptr<APMAudience> audience,
                                    std::shared_ptr<APMSessionReporter> sessionReporter) {
   std::lock_guard lock(componentsMutex_);
   identity_ = std::move(identity);
   database_ = std::move(database);
   remoteConfig_ = std::move(remoteConfig);
+  audience_ = std::move(audience);
   sessionReporter_ = std::move(sessionReporter);
 }
 
@@ -904,6 +909,11 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
 std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
   std::lock_guard lock(componentsMutex_);
   return sessionReporter_;
+}
+
+std::shared_ptr<APMAudience> APMMeasurement::audience() const {
+  std::lock_guard lock(componentsMutex_);
+  return audience_;
 }
 
 bool APMMeasurement::isEnabled() const { return enabled_; }

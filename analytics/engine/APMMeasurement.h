@@ -35,6 +35,7 @@ class APMPersistedConfig;
 class APMRawEventData;
 class APMRemoteConfig;
 class APMSessionReporter;
+class APMAudience;
 class APMTCFClient;
 class APMUserAttribute;
 class ZULNetwork;
@@ -188,6 +189,7 @@ class APMMeasurement : public APMMeasurementEngine,
   std::shared_ptr<APMDatabase> database() const override;
   std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
   std::shared_ptr<APMSessionReporter> sessionReporter() const;
+  std::shared_ptr<APMAudience> audience() const;
   const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
   double initTimestamp() const { return initTimestamp_; }
   const std::string& appID() const { return appID_; }
@@ -267,6 +269,7 @@ class APMMeasurement : public APMMeasurementEngine,
   bool initializeComponentsOnWorkerQueue();
   void setComponents(std::shared_ptr<APMIdentity> identity, std::shared_ptr<APMDatabase> database,
                      std::shared_ptr<APMRemoteConfig> remoteConfig,
+                     std::shared_ptr<APMAudience> audience,
                      std::shared_ptr<APMSessionReporter> sessionReporter);
   // What the front's recorder, when one is installed, is told.
   static std::shared_ptr<Recorder> recorder();
@@ -285,6 +288,7 @@ class APMMeasurement : public APMMeasurementEngine,
   std::shared_ptr<APMIdentity> identity_;
   std::shared_ptr<APMDatabase> database_;
   std::shared_ptr<APMRemoteConfig> remoteConfig_;
+  std::shared_ptr<APMAudience> audience_;
   std::shared_ptr<APMSessionReporter> sessionReporter_;
 
   std::shared_ptr<APMTCFClient> tcfClient_;

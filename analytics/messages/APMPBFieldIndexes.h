@@ -59,3 +59,71 @@ inline constexpr std::int32_t kCorePlatformServices = 2;
 inline constexpr std::int32_t kDMARegion = 3;
 inline constexpr std::int32_t kRegionalDefaults = 4;
 }  // namespace APMPBConsentConfigFields
+
+// The audience definitions and what their evaluation stores.
+namespace APMPBAudienceFields {
+// Audience.
+inline constexpr std::int32_t kAudienceID = 0;
+inline constexpr std::int32_t kPropertyFilters = 1;
+inline constexpr std::int32_t kEventFilters = 2;
+}  // namespace APMPBAudienceFields
+
+namespace APMPBEventFilterFields {
+inline constexpr std::int32_t kFilterID = 0;
+inline constexpr std::int32_t kEventName = 1;
+inline constexpr std::int32_t kFilters = 2;
+inline constexpr std::int32_t kEventCountFilter = 4;
+inline constexpr std::int32_t kDynamic = 5;
+inline constexpr std::int32_t kSequence = 6;
+inline constexpr std::int32_t kSessionScoped = 7;
+}  // namespace APMPBEventFilterFields
+
+namespace APMPBPropertyFilterFields {
+inline constexpr std::int32_t kFilterID = 0;
+inline constexpr std::int32_t kPropertyName = 1;
+inline constexpr std::int32_t kFilter = 2;
+inline constexpr std::int32_t kDynamic = 3;
+inline constexpr std::int32_t kSequence = 4;
+inline constexpr std::int32_t kSessionScoped = 5;
+}  // namespace APMPBPropertyFilterFields
+
+namespace APMPBFilterFields {
+inline constexpr std::int32_t kStringFilter = 0;
+inline constexpr std::int32_t kNumberFilter = 1;
+inline constexpr std::int32_t kComplement = 2;
+inline constexpr std::int32_t kParamName = 3;
+}  // namespace APMPBFilterFields
+
+namespace APMPBStringFilterFields {
+inline constexpr std::int32_t kMatchType = 0;
+inline constexpr std::int32_t kExpression = 1;
+inline constexpr std::int32_t kCaseSensitive = 2;
+inline constexpr std::int32_t kExpressionList = 3;
+}  // namespace APMPBStringFilterFields
+
+namespace APMPBNumberFilterFields {
+inline constexpr std::int32_t kComparisonType = 0;
+inline constexpr std::int32_t kMatchAsFloat = 1;
+inline constexpr std::int32_t kComparisonValue = 2;
+inline constexpr std::int32_t kMinComparisonValue = 3;
+inline constexpr std::int32_t kMaxComparisonValue = 4;
+}  // namespace APMPBNumberFilterFields
+
+namespace APMPBResultDataFields {
+// ResultData.
+inline constexpr std::int32_t kStatus = 0;
+inline constexpr std::int32_t kResults = 1;
+inline constexpr std::int32_t kDynamicFilterTimestamps = 2;
+inline constexpr std::int32_t kSequenceFilterTimestamps = 3;
+// DynamicFilterResultTimestamp.
+inline constexpr std::int32_t kDynamicFilterID = 0;
+inline constexpr std::int32_t kDynamicTimestamp = 1;
+// SequenceFilterResultTimestamp.
+inline constexpr std::int32_t kSequenceFilterID = 0;
+inline constexpr std::int32_t kSequenceEvalTimestamps = 1;
+// AudienceLeafFilterResult.
+inline constexpr std::int32_t kLeafAudienceID = 0;
+inline constexpr std::int32_t kLeafCurrentResults = 1;
+inline constexpr std::int32_t kLeafPreviousResults = 2;
+inline constexpr std::int32_t kLeafNoPreviousResults = 3;
+}  // namespace APMPBResultDataFields
