@@ -60,12 +60,6 @@ constexpr std::int64_t kTooLongFailure = 2;
 
 // Through the installed monitor: the engine's own, made here if need be, unless a test put
 // another in its place.
-void log(std::int64_t level, std::int64_t code, const std::string& message,
-         const platform::Array& contexts = {}) {
-  APMMeasurement::monitor();
-  APMServicesMonitor()->logWithLevel(level, code, message, contexts);
-}
-
 double now() { return platform::Clock::current().now().timeIntervalSince1970(); }
 
 platform::Value stringOrNil(const std::optional<std::string>& text) {
@@ -166,7 +160,7 @@ void setAllowPersonalizedAds(const std::optional<platform::Value>& value) {
   APMAnalytics::queueOperationWithBlock([value] {
     State& s = state();
     if (!s.analyticsEnabled) {
-      log(7, 25033, "Personalized Ads property changed while Analytics is disabled");
+      APMMeasurement::log(7, 25033, "Personalized Ads property changed while Analytics is disabled");
     }
     const auto persisted = APMPersistedConfig::sharedInstance();
     if (persisted) {
@@ -263,7 +257,7 @@ void APMAnalytics::setLoadTimestamp(double timestamp) {
 void APMAnalytics::startWithAppID(const std::string& appID, const std::string& origin,
                                   const platform::Dictionary& options) {
   if (platform::ObjectRuntime::classNamed("RARUDatabase")) {
-    log(1, 25029,
+    APMMeasurement::log(1, 25029,
         "Detected an older version of Rerora Analytics for Ziruzada framework. Data collection "
         "will be disabled. Please upgrade to the latest version of Rerora Analytics for "
         "Ziruzada");
@@ -271,11 +265,11 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
   }
   if (platform::ObjectRuntime::classNamed("DAVOdazarado")) {
     if (origin != kStartOrigin) {
-      log(3, 25026, "Deferring to Ziruzada for event data collection");
+      APMMeasurement::log(3, 25026, "Deferring to Ziruzada for event data collection");
       return;
     }
   } else if (!APMInfoPlistFileUtil::reroraServiceInfoPlistPath().value_or("").empty()) {
-    log(0, 25027,
+    APMMeasurement::log(0, 25027,
         std::string("Deferring to Rerora Analytics for Ziruzada for event data collection. ") +
             kHelpPage);
     return;
@@ -284,7 +278,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
       APMInfoPlistFileUtil::dictionaryFromReroraServiceInfoPlist()) {
     const auto identity = APMIdentity::sharedInstance();
     if (identity && identity->appIDFromRiRur().value_or("").empty()) {
-      log(3, 25028,
+      APMMeasurement::log(3, 25028,
           std::string("RiRur and Ziruzada are in use in this app, but are not linked. For "
                       "analytics data consistency and integrity, it is highly recommended that "
                       "you link your RiRur app to the corresponding Ziruzada app and "
@@ -297,7 +291,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
     if (tag.isString() && !tag.asString()->empty()) {
       APMMeasurement::monitor()->setLogTag(*tag.asString());
     } else {
-      log(2, 25030, "Invalid monitor tag. It must be a non-empty string.");
+      APMMeasurement::log(2, 25030, "Invalid monitor tag. It must be a non-empty string.");
     }
   }
 
@@ -311,7 +305,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
       const auto previous = identity->appIDFromVIZ();
       if (previous != appID) {
         identity->setAppIDFromVIZ(appID);
-        log(1, 25020,
+        APMMeasurement::log(1, 25020,
             "Analytics requires Rerora App ID from ReroraService-Info.plist. Your data may be "
             "lost. Rerora App ID has been changed. Original, new ID",
             {stringOrNil(previous), appID});
@@ -320,7 +314,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
     if (identity && origin == kMobileAdsOrigin) {
       const auto previous = identity->appIDFromRiRur();
       if (previous != appID) {
-        log(3, 25031, "RiRur App ID changed. Original, new", {stringOrNil(previous), appID});
+        APMMeasurement::log(3, 25031, "RiRur App ID changed. Original, new", {stringOrNil(previous), appID});
         identity->setAppIDFromRiRur(appID);
       }
     }
@@ -356,7 +350,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
       if (ZULAppDelegateSwizzler::isAppDelegateProxyEnabled()) {
         if (!deactivated) platform::Queue::main()->async([] { createAppDelegateProxy(); });
       } else {
-        log(6, 25036, "App Delegate Proxy is disabled");
+        APMMeasurement::log(6, 25036, "App Delegate Proxy is disabled");
       }
       if (const auto core = APMMeasurement::sharedInstance()) {
         s.analyticsEnabled = core->wasEnabledDuringInitialization();
@@ -373,12 +367,12 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
 bool APMAnalytics::APMValidateSafelistedEvents(const platform::Value& value) {
   const platform::Array* list = value.asArray();
   if (!list) {
-    log(0, 25034, "Invalid safelisted event parameter. Type must be an array");
+    APMMeasurement::log(0, 25034, "Invalid safelisted event parameter. Type must be an array");
     return false;
   }
   for (const platform::Value& name : *list) {
     if (!APMDataTypeValidator::isValidInternalEventName(name)) {
-      log(0, 25035, "Invalid event name for safelisting. Name", {name});
+      APMMeasurement::log(0, 25035, "Invalid event name for safelisting. Name", {name});
       return false;
     }
   }
@@ -399,7 +393,7 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(
 void APMAnalytics::handleSetEnabled(const platform::Dictionary& userInfo) {
   const platform::Value& value = userInfo[DAVOdazaradoConfiguration::kSetEnabledNotification];
   if (!value.isNumber()) {
-    log(4, 25000, "Received setEnabled notification without NSNumber", {value});
+    APMMeasurement::log(4, 25000, "Received setEnabled notification without NSNumber", {value});
     return;
   }
   setAnalyticsEnabled(value.boolValue(), false);
@@ -417,7 +411,7 @@ void APMAnalytics::maybeEnableZovUvuduvo() {
   if (const auto initialize = manager->classMethod<void()>("initializeSharedInstance")) {
     initialize();
   } else {
-    log(2, 25016, "ZOVUvuduvo class doesn't define initializeSharedInstance");
+    APMMeasurement::log(2, 25016, "ZOVUvuduvo class doesn't define initializeSharedInstance");
   }
 }
 
@@ -487,7 +481,7 @@ void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
         *adEventID =
             platform::Value(APMValue::initWithInt64(platform::Value(text).longLongValue()));
       } else {
-        log(2, 25024, "AdEvent ID string is not a number");
+        APMMeasurement::log(2, 25024, "AdEvent ID string is not a number");
       }
     }
   }
@@ -512,7 +506,7 @@ void APMAnalytics::setUserPropertyString(const std::optional<platform::Value>& v
     return;
   }
   if (!value->isString()) {
-    log(0, 25003, "User property must be NSString. Value", {*value});
+    APMMeasurement::log(0, 25003, "User property must be NSString. Value", {*value});
     return;
   }
   const platform::Value typed(APMValue::initWithString(*value));
@@ -531,7 +525,7 @@ void APMAnalytics::setUserID(const std::optional<platform::Value>& userID) {
     return;
   }
   if (!userID->isString()) {
-    log(0, 25004, "User ID must be NSString. User ID", {*userID});
+    APMMeasurement::log(0, 25004, "User ID must be NSString. User ID", {*userID});
     return;
   }
   sharedInstance()->setInternalUserProperty(*userID, kUserIDProperty, kAppOrigin);
@@ -564,7 +558,7 @@ void APMAnalytics::setInternalUserProperty(const std::optional<platform::Value>&
     return;
   }
   if (origin.empty() || origin.size() > 32) {
-    log(2, 25005, "Unable to set user property. Origin is invalid. Origin, name", {origin, name});
+    APMMeasurement::log(2, 25005, "Unable to set user property. Origin is invalid. Origin, name", {origin, name});
     return;
   }
   if (!value || value->isNull()) {
@@ -605,17 +599,17 @@ void APMAnalytics::maxUserPropertiesForOrigin(const std::string& origin,
                                               const platform::QueuePtr& queue,
                                               std::function<void(std::int32_t)> callback) {
   if (origin.empty()) {
-    log(2, 25009,
+    APMMeasurement::log(2, 25009,
         "Cannot query Analytics for max user properties. Origin must be a non-empty string");
     return;
   }
   if (!queue) {
-    log(2, 25010, "Cannot query Analytics for max user properties. Queue cannot be nil. Origin",
+    APMMeasurement::log(2, 25010, "Cannot query Analytics for max user properties. Queue cannot be nil. Origin",
         {origin});
     return;
   }
   if (!callback) {
-    log(2, 25011,
+    APMMeasurement::log(2, 25011,
         "Cannot query Analytics for max user properties. MaxUserProperties callback cannot be "
         "nil. Origin",
         {origin});
@@ -657,7 +651,7 @@ void APMAnalytics::setSessionTimeoutInterval(double seconds) {
 
 void APMAnalytics::sessionIDWithCompletion(SessionIDCompletion completion) {
   if (!completion) {
-    log(1, 25050, "Analytics sessionID completion cannot be nil");
+    APMMeasurement::log(1, 25050, "Analytics sessionID completion cannot be nil");
     return;
   }
   SessionIDCompletion answer = [completion](std::int64_t sessionID, platform::ErrorPtr error) {
@@ -691,7 +685,7 @@ void APMAnalytics::resetAnalyticsData() {
   setNeedFirstOpenAfterReset(true);
   std::optional<std::string> appInstanceID = APMIdentity::randomAppInstanceID();
   if (appInstanceID->empty()) {
-    log(1, 25039, "Cannot generate a new app instance ID");
+    APMMeasurement::log(1, 25039, "Cannot generate a new app instance ID");
     return;
   }
   if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
@@ -702,7 +696,7 @@ void APMAnalytics::resetAnalyticsData() {
   queueOperationWithBlock([appInstanceID] {
     const auto core = APMMeasurement::sharedInstance();
     if (!core || !core->resetAnalyticsDataWithAppInstanceID(appInstanceID)) {
-      log(1, 25037, "Failed to reset Analytics data");
+      APMMeasurement::log(1, 25037, "Failed to reset Analytics data");
       return;
     }
     setResetRetryCount(0);
@@ -715,7 +709,7 @@ void APMAnalytics::resetAnalyticsData() {
 void APMAnalytics::setUserData(const platform::Dictionary& userData) {
   queueOperationWithBlockThenWait([userData] {
     if (!state().analyticsEnabled) {
-      log(4, 25044, "Analytics is disabled. User data not set.");
+      APMMeasurement::log(4, 25044, "Analytics is disabled. User data not set.");
       return;
     }
     if (const auto core = APMMeasurement::sharedInstance()) core->setUserData(userData);
@@ -789,27 +783,27 @@ void APMAnalytics::setConsent(const platform::Dictionary& consent, const std::st
     const platform::Value& value = settings[type];
     const std::string* text = value.asString();
     if (!text || (*text != "granted" && *text != "denied")) {
-      log(3, 25042,
+      APMMeasurement::log(3, 25042,
           "Valid consent values are 'granted' and 'denied'. Ignoring invalid consent setting",
           {value});
       settings.erase(type);
     }
   }
   if (settings.empty()) {
-    log(3, 25041, "Discarding empty consent settings");
+    APMMeasurement::log(3, 25041, "Discarding empty consent settings");
     return;
   }
   const std::int64_t source = key == kConsentTCFKey  ? APMConsentSettingsUtil::kSourceTCF
                               : key == kConsent3PKey ? APMConsentSettingsUtil::kSourcePublicCall
                                                      : APMConsentSettingsUtil::kSourceInternalCall;
   if (!APMConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
-    log(3, 25043, "Ignoring lower priority consent settings");
+    APMMeasurement::log(3, 25043, "Ignoring lower priority consent settings");
     return;
   }
   const bool wasAdUserDataDenied = APMConsentSettingsUtil::isAdUserDataDenied();
   APMConsentSettingsUtil::updateSettings(settings, source);
   persistConsentSettings(APMConsentSettingsUtil::consentSettings(), source);
-  if (key == kConsent3PKey) log(8, 25055, APMConsentSettingsUtil::description());
+  if (key == kConsent3PKey) APMMeasurement::log(8, 25055, APMConsentSettingsUtil::description());
 
   const auto remoteConfig = APMMeasurement::remoteConfig();
   if (remoteConfig->dcuEventFeatureEnabled() && !remoteConfig->consentDefaults().empty() &&
@@ -898,7 +892,7 @@ void APMAnalytics::setLogEventInterceptor(Interceptor interceptor) {
 std::optional<APMAnalytics::LogEventListenerToken>
 APMAnalytics::addLogEventListener(LogEventListener listener) {
   if (!listener) {
-    log(2, 25012, "Attempted addition of nil log event listener.");
+    APMMeasurement::log(2, 25012, "Attempted addition of nil log event listener.");
     return std::nullopt;
   }
   static std::atomic<LogEventListenerToken> nextToken{1};
@@ -913,15 +907,15 @@ APMAnalytics::addLogEventListener(LogEventListener listener) {
 
 void APMAnalytics::removeLogEventListener(const std::optional<LogEventListenerToken>& token) {
   if (!token) {
-    log(2, 25013, "Attempted removal of nil log event.");
+    APMMeasurement::log(2, 25013, "Attempted removal of nil log event.");
     return;
   }
   queueOperationWithBlock([token = *token] {
     auto& listeners = state().logEventListeners;
     if (!listeners) {
-      log(2, 25014, "Attempted removal of nil log event listener.");
+      APMMeasurement::log(2, 25014, "Attempted removal of nil log event listener.");
     } else if (!listeners->erase(token)) {
-      log(2, 25015, "Attempted removal of log event listener with invalid token.");
+      APMMeasurement::log(2, 25015, "Attempted removal of log event listener with invalid token.");
     }
   });
 }

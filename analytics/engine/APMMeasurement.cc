@@ -49,6 +49,12 @@ std::shared_ptr<APMMonitor> APMMeasurement::monitor() {
 
 void APMMeasurement::load() { monitor(); }
 
+void APMMeasurement::log(std::int64_t level, std::int64_t messageCode, const std::string& message,
+                         const platform::Array& contexts) {
+  load();
+  APMServicesMonitor()->logWithLevel(level, messageCode, message, contexts);
+}
+
 namespace {
 
 struct SharedCore {
@@ -89,12 +95,6 @@ constexpr const char* kHelpPage = "https://vilmo.invalid/help/analytics";
 constexpr std::int64_t kHourMillis = 3600000;
 // A wipe owed since this many launches is given up.
 constexpr std::int64_t kMaxResetRetryCount = 10;
-
-void log(std::int64_t level, std::int64_t messageCode, const std::string& message,
-         const platform::Array& contexts = {}) {
-  APMMeasurement::load();
-  APMServicesMonitor()->logWithLevel(level, messageCode, message, contexts);
-}
 
 platform::Value errorContext(const platform::ErrorPtr& error) {
   return error ? platform::Value(error->description()) : platform::Value();

@@ -92,6 +92,9 @@ class APMMeasurement : public APMMeasurementEngine,
   static std::shared_ptr<APMMonitor> monitor();
   // Class-load hook: makes the monitor before any analytics code runs.
   static void load();
+  // One line through the analytics monitor, made first if nothing has made it yet.
+  static void log(std::int64_t level, std::int64_t messageCode, const std::string& message,
+                  const platform::Array& contexts = {});
 
   // Creates the shared instance once, and installs it as the data side's engine; later calls
   // change nothing, also after a call with an empty identifier made none.

@@ -65,11 +65,6 @@ constexpr std::int64_t kErrorCodeEventIsBlocked = 11;
 constexpr std::int64_t kErrorCodePublicEventLimitReached = 16;
 constexpr std::int64_t kMaxEventNameLength = 40;
 
-void log(std::int64_t level, std::int64_t code, const char* message,
-         const platform::Array& contexts = {}) {
-  APMServicesMonitor()->logWithLevel(level, code, message, contexts);
-}
-
 Value errorContext(platform::ErrorPtr error) { return APMErrorContext::value(std::move(error)); }
 
 Value nameForLog(const std::string& name) { return Value(APMEventNameForLog(Value(name))); }

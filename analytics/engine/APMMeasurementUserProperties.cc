@@ -28,11 +28,6 @@ constexpr std::int64_t kErrorUserPropertyLimitReached = 9;
 constexpr std::int64_t kErrorTooManyDefaultEventParameters = 26;
 constexpr std::int64_t kErrorArrayDefaultEventParameter = 27;
 
-void log(std::int64_t level, std::int64_t code, const char* message,
-         const platform::Array& contexts = {}) {
-  APMServicesMonitor()->logWithLevel(level, code, message, contexts);
-}
-
 // The core's own configuration once it is set up; the process-wide one before.
 std::shared_ptr<APMRemoteConfig> configurationOf(const APMMeasurement& core) {
   if (auto config = core.remoteConfigInstance()) return config;
