@@ -18,22 +18,8 @@ namespace FilterFields = APMPBFilterFields;
 namespace NumberFields = APMPBNumberFilterFields;
 namespace StringFields = APMPBStringFilterFields;
 
-enum ComparisonType : std::int32_t {
-  kUnknown = 0,
-  kLess = 1,
-  kGreater = 2,
-  kEqual = 3,
-  kBetween = 4
-};
-enum MatchType : std::int32_t {
-  kMatchUnknown = 0,
-  kRegex = 1,
-  kBeginsWith = 2,
-  kEndsWith = 3,
-  kContains = 4,
-  kExact = 5,
-  kInList = 6
-};
+namespace Comparison = APMNumberFilterComparisonTypes;
+namespace Match = APMStringFilterMatchTypes;
 
 constexpr std::int64_t kErrorLevel = 1;
 constexpr std::int64_t kWarningLevel = 3;
@@ -154,16 +140,16 @@ bool APMNumberFilterIsValid(const APMPBNumberFilter* filter) {
     return false;
   }
   switch (nano_get_int32(filter, NumberFields::kComparisonType)) {
-  case kLess:
-  case kGreater:
-  case kEqual:
+  case Comparison::kLess:
+  case Comparison::kGreater:
+  case Comparison::kEqual:
     if (!isDecimalField(filter, NumberFields::kComparisonValue)) {
       log(kErrorLevel, 8008, "Numeric filter does not have a valid comparison value. Filter",
           {messageContext(filter)});
       return false;
     }
     return true;
-  case kBetween: {
+  case Comparison::kBetween: {
     bool valid = true;
     if (!isDecimalField(filter, NumberFields::kMinComparisonValue)) {
       log(kErrorLevel, 8009, "Numeric filter does not have a valid min comparison value. Filter",
@@ -177,7 +163,7 @@ bool APMNumberFilterIsValid(const APMPBNumberFilter* filter) {
     }
     return valid;
   }
-  case kUnknown:
+  case Comparison::kUnknown:
     log(kErrorLevel, 8007, "Number filter has unknown comparison type");
     return false;
   default:
@@ -198,7 +184,7 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
     return false;
   }
   const std::int32_t matchType = nano_get_int32(filter, StringFields::kMatchType);
-  if (matchType == kInList) {
+  if (matchType == Match::kInList) {
     const std::optional<NanoObjectArray> list =
         nano_get_array(filter, StringFields::kExpressionList, nullptr);
     if (!list || list->empty()) {
@@ -207,7 +193,7 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
     }
     return true;
   }
-  if (matchType == kMatchUnknown) {
+  if (matchType == Match::kUnknown) {
     log(kErrorLevel, 9001, "String filter has unknown match type");
     return false;
   }
@@ -215,7 +201,7 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
     log(kErrorLevel, 9002, "String filter has no expression");
     return false;
   }
-  if (matchType == kRegex) {
+  if (matchType == Match::kRegex) {
     platform::ErrorPtr error;
     auto compiled = platform::RegularExpression::make(
         nano_get_string(filter, StringFields::kExpression).value_or(""), !caseSensitive(filter),
@@ -235,7 +221,7 @@ std::optional<bool> APMCompareDouble(const APMPBNumberFilter* filter, double val
   const std::int32_t type = nano_get_int32(filter, NumberFields::kComparisonType);
   std::optional<double> comparison, minimum, maximum;
   bool parsed;
-  if (type == kBetween) {
+  if (type == Comparison::kBetween) {
     minimum = parsedDouble(nano_get_string(filter, NumberFields::kMinComparisonValue));
     maximum = parsedDouble(nano_get_string(filter, NumberFields::kMaxComparisonValue));
     parsed = minimum && maximum;
@@ -251,20 +237,20 @@ std::optional<bool> APMCompareDouble(const APMPBNumberFilter* filter, double val
   }
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   switch (type) {
-  case kLess:
+  case Comparison::kLess:
     return value < *comparison;
-  case kGreater:
+  case Comparison::kGreater:
     return value > *comparison;
-  case kEqual: {
+  case Comparison::kEqual: {
     // The value and its nearest representable neighbours count as equal: a value written
     // in decimal and the double it was logged as may differ in the last bit.
     const double below = std::nextafter(std::nextafter(*comparison, -kInfinity), -kInfinity);
     const double above = std::nextafter(std::nextafter(*comparison, kInfinity), kInfinity);
     return below < value && value < above;
   }
-  case kBetween:
+  case Comparison::kBetween:
     return *minimum <= value && value <= *maximum;
-  case kUnknown:
+  case Comparison::kUnknown:
     log(kErrorLevel, 8013,
         "Validated double number filter has unknown comparison type. Audience filter will not "
         "be evaluated");
@@ -292,9 +278,9 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
     }
   };
   switch (type) {
-  case kLess:
-  case kGreater:
-  case kEqual:
+  case Comparison::kLess:
+  case Comparison::kGreater:
+  case Comparison::kEqual:
     if (!nano_has_field(filter, NumberFields::kComparisonValue)) {
       log(kErrorLevel, 8001, "Number filter has no comparison value");
       values.valid = false;
@@ -303,7 +289,7 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
            "Number filter comparison value is not a number");
     }
     break;
-  case kBetween:
+  case Comparison::kBetween:
     if (!nano_has_field(filter, NumberFields::kMinComparisonValue) ||
         !nano_has_field(filter, NumberFields::kMaxComparisonValue)) {
       log(kErrorLevel, 8003, "Number filter does not have both min and max comparison values");
@@ -315,7 +301,7 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
            "Number filter max comparison value is not a number");
     }
     break;
-  case kUnknown:
+  case Comparison::kUnknown:
     log(kErrorLevel, 8000, "Number filter has unknown comparison type");
     values.valid = false;
     break;
@@ -330,15 +316,15 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
     return std::nullopt;
   }
   switch (type) {
-  case kLess:
+  case Comparison::kLess:
     return value < *values.comparisonValue;
-  case kGreater:
+  case Comparison::kGreater:
     return value > *values.comparisonValue;
-  case kEqual:
+  case Comparison::kEqual:
     return value == *values.comparisonValue;
-  case kBetween:
+  case Comparison::kBetween:
     return value >= *values.minComparisonValue && value <= *values.maxComparisonValue;
-  case kUnknown:
+  case Comparison::kUnknown:
     log(kErrorLevel, 8016,
         "Validated decimal number for number filter has unknown comparison type. Audience "
         "filter will not be evaluated");
@@ -364,12 +350,12 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
   const bool sensitive = caseSensitive(filter);
   const std::string expression = nano_get_string(filter, StringFields::kExpression).value_or("");
   switch (nano_get_int32(filter, StringFields::kMatchType)) {
-  case kMatchUnknown:
+  case Match::kUnknown:
     log(kErrorLevel, 9007,
         "Validated string filter has unknown comparison type. Audience filter will not be "
         "evaluated");
     return std::nullopt;
-  case kRegex: {
+  case Match::kRegex: {
     if (!regex) {
       log(kErrorLevel, 9008, "Parsed regex is nil. Audience filter will not be evaluated");
       return std::nullopt;
@@ -385,10 +371,10 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
     }
     return found;
   }
-  case kBeginsWith:
+  case Match::kBeginsWith:
     if (sensitive) return string->starts_with(expression);
     return caseInsensitiveFind(*string, expression, SearchAnchor::kStart) == 0u;
-  case kEndsWith: {
+  case Match::kEndsWith: {
     if (sensitive) return string->ends_with(expression);
     const std::size_t length = platform::text::utf16Length(*string);
     const std::size_t expressionLength = platform::text::utf16Length(expression);
@@ -396,12 +382,12 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
            caseInsensitiveFind(*string, expression, SearchAnchor::kEnd) ==
                length - expressionLength;
   }
-  case kContains:
+  case Match::kContains:
     if (sensitive) return string->find(expression) != std::string::npos;
     return caseInsensitiveFind(*string, expression).has_value();
-  case kExact:
+  case Match::kExact:
     return exactMatch(*string, expression, sensitive);
-  case kInList: {
+  case Match::kInList: {
     const std::optional<NanoObjectArray> list =
         nano_get_array(filter, StringFields::kExpressionList, nullptr);
     for (const NanoObject& entry : list.value_or(NanoObjectArray{})) {
