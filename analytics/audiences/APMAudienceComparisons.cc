@@ -365,7 +365,7 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
     const std::optional<bool> found = regex->hasMatch(*string);
     if (!found) {
       log(kWarningLevel, 9009,
-          "Regular expression evaluation exceeded its time limit. Audience filter will not be "
+          "Regular expression search exceeded its time or stack limit. Audience filter will not be "
           "evaluated",
           {messageContext(filter)});
     }

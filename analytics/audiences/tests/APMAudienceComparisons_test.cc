@@ -198,10 +198,10 @@ TEST(APMAudienceComparisonsTest, RunawayRegularExpressionIsNotEvaluated) {
   ScopedMonitor monitor;
   const auto regex = filter(nullptr, stringFilter(kRegex, "(a+)+$"));
   EXPECT_EQ(APMEvaluateFilter(regex.get(), text(std::string(100, 'a') + "b").get()), std::nullopt);
-  EXPECT_THAT(logged(monitor),
-              testing::ElementsAre(Logged{3, 9009,
-                                          "Regular expression evaluation exceeded its time limit. "
-                                          "Audience filter will not be evaluated"}));
+  EXPECT_THAT(logged(monitor), testing::ElementsAre(Logged{
+                                   3, 9009,
+                                   "Regular expression search exceeded its time or stack limit. "
+                                   "Audience filter will not be evaluated"}));
   // Complement keeps it unevaluated.
   const auto complemented = filter(nullptr, stringFilter(kRegex, "(a+)+$"), true);
   EXPECT_EQ(APMEvaluateFilter(complemented.get(), text(std::string(100, 'a') + "b").get()),
