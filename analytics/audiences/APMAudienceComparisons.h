@@ -17,6 +17,23 @@ namespace platform {
 class RegularExpression;
 }
 
+// Comparison types of a number filter and match types of a string filter, as the service
+// sends them.
+namespace APMNumberFilterComparisonTypes {
+enum : std::int32_t { kUnknown = 0, kLess = 1, kGreater = 2, kEqual = 3, kBetween = 4 };
+}  // namespace APMNumberFilterComparisonTypes
+namespace APMStringFilterMatchTypes {
+enum : std::int32_t {
+  kUnknown = 0,
+  kRegex = 1,
+  kBeginsWith = 2,
+  kEndsWith = 3,
+  kContains = 4,
+  kExact = 5,
+  kInList = 6
+};
+}  // namespace APMStringFilterMatchTypes
+
 // The parsed values of one number filter for the decimal path.
 struct APMAudienceComparisonValues {
   std::optional<APMDecimalNumber> comparisonValue;
