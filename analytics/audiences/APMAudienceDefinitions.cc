@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "analytics/audiences/APMAudience.h"
 #include "analytics/audiences/APMAudienceComparisons.h"
+#include "analytics/audiences/APMAudienceMessageFields.h"
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMDatabase.h"
 #include "analytics/data/APMNameMaps.h"
@@ -34,28 +34,6 @@ void log(std::int64_t level, std::int64_t code, const std::string& message,
 
 // A database call failed only when it said so and also handed back an error.
 bool failed(bool succeeded, const platform::ErrorPtr& error) { return !succeeded && error; }
-
-template <typename Message>
-std::vector<std::shared_ptr<Message>> messagesOf(const NANOMessageBase* message,
-                                                 std::int32_t index) {
-  std::vector<std::shared_ptr<Message>> messages;
-  auto array = nano_get_array(message, index, &Message::messageClass());
-  if (!array) return messages;
-  messages.reserve(array->size());
-  for (const auto& element : *array) {
-    const auto* nested = std::get_if<NanoMessagePtr>(&element);
-    if (nested == nullptr || !*nested) continue;
-    if (auto typed = std::dynamic_pointer_cast<Message>(*nested)) messages.push_back(typed);
-  }
-  return messages;
-}
-
-template <typename Message>
-std::shared_ptr<Message> messageAt(const NANOMessageBase* message, std::int32_t index) {
-  if (!nano_has_field(message, index)) return nullptr;
-  return std::dynamic_pointer_cast<Message>(
-      nano_get_message(message, index, Message::messageClass()));
-}
 
 bool hasNonEmptyString(const NANOMessageBase* message, std::int32_t index) {
   if (!nano_has_field(message, index)) return false;
@@ -102,12 +80,12 @@ bool filterIsValid(const APMPBFilter* filter, const FilterTexts& texts, platform
   const bool hasNumber = nano_has_field(filter, F::kNumberFilter);
   if (hasString == hasNumber) return refuse(error, texts.code, texts.notExactlyOne);
   if (hasNumber) {
-    auto number = messageAt<APMPBNumberFilter>(filter, F::kNumberFilter);
+    auto number = APMMessageAt<APMPBNumberFilter>(filter, F::kNumberFilter);
     if (!APMNumberFilterIsValid(number.get()))
       return refuse(error, texts.code, texts.invalidNumber);
     return true;
   }
-  auto string = messageAt<APMPBStringFilter>(filter, F::kStringFilter);
+  auto string = APMMessageAt<APMPBStringFilter>(filter, F::kStringFilter);
   if (!APMStringFilterIsValid(string.get())) return refuse(error, texts.code, texts.invalidString);
   return true;
 }
@@ -130,13 +108,13 @@ bool eventFilterIsValid(const APMPBEventFilter* filter, std::int32_t maxFilters,
     return refuse(error, kEventFilterError, "Event filter missing event name");
   if (!filterIDIsValid(filter, E::kFilterID, kEventFilterTexts, maxFilters, usedFilterIDs, error))
     return false;
-  if (auto count = messageAt<APMPBNumberFilter>(filter, E::kEventCountFilter)) {
+  if (auto count = APMMessageAt<APMPBNumberFilter>(filter, E::kEventCountFilter)) {
     if (nano_get_bool(count.get(), N::kMatchAsFloat))
       return refuse(error, kEventFilterError, "Event filter has float event count filter");
     if (!APMNumberFilterIsValid(count.get()))
       return refuse(error, kEventFilterError, "Event filter has invalid event count filter");
   }
-  const auto parameters = messagesOf<APMPBFilter>(filter, E::kFilters);
+  const auto parameters = APMMessagesAt<APMPBFilter>(filter, E::kFilters);
   if (parameters.size() > static_cast<std::size_t>(std::max(maxParameters, 0)))
     return refuse(error, kEventFilterError, "Event filter parameters filters count out of range");
   for (const auto& parameter : parameters) {
@@ -154,7 +132,7 @@ bool propertyFilterIsValid(const APMPBPropertyFilter* filter, std::int32_t maxFi
   if (!filterIDIsValid(filter, P::kFilterID, kPropertyFilterTexts, maxFilters, usedFilterIDs,
                        error))
     return false;
-  auto condition = messageAt<APMPBFilter>(filter, P::kFilter);
+  auto condition = APMMessageAt<APMPBFilter>(filter, P::kFilter);
   if (!condition) return refuse(error, kPropertyFilterError, "Property filter has no filter");
   return filterIsValid(condition.get(), kPropertyFilterTexts, error);
 }
@@ -172,7 +150,7 @@ APMEventFilterPtr eventFilterRow(std::int32_t audienceID, APMPBEventFilter* filt
     eventName = *internal;
     nano_set_string_field(filter, E::kEventName, eventName);
   }
-  auto parameters = messagesOf<APMPBFilter>(filter, E::kFilters);
+  auto parameters = APMMessagesAt<APMPBFilter>(filter, E::kFilters);
   bool renamed = false;
   for (const auto& parameter : parameters) {
     const auto name = nano_get_string(parameter.get(), F::kParamName).value_or("");
@@ -245,9 +223,10 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     const std::int32_t audienceID = nano_get_int32(audience.get(), A::kAudienceID);
     acceptedAudienceIDs.insert(audienceID);
     // The getters hand out copies, so renaming never touches the caller's messages.
-    for (const auto& filter : messagesOf<APMPBEventFilter>(audience.get(), A::kEventFilters))
+    for (const auto& filter : APMMessagesAt<APMPBEventFilter>(audience.get(), A::kEventFilters))
       eventFilters.push_back(eventFilterRow(audienceID, filter.get()));
-    for (const auto& filter : messagesOf<APMPBPropertyFilter>(audience.get(), A::kPropertyFilters))
+    for (const auto& filter :
+         APMMessagesAt<APMPBPropertyFilter>(audience.get(), A::kPropertyFilters))
       propertyFilters.push_back(propertyFilterRow(audienceID, filter.get()));
   }
 
@@ -342,8 +321,8 @@ bool APMValidateAudience(const APMPBAudience* audience,
     return refuse(error, kAudienceError, "Duplicate audience ID");
   if (!nano_has_field(audience, A::kEventFilters) && !nano_has_field(audience, A::kPropertyFilters))
     return refuse(error, kAudienceError, "Audience missing filters arrays");
-  const auto eventFilters = messagesOf<APMPBEventFilter>(audience, A::kEventFilters);
-  const auto propertyFilters = messagesOf<APMPBPropertyFilter>(audience, A::kPropertyFilters);
+  const auto eventFilters = APMMessagesAt<APMPBEventFilter>(audience, A::kEventFilters);
+  const auto propertyFilters = APMMessagesAt<APMPBPropertyFilter>(audience, A::kPropertyFilters);
   const std::int32_t maxFilters = APMMeasurementRemoteConfig()->maxFiltersPerAudience();
   const std::size_t filterCount = eventFilters.size() + propertyFilters.size();
   if (filterCount < 1 || filterCount > static_cast<std::size_t>(std::max(maxFilters, 0)))

@@ -6,6 +6,7 @@
 #include <utility>
 #include <variant>
 
+#include "analytics/audiences/APMAudienceMessageFields.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMServices.h"
@@ -22,18 +23,6 @@ std::int64_t truncatedSeconds(double time) {
   if (time >= kLimit) return std::numeric_limits<std::int64_t>::max();
   if (time <= -kLimit) return std::numeric_limits<std::int64_t>::min();
   return static_cast<std::int64_t>(time);
-}
-
-std::vector<NanoMessagePtr> messagesOf(const NANOMessageBase* message, std::int32_t index,
-                                       const NanoMessageClass& elementClass) {
-  std::vector<NanoMessagePtr> messages;
-  auto array = nano_get_array(message, index, &elementClass);
-  if (!array) return messages;
-  for (auto& element : *array) {
-    if (auto* nested = std::get_if<NanoMessagePtr>(&element); nested != nullptr && *nested)
-      messages.push_back(std::move(*nested));
-  }
-  return messages;
 }
 
 }  // namespace
@@ -109,8 +98,8 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const APMFilterResult*
   if (needsDynamic) {
     std::map<std::int32_t, double> times;
     if (results) {
-      for (const auto& entry : messagesOf(results.get(), R::kDynamicFilterTimestamps,
-                                          APMPBDynamicFilterResultTimestamp::messageClass())) {
+      for (const auto& entry : APMMessagesAt<APMPBDynamicFilterResultTimestamp>(
+               results.get(), R::kDynamicFilterTimestamps)) {
         times[nano_get_int32(entry.get(), R::kDynamicFilterID)] =
             static_cast<double>(nano_get_int64(entry.get(), R::kDynamicTimestamp));
       }
@@ -121,8 +110,8 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const APMFilterResult*
   if (needsSequence) {
     auto sequenceCache = APMSequenceTimestampsCache::initWithAudienceID(audienceID);
     if (results) {
-      for (const auto& entry : messagesOf(results.get(), R::kSequenceFilterTimestamps,
-                                          APMPBSequenceFilterResultTimestamp::messageClass())) {
+      for (const auto& entry : APMMessagesAt<APMPBSequenceFilterResultTimestamp>(
+               results.get(), R::kSequenceFilterTimestamps)) {
         auto stamps = nano_get_array(entry.get(), R::kSequenceEvalTimestamps, nullptr);
         if (!stamps || stamps->empty()) continue;
         const auto* last = std::get_if<platform::Value>(&stamps->back());
@@ -135,50 +124,45 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const APMFilterResult*
   }
 }
 
-namespace {
-
-// Dynamic and session-scoped filters only move forward in time.
-void advanceDynamicTimestamp(std::map<std::int32_t, std::map<std::int32_t, double>>& cached,
-                             double timestamp, std::int32_t audienceID, std::int32_t filterID) {
-  auto audience = cached.find(audienceID);
-  if (audience == cached.end()) return;
+template <typename Filter>
+void APMAudienceTimestampsCache::addDynamicTimestamp(double timestamp, const Filter& filter) {
+  if (!filter.isSessionScoped() && !filter.isDynamic()) return;
+  // An audience never populated in this cache has no times to advance.
+  auto audience = cachedDynamicFilterEvaluationTimestamps_.find(filter.audienceID);
+  if (audience == cachedDynamicFilterEvaluationTimestamps_.end()) return;
   std::map<std::int32_t, double>& times = audience->second;
-  auto entry = times.find(filterID);
+  auto entry = times.find(filter.filterID);
   const double cachedTime = entry == times.end() ? 0.0 : entry->second;
   if (timestamp > cachedTime) {
-    times[filterID] = timestamp;
+    times[filter.filterID] = timestamp;
     return;
   }
   APMServicesMonitor()->logWithLevel(
       5, 6037, "Candidate evaluation timestamp is earlier than cached evaluation timestamp");
 }
 
-}  // namespace
+APMSequenceTimestampsCache& APMAudienceTimestampsCache::sequenceCacheFor(std::int32_t audienceID) {
+  auto& sequenceCache = cachedSequenceEvaluationTimestamps_[audienceID];
+  if (!sequenceCache) sequenceCache = APMSequenceTimestampsCache::initWithAudienceID(audienceID);
+  return *sequenceCache;
+}
 
 void APMAudienceTimestampsCache::addEvaluationTimestamp(double timestamp,
                                                         const APMEventFilter& filter) {
-  if (filter.isSequence()) {
-    auto& sequenceCache = cachedSequenceEvaluationTimestamps_[filter.audienceID];
-    if (!sequenceCache)
-      sequenceCache = APMSequenceTimestampsCache::initWithAudienceID(filter.audienceID);
-    sequenceCache->addEventFilterTimestamp(timestamp, filter.filterID);
-  } else if (filter.isSessionScoped() || filter.isDynamic()) {
-    advanceDynamicTimestamp(cachedDynamicFilterEvaluationTimestamps_, timestamp, filter.audienceID,
-                            filter.filterID);
+  if (!filter.isSequence()) {
+    addDynamicTimestamp(timestamp, filter);
+    return;
   }
+  sequenceCacheFor(filter.audienceID).addEventFilterTimestamp(timestamp, filter.filterID);
 }
 
 void APMAudienceTimestampsCache::addEvaluationTimestamp(double timestamp,
                                                         const APMPropertyFilter& filter) {
-  if (filter.isSequence()) {
-    auto& sequenceCache = cachedSequenceEvaluationTimestamps_[filter.audienceID];
-    if (!sequenceCache)
-      sequenceCache = APMSequenceTimestampsCache::initWithAudienceID(filter.audienceID);
-    sequenceCache->setUserPropertyTimestamp(timestamp, filter.filterID);
-  } else if (filter.isSessionScoped() || filter.isDynamic()) {
-    advanceDynamicTimestamp(cachedDynamicFilterEvaluationTimestamps_, timestamp, filter.audienceID,
-                            filter.filterID);
+  if (!filter.isSequence()) {
+    addDynamicTimestamp(timestamp, filter);
+    return;
   }
+  sequenceCacheFor(filter.audienceID).setUserPropertyTimestamp(timestamp, filter.filterID);
 }
 
 std::vector<std::shared_ptr<APMPBDynamicFilterResultTimestamp>>
