@@ -57,6 +57,10 @@ class APMAudienceTimestampsCache {
   sequenceTimestampsForAudienceID(std::int32_t audienceID) const;
 
  private:
+  // Dynamic and session-scoped filters only move forward in time; others record nothing.
+  template <typename Filter> void addDynamicTimestamp(double timestamp, const Filter& filter);
+  APMSequenceTimestampsCache& sequenceCacheFor(std::int32_t audienceID);
+
   // Audience -> filter -> time.
   std::map<std::int32_t, std::map<std::int32_t, double>> cachedDynamicFilterEvaluationTimestamps_;
   std::map<std::int32_t, std::shared_ptr<APMSequenceTimestampsCache>>
