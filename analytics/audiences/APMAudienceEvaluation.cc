@@ -2,10 +2,135 @@
 // bundling and the session clear.
 #include "analytics/audiences/APMAudience.h"
 
+#include <algorithm>
+#include <map>
+#include <set>
+#include <tuple>
+#include <utility>
+#include <variant>
+
+#include "analytics/audiences/APMAudienceComparisons.h"
 #include "analytics/data/APMDatabase.h"
 #include "analytics/data/APMEvent.h"
 #include "analytics/data/APMEventAggregates.h"
+#include "analytics/data/APMLogUtilities.h"
 #include "analytics/data/APMUserAttribute.h"
+#include "analytics/data/APMValue.h"
+#include "analytics/messages/APMPBFieldIndexes.h"
+#include "analytics/messages/APMServices.h"
+
+namespace {
+
+using platform::Array;
+using platform::Value;
+namespace RD = APMPBResultDataFields;
+
+// The configuration never allows more filters per audience than this, so a filter ID at or
+// beyond it (or below 0) comes from a damaged row; refusing it keeps a stored int32 from
+// growing the bit words to gigabytes.
+constexpr std::int32_t kMaxFilterIDBound = 100;
+
+bool isPlausibleFilterID(std::int32_t filterID) {
+  return filterID >= 0 && filterID < kMaxFilterIDBound;
+}
+
+void log(std::int64_t level, std::int64_t code, const char* message, Array contexts = {}) {
+  APMServicesMonitor()->logWithLevel(level, code, std::string(message), contexts);
+}
+
+Value errorContext(platform::ErrorPtr error) { return APMErrorContext::value(std::move(error)); }
+
+using Words = std::vector<std::uint64_t>;
+
+Words wordsOf(const APMPBResultData* data, std::int32_t index) {
+  Words words;
+  const auto array = nano_get_array(data, index, nullptr);
+  if (!array) return words;
+  words.reserve(array->size());
+  for (const auto& element : *array) {
+    const auto* value = std::get_if<Value>(&element);
+    words.push_back(value != nullptr ? value->unsignedLongLongValue() : 0);
+  }
+  return words;
+}
+
+void setWords(APMPBResultData* data, std::int32_t index, const Words& words) {
+  NanoObjectArray array;
+  array.reserve(words.size());
+  for (const auto word : words) array.emplace_back(Value(word));
+  nano_set_array(data, index, &array);
+}
+
+bool allZero(const Words& words) {
+  return std::all_of(words.begin(), words.end(), [](std::uint64_t word) { return word == 0; });
+}
+
+std::shared_ptr<APMPBResultData> decodeResultData(const platform::Data& data) {
+  return APMPBResultData::initWithBuffer(&data);
+}
+
+platform::Data encoded(const NANOMessageBase& message) {
+  return message.protoBuffer().value_or(platform::Data());
+}
+
+// The audience's current row during one evaluation call: what this call updated, else what it
+// loaded, else the stored row. False on a failed read.
+class CurrentResults {
+ public:
+  explicit CurrentResults(APMDatabase& database) : database_(database) {}
+
+  bool current(std::int32_t audienceID, APMFilterResultPtr* result, platform::ErrorPtr* error) {
+    if (auto found = updated_.find(audienceID); found != updated_.end()) {
+      *result = found->second;
+      return true;
+    }
+    if (auto found = loaded_.find(audienceID); found != loaded_.end()) {
+      *result = found->second;
+      return true;
+    }
+    platform::ErrorPtr readError;
+    auto row = database_.filterResultForAudienceID(audienceID, &readError);
+    if (row == nullptr && readError != nullptr) {
+      if (error != nullptr) *error = readError;
+      return false;
+    }
+    loaded_[audienceID] = row;
+    *result = std::move(row);
+    return true;
+  }
+
+  void update(std::int32_t audienceID, APMFilterResultPtr row) {
+    loaded_.erase(audienceID);
+    updated_[audienceID] = std::move(row);
+  }
+
+  // True when nothing needed storing.
+  bool store(platform::ErrorPtr* error) {
+    if (updated_.empty()) return true;
+    std::vector<APMFilterResultPtr> rows;
+    rows.reserve(updated_.size());
+    for (const auto& [audienceID, row] : updated_) rows.push_back(row);
+    return database_.updateFilterResults(rows, error);
+  }
+
+ private:
+  APMDatabase& database_;
+  std::map<std::int32_t, APMFilterResultPtr> updated_;
+  std::map<std::int32_t, APMFilterResultPtr> loaded_;
+};
+
+// An event parameter as the comparisons take it; callers hand in APMValue objects or plain
+// values.
+APMValuePtr parameterValue(const Value& object) {
+  if (auto value = APMValueOf(object)) return value;
+  return APMValue::valueFromObject(object, /*allowArray=*/true);
+}
+
+Value messageContext(const NANOMessageBase* message) {
+  return message != nullptr ? Value(std::string(message->className())) : Value();
+}
+
+}  // namespace
 
 bool APMAudience::evaluateFiltersForEvent(const APMEvent& event,
                                           const APMEventAggregates* eventAggregates,
@@ -14,42 +139,332 @@ bool APMAudience::evaluateFiltersForEvent(const APMEvent& event,
                                      event.timestamp(), cache);
 }
 
-bool APMAudience::evaluateFiltersForEventName(const std::string&, const platform::Dictionary&,
-                                              const APMEventAggregates*, double,
-                                              APMAudienceTimestampsCache*) {
+bool APMAudience::evaluateFiltersForEventName(const std::string& eventName,
+                                              const platform::Dictionary& eventParameters,
+                                              const APMEventAggregates* eventAggregates,
+                                              double eventTimestamp,
+                                              APMAudienceTimestampsCache* cache) {
+  platform::ErrorPtr error;
+  const auto filters = database_->eventFiltersForEventName(eventName, &error);
+  if (!filters) {
+    log(1, 6000,
+        "Unable to query event filters for event. Event will not be evaluated. Event name, error",
+        {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
+    return false;
+  }
+  APMAudienceTimestampsCache ownCache;
+  if (cache == nullptr) cache = &ownCache;
+  CurrentResults results(*database_);
+  for (const auto& filter : *filters) {
+    if (filter == nullptr) continue;
+    APMFilterResultPtr current;
+    if (!results.current(filter->audienceID, &current, &error)) {
+      log(1, 6001,
+          "Unable to query filter result for audience. Event will not be evaluated. Event name, "
+          "error",
+          {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
+      return false;
+    }
+    const bool alreadyTrue = isFilterResultTrueForFilterID(current.get(), filter->filterID);
+    if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
+    auto result = APMEvaluateStoredEventFilter(*filter, eventParameters, eventAggregates);
+    if (!result) continue;
+    cache->populateCachedTimestamps(current.get(), filter->audienceID);
+    if (*result) {
+      cache->addEvaluationTimestamp(eventTimestamp, *filter);
+    } else if (alreadyTrue) {
+      result = true;
+    }
+    results.update(filter->audienceID, updatedFilterResult(filter->filterID, filter->audienceID,
+                                                           current.get(), result, *cache));
+  }
+  if (!results.store(&error)) {
+    log(1, 6003,
+        "Unable to save updated Audience filter results. Event will not be evaluated. Event "
+        "name, error",
+        {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
+    return false;
+  }
   return true;
 }
 
-bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute&,
-                                                 APMAudienceTimestampsCache*, double) {
+bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& userProperty,
+                                                 APMAudienceTimestampsCache* cache,
+                                                 double evaluationTimestamp) {
+  const Value nameContext(APMUserPropertyNameForLog(Value(userProperty.name())));
+  platform::ErrorPtr error;
+  const auto filters = database_->propertyFiltersForPropertyName(userProperty.name(), &error);
+  if (!filters) {
+    log(1, 6004,
+        "Unable to query property filters for property. Property will not be evaluated. "
+        "Property name, error",
+        {nameContext, errorContext(error)});
+    return false;
+  }
+  APMAudienceTimestampsCache ownCache;
+  if (cache == nullptr) cache = &ownCache;
+  CurrentResults results(*database_);
+  for (const auto& filter : *filters) {
+    if (filter == nullptr) continue;
+    APMFilterResultPtr current;
+    if (!results.current(filter->audienceID, &current, &error)) {
+      log(1, 6005,
+          "Unable to query filter result for audience. Property will not be evaluated. Property "
+          "name, error",
+          {nameContext, errorContext(error)});
+      return false;
+    }
+    const bool alreadyTrue = isFilterResultTrueForFilterID(current.get(), filter->filterID);
+    if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
+    const auto result = APMEvaluateStoredPropertyFilter(alreadyTrue, *filter, userProperty);
+    if (!result) continue;
+    cache->populateCachedTimestamps(current.get(), filter->audienceID);
+    if (*result) cache->addEvaluationTimestamp(evaluationTimestamp, *filter);
+    const bool stored = APMPropertyResultReplacesOld(*result, *filter) ? *result : alreadyTrue;
+    results.update(filter->audienceID, updatedFilterResult(filter->filterID, filter->audienceID,
+                                                           current.get(), stored, *cache));
+  }
+  if (!results.store(&error)) {
+    log(1, 6007,
+        "Unable to save updated Audience filter results. User property will not be evaluated. "
+        "User property name, error",
+        {nameContext, errorContext(error)});
+    return false;
+  }
   return true;
 }
 
-bool APMAudience::evaluateFiltersForNanoUserProperty(const APMPBUserAttribute&,
-                                                     APMAudienceTimestampsCache*,
-                                                     std::optional<double>) {
-  return true;
+bool APMAudience::evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& userProperty,
+                                                     APMAudienceTimestampsCache* cache,
+                                                     std::optional<double> evaluationTime) {
+  const auto attribute = APMUserAttributeFromNano(userProperty);
+  if (attribute == nullptr) {
+    log(2, 6039, "Could not convert user property from nano format.");
+    return false;
+  }
+  return evaluateFiltersForUserProperty(*attribute, cache,
+                                        evaluationTime.value_or(attribute->lastSetTimestamp()));
 }
 
 bool APMAudience::resultsForBundling(
     std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>>* results) {
+  std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>> messages;
   if (results != nullptr) results->emplace();
+  platform::ErrorPtr error;
+  const auto rows = database_->allFilterResults(&error);
+  if (!rows) {
+    log(1, 6019,
+        "Unable to query Audience filter results. Audience results will not be bundled. Error",
+        {errorContext(error)});
+    if (results != nullptr) results->reset();
+    return false;
+  }
+  std::vector<APMFilterResultPtr> prepared;
+  for (const auto& [audienceID, row] : *rows) {
+    if (row == nullptr) continue;
+    const auto current = decodeResultData(row->currentResults);
+    if (current == nullptr) {
+      log(2, 6020, "Current result data is nil. Audience result will not be bundled. Audience ID",
+          {Value(audienceID)});
+      continue;
+    }
+    if (allZero(wordsOf(current.get(), RD::kStatus))) {
+      log(2, 6021, "Current result status is 0. Audience result will not be bundled. Audience ID",
+          {Value(audienceID)});
+      continue;
+    }
+    auto message = APMPBAudienceLeafFilterResult::initWithMessageInfo(nullptr);
+    if (message == nullptr) continue;
+    nano_set_int32(message.get(), RD::kLeafAudienceID, audienceID);
+    std::shared_ptr<APMPBResultData> previous;
+    const bool hasPrevious = row->previousResults && !row->previousResults->empty();
+    if (hasPrevious) {
+      nano_set_bool_field(message.get(), RD::kLeafNoPreviousResults, false);
+      previous = decodeResultData(*row->previousResults);
+      if (previous != nullptr && encoded(*previous) == encoded(*current)) {
+        previous = nullptr;
+        // Unchanged since the last bundle: its sequence times were reported already, so only
+        // the latest of the first filter's is kept.
+        auto sequences = nano_get_array(current.get(), RD::kSequenceFilterTimestamps,
+                                        &APMPBSequenceFilterResultTimestamp::messageClass());
+        if (sequences && !sequences->empty()) {
+          const auto* first = std::get_if<NanoMessagePtr>(&sequences->front());
+          if (first != nullptr && *first != nullptr) {
+            auto times = nano_get_array(first->get(), RD::kSequenceEvalTimestamps, nullptr);
+            if (times && times->size() >= 2) {
+              NanoObjectArray last{times->back()};
+              nano_set_array(first->get(), RD::kSequenceEvalTimestamps, &last);
+              nano_set_array(current.get(), RD::kSequenceFilterTimestamps, &*sequences);
+            }
+          }
+        }
+      }
+    } else {
+      nano_set_bool_field(message.get(), RD::kLeafNoPreviousResults, true);
+    }
+    nano_set_message(message.get(), RD::kLeafCurrentResults, current.get());
+    if (previous != nullptr) nano_set_message(message.get(), RD::kLeafPreviousResults, previous.get());
+    messages.push_back(std::move(message));
+
+    auto updated = std::make_shared<APMFilterResult>();
+    updated->audienceID = audienceID;
+    updated->currentResults = encoded(*current);
+    updated->previousResults = row->currentResults;
+    prepared.push_back(std::move(updated));
+  }
+  if (!prepared.empty() && !database_->updateFilterResults(prepared, &error)) {
+    log(1, 6022,
+        "Unable to save updated Audience filter results. Audience results will not be bundled. "
+        "Error",
+        {errorContext(error)});
+    if (results != nullptr) results->reset();
+    return false;
+  }
+  if (results != nullptr) *results = std::move(messages);
   return true;
 }
 
-bool APMAudience::clearEvaluationResultsForSessionScopedFilters() { return true; }
-
-bool APMAudience::isFilterResultTrueForFilterID(const APMFilterResult*, std::int32_t) {
-  return false;
+bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
+  platform::ErrorPtr error;
+  const auto sessionScoped = database_->allSessionScopedFilters(&error);
+  if (!sessionScoped) {
+    log(1, 6040,
+        "Unable to query all session scoped filters. Session scoped results will not be "
+        "cleared. Error",
+        {errorContext(error)});
+    return false;
+  }
+  const auto rows = database_->allFilterResults(&error);
+  if (!rows) {
+    log(1, 6041,
+        "Unable to query all filter results. Session scoped results will not be cleared. Error",
+        {errorContext(error)});
+    return false;
+  }
+  for (const auto& [audienceID, filterIDs] : *sessionScoped) {
+    const auto found = rows->find(audienceID);
+    if (found == rows->end() || found->second == nullptr) continue;
+    const auto& row = found->second;
+    const auto data = decodeResultData(row->currentResults);
+    if (data == nullptr) continue;
+    auto status = wordsOf(data.get(), RD::kStatus);
+    auto results = wordsOf(data.get(), RD::kResults);
+    const std::set<std::int32_t> cleared(filterIDs.begin(), filterIDs.end());
+    for (const auto filterID : cleared) {
+      if (filterID < 0) continue;
+      const auto word = static_cast<std::size_t>(filterID / 64);
+      const std::uint64_t mask = ~(std::uint64_t{1} << (filterID % 64));
+      if (word < status.size()) status[word] &= mask;
+      if (word < results.size()) results[word] &= mask;
+    }
+    if (allZero(status)) {
+      if (!database_->deleteFilterResults({row}, &error)) {
+        log(1, 6042,
+            "Unable to delete filter results. Session scoped results will not be cleared. Error",
+            {errorContext(error)});
+        return false;
+      }
+      continue;
+    }
+    setWords(data.get(), RD::kStatus, status);
+    setWords(data.get(), RD::kResults, results);
+    const auto keep = [&cleared](const NanoObject& element, std::int32_t index) {
+      const auto* message = std::get_if<NanoMessagePtr>(&element);
+      return message != nullptr && *message != nullptr &&
+             !cleared.contains(nano_get_int32(message->get(), index));
+    };
+    for (const auto& [field, idIndex, messageClass] :
+         {std::tuple{RD::kDynamicFilterTimestamps, RD::kDynamicFilterID,
+                     &APMPBDynamicFilterResultTimestamp::messageClass()},
+          std::tuple{RD::kSequenceFilterTimestamps, RD::kSequenceFilterID,
+                     &APMPBSequenceFilterResultTimestamp::messageClass()}}) {
+      const auto entries = nano_get_array(data.get(), field, messageClass);
+      if (!entries) continue;
+      NanoObjectArray kept;
+      for (const auto& entry : *entries)
+        if (keep(entry, idIndex)) kept.push_back(entry);
+      nano_set_array(data.get(), field, &kept);
+    }
+    auto updated = std::make_shared<APMFilterResult>();
+    updated->audienceID = audienceID;
+    updated->currentResults = encoded(*data);
+    updated->previousResults = row->currentResults;
+    if (!database_->updateFilterResults({updated}, &error)) {
+      log(2, 6043,
+          "Unable to update filter results. Session scoped results will not be cleared. Error",
+          {errorContext(error)});
+      return false;
+    }
+  }
+  return true;
 }
 
-APMFilterResultPtr APMAudience::updatedFilterResult(std::int32_t, std::int32_t audienceID,
+bool APMAudience::isFilterResultTrueForFilterID(const APMFilterResult* filterResult,
+                                                std::int32_t filterID) {
+  if (filterResult == nullptr || filterResult->currentResults.empty() || filterID < 0)
+    return false;
+  const auto data = decodeResultData(filterResult->currentResults);
+  const auto status = wordsOf(data.get(), RD::kStatus);
+  const auto results = wordsOf(data.get(), RD::kResults);
+  if (status.empty() || results.empty()) {
+    log(2, 6023,
+        "Audience filter result is non-nil and is missing status or results array. Audience "
+        "result will not be bundled. Audience ID, result data",
+        {Value(filterResult->audienceID), Value(filterResult->currentResults)});
+    return false;
+  }
+  const auto word = static_cast<std::size_t>(filterID / 64);
+  const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
+  if (word >= status.size() || (status[word] & bit) == 0) return false;
+  return word < results.size() && (results[word] & bit) != 0;
+}
+
+APMFilterResultPtr APMAudience::updatedFilterResult(std::int32_t filterID, std::int32_t audienceID,
                                                     const APMFilterResult* currentFilterResult,
-                                                    std::optional<bool>,
-                                                    const APMAudienceTimestampsCache&) {
+                                                    std::optional<bool> newEvaluationResult,
+                                                    const APMAudienceTimestampsCache& cache) {
   auto result = std::make_shared<APMFilterResult>();
   result->audienceID = audienceID;
-  if (currentFilterResult != nullptr) result->previousResults = currentFilterResult->previousResults;
+  if (currentFilterResult != nullptr) {
+    result->currentResults = currentFilterResult->currentResults;
+    result->previousResults = currentFilterResult->previousResults;
+  }
+  if (!isPlausibleFilterID(filterID)) return result;
+
+  Words status, results;
+  if (currentFilterResult != nullptr && !currentFilterResult->currentResults.empty()) {
+    const auto current = decodeResultData(currentFilterResult->currentResults);
+    status = wordsOf(current.get(), RD::kStatus);
+    results = wordsOf(current.get(), RD::kResults);
+  }
+  const auto word = static_cast<std::size_t>(filterID / 64);
+  const auto length = std::max({status.size(), results.size(), word + 1});
+  status.resize(length, 0);
+  results.resize(length, 0);
+  const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
+  if (newEvaluationResult) {
+    status[word] |= bit;
+    if (*newEvaluationResult) {
+      results[word] |= bit;
+    } else {
+      results[word] &= ~bit;
+    }
+  } else {
+    status[word] &= ~bit;
+  }
+
+  auto data = APMPBResultData::initWithMessageInfo(nullptr);
+  if (data == nullptr) return result;
+  setWords(data.get(), RD::kStatus, status);
+  setWords(data.get(), RD::kResults, results);
+  const auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID);
+  NanoObjectArray dynamicArray(dynamic.begin(), dynamic.end());
+  nano_set_array(data.get(), RD::kDynamicFilterTimestamps, &dynamicArray);
+  if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
+    NanoObjectArray sequenceArray(sequence->begin(), sequence->end());
+    nano_set_array(data.get(), RD::kSequenceFilterTimestamps, &sequenceArray);
+  }
+  result->currentResults = encoded(*data);
   return result;
 }
 
@@ -61,32 +476,168 @@ bool APMShouldEvaluateFilter(bool alreadyTrue, const APMPropertyFilter& filter) 
   return !alreadyTrue || filter.isDynamic() || filter.isSequence() || filter.isSessionScoped();
 }
 
-std::optional<bool> APMEvaluateStoredEventFilter(const APMEventFilter&,
-                                                 const platform::Dictionary&,
-                                                 const APMEventAggregates*) {
-  return std::nullopt;
+std::optional<bool> APMEvaluateStoredEventFilter(const APMEventFilter& filter,
+                                                 const platform::Dictionary& eventParameters,
+                                                 const APMEventAggregates* eventAggregates) {
+  const auto message =
+      filter.data.empty() ? nullptr : APMPBEventFilter::initWithBuffer(&filter.data);
+  if (message == nullptr) {
+    log(1, 6035,
+        "Event filter contains no data or corrupt data. Event will not be evaluated. Event name, "
+        "filter ID, audience ID, dynamic",
+        {Value(APMEventNameForLog(Value(filter.eventName))), Value(filter.filterID),
+         Value(filter.audienceID), Value(filter.isDynamic())});
+    return std::nullopt;
+  }
+  return APMEvaluateEventFilter(message.get(), filter.eventName, eventParameters,
+                                eventAggregates);
 }
 
-std::optional<bool> APMEvaluateStoredPropertyFilter(bool, const APMPropertyFilter&,
-                                                    const APMUserAttribute&) {
-  return std::nullopt;
+std::optional<bool> APMEvaluateStoredPropertyFilter(bool alreadyTrue,
+                                                    const APMPropertyFilter& filter,
+                                                    const APMUserAttribute& userProperty) {
+  const auto message =
+      filter.data.empty() ? nullptr : APMPBPropertyFilter::initWithBuffer(&filter.data);
+  if (message == nullptr) {
+    log(1, 6036,
+        "User property filter contains no data or corrupt data. User property will not be "
+        "evaluated. User property name, filter ID, audience ID, dynamic",
+        {Value(APMUserPropertyNameForLog(Value(userProperty.name()))), Value(filter.filterID),
+         Value(filter.audienceID), Value(filter.isDynamic())});
+    return std::nullopt;
+  }
+  const auto result = APMEvaluatePropertyFilter(message.get(), &userProperty);
+  // A plain filter that is already true keeps its result until the session clear.
+  if (result && !*result && alreadyTrue && !filter.isDynamic() && !filter.isSequence() &&
+      !filter.isSessionScoped())
+    return std::nullopt;
+  return result;
 }
 
 bool APMPropertyResultReplacesOld(bool newResult, const APMPropertyFilter& filter) {
   return newResult || (filter.isDynamic() && !filter.isSessionScoped());
 }
 
-std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter*, const std::string&,
-                                           const platform::Dictionary&,
-                                           const APMEventAggregates*) {
-  return std::nullopt;
+std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
+                                           const std::string& eventName,
+                                           const platform::Dictionary& eventParameters,
+                                           const APMEventAggregates* eventAggregates) {
+  namespace F = APMPBEventFilterFields;
+  if (filter == nullptr) {
+    log(1, 7004, "Event filter is nil. Audience filter will not be evaluated");
+    return std::nullopt;
+  }
+  if (eventName.empty()) {
+    log(1, 7005, "Event name is nil. Audience filter will not be evaluated");
+    return std::nullopt;
+  }
+  const auto filterEventName = nano_get_string(filter, F::kEventName);
+  if (!filterEventName || *filterEventName != eventName) {
+    log(1, 7006, "Event filter name does not match event name. Audience filter will not be "
+                 "evaluated");
+    return std::nullopt;
+  }
+  const bool hasCountFilter = nano_has_field(filter, F::kEventCountFilter);
+  const auto parameterFilters = nano_get_array(filter, F::kFilters, &APMPBFilter::messageClass());
+  const bool hasParameterFilters = parameterFilters && !parameterFilters->empty();
+  if (!hasCountFilter && !hasParameterFilters) return true;
+  if (hasCountFilter) {
+    if (eventAggregates == nullptr || eventAggregates->name() != eventName) {
+      log(1, 7007,
+          "Event aggregates name does not match event name. Audience filter will not be "
+          "evaluated",
+          {eventAggregates != nullptr ? Value(eventAggregates->name()) : Value(),
+           Value(eventName), messageContext(filter)});
+      return std::nullopt;
+    }
+    const std::int32_t count = nano_get_bool(filter, F::kSessionScoped)
+                                   ? eventAggregates->currentSessionCount()
+                                   : eventAggregates->lifetimeCount();
+    const auto countFilter =
+        nano_get_message(filter, F::kEventCountFilter, APMPBNumberFilter::messageClass());
+    const auto counted = APMCompareInt64(
+        static_cast<const APMPBNumberFilter*>(countFilter.get()), count);
+    if (!counted || !*counted) return counted;
+  }
+  if (!hasParameterFilters) return true;
+  for (const auto& element : *parameterFilters) {
+    const auto* held = std::get_if<NanoMessagePtr>(&element);
+    const auto* parameterFilter =
+        held != nullptr ? static_cast<const APMPBFilter*>(held->get()) : nullptr;
+    const auto name = nano_get_string(parameterFilter, APMPBFilterFields::kParamName);
+    if (!name || name->empty()) {
+      log(1, 7008, "Event filter does not have parameter name. Audience filter will not be "
+                   "evaluated");
+      return std::nullopt;
+    }
+    const Value* object = eventParameters.find(*name);
+    const auto value = object != nullptr ? parameterValue(*object) : nullptr;
+    if (value == nullptr) {
+      log(3, 7009, "Event does not have parameter required by filter. Audience filter will not "
+                   "be evaluated");
+      return std::nullopt;
+    }
+    if (value->isString() &&
+        !nano_has_field(parameterFilter, APMPBFilterFields::kStringFilter)) {
+      log(3, 7010,
+          "Event param is a string and the filter does not have a string filter. Audience filter "
+          "will not be evaluated. Event name, event params, filter",
+          {Value(APMEventNameForLog(Value(eventName))), Value(eventParameters),
+           messageContext(parameterFilter)});
+      return std::nullopt;
+    }
+    const auto result = APMEvaluateFilter(parameterFilter, value.get());
+    if (!result || !*result) return result;
+  }
+  return true;
 }
 
-std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter*,
-                                              const APMUserAttribute*) {
-  return std::nullopt;
+std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
+                                              const APMUserAttribute* userProperty) {
+  namespace F = APMPBPropertyFilterFields;
+  if (filter == nullptr) {
+    log(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
+    return std::nullopt;
+  }
+  if (userProperty == nullptr) {
+    log(1, 7012, "User property is nil. Audience filter will not be evaluated");
+    return std::nullopt;
+  }
+  const auto name = nano_get_string(filter, F::kPropertyName);
+  if (!name || *name != userProperty->name()) {
+    log(1, 7013, "User property name does not match property filter name. Audience filter will "
+                 "not be evaluated");
+    return std::nullopt;
+  }
+  if (!nano_has_field(filter, F::kFilter)) {
+    log(1, 7014, "Property filter does not have filter. Audience filter will not be evaluated");
+    return std::nullopt;
+  }
+  const auto& value = userProperty->value();
+  if (value == nullptr || !(value->isString() || value->isInt64() || value->isDouble())) {
+    log(1, 7015,
+        "Unknown user property type. Audience filter will not be evaluated. Property Name",
+        {Value(APMUserPropertyNameForLog(Value(userProperty->name())))});
+    return std::nullopt;
+  }
+  const auto condition = nano_get_message(filter, F::kFilter, APMPBFilter::messageClass());
+  return APMEvaluateFilter(static_cast<const APMPBFilter*>(condition.get()), value.get());
 }
 
-std::shared_ptr<const APMUserAttribute> APMUserAttributeFromNano(const APMPBUserAttribute&) {
-  return nullptr;
+std::shared_ptr<const APMUserAttribute> APMUserAttributeFromNano(const APMPBUserAttribute& property) {
+  namespace F = APMPBUserAttributeFields;
+  const auto name = nano_get_string(&property, F::kName);
+  if (!name) return nullptr;
+  APMValuePtr value;
+  if (nano_has_field(&property, F::kStringValue)) {
+    value = APMValue::initWithString(Value(nano_get_string(&property, F::kStringValue).value_or("")));
+  } else if (nano_has_field(&property, F::kIntValue)) {
+    value = APMValue::initWithInt64(nano_get_int64(&property, F::kIntValue));
+  } else if (nano_has_field(&property, F::kDoubleValue)) {
+    value = APMValue::initWithDouble(nano_get_double(&property, F::kDoubleValue));
+  }
+  if (value == nullptr) return nullptr;
+  const double lastSet =
+      static_cast<double>(nano_get_int64(&property, F::kSetTimestampMillis)) / 1000.0;
+  return APMUserAttribute::initWithOrigin(std::string(), *name, Value(value), lastSet);
 }
