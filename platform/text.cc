@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/locale.h"
 
@@ -93,7 +94,79 @@ template <typename Test> bool allCodePoints(std::string_view utf8, Test test) {
   return true;
 }
 
+// Text read for a case-insensitive search: each code point under simple case folding, which
+// maps one code point to one, and where it starts in UTF-16 code units of the original.
+struct FoldedText {
+  std::vector<UChar32> codePoints;
+  std::vector<std::size_t> utf16Offsets;
+};
+
+FoldedText folded(std::string_view utf8) {
+  FoldedText text;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(utf8.size(), INT32_MAX));
+  text.codePoints.reserve(static_cast<std::size_t>(length));
+  text.utf16Offsets.reserve(static_cast<std::size_t>(length));
+  std::size_t offset = 0;
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) c = 0xFFFD;
+    text.codePoints.push_back(u_foldCase(c, U_FOLD_CASE_DEFAULT));
+    text.utf16Offsets.push_back(offset);
+    offset += U16_LENGTH(c);
+  }
+  return text;
+}
+
+// The index of the first occurrence of a non-empty needle, by Knuth-Morris-Pratt so that
+// hostile repetitive text cannot make the search quadratic.
+std::optional<std::size_t> firstOccurrence(const std::vector<UChar32>& haystack,
+                                           const std::vector<UChar32>& needle) {
+  std::vector<std::size_t> border(needle.size(), 0);
+  for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
+    while (k > 0 && needle[i] != needle[k]) k = border[k - 1];
+    if (needle[i] == needle[k]) ++k;
+    border[i] = k;
+  }
+  for (std::size_t i = 0, k = 0; i < haystack.size(); ++i) {
+    while (k > 0 && haystack[i] != needle[k]) k = border[k - 1];
+    if (haystack[i] == needle[k]) ++k;
+    if (k == needle.size()) return i + 1 - needle.size();
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::size_t> caseInsensitiveFind(std::string_view haystack, std::string_view needle,
+                                               SearchAnchor anchor) {
+  // A code point takes at most four bytes, so a needle this long cannot fit: spare folding it.
+  if (needle.empty() || needle.size() / 4 > haystack.size()) return std::nullopt;
+  const FoldedText text = folded(haystack);
+  const FoldedText wanted = folded(needle);
+  const std::size_t count = wanted.codePoints.size();
+  if (count > text.codePoints.size()) return std::nullopt;
+  auto matchesAt = [&](std::size_t start) {
+    return std::equal(wanted.codePoints.begin(), wanted.codePoints.end(),
+                      text.codePoints.begin() + static_cast<std::ptrdiff_t>(start));
+  };
+  switch (anchor) {
+  case SearchAnchor::kStart:
+    if (!matchesAt(0)) return std::nullopt;
+    return text.utf16Offsets[0];
+  case SearchAnchor::kEnd: {
+    const std::size_t start = text.codePoints.size() - count;
+    if (!matchesAt(start)) return std::nullopt;
+    return text.utf16Offsets[start];
+  }
+  case SearchAnchor::kAnywhere:
+    break;
+  }
+  const std::optional<std::size_t> index = firstOccurrence(text.codePoints, wanted.codePoints);
+  if (!index) return std::nullopt;
+  return text.utf16Offsets[*index];
+}
 
 bool isAlphanumericOr(std::string_view utf8, std::string_view allowedPunctuation) {
   return allCodePoints(utf8, [&](UChar32 c) {

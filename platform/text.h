@@ -48,6 +48,17 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 // the one replacement character a reader would see.
 std::size_t scalarCount(std::string_view utf8);
 
+// Where a case-insensitive search may find its needle: anywhere, only as a prefix, only as a
+// suffix.
+enum class SearchAnchor { kAnywhere, kStart, kEnd };
+
+// The position, in UTF-16 code units of the haystack, of the first occurrence of the needle
+// (for kEnd: the one that ends the haystack) when both are compared under Unicode simple case
+// folding, so "ÄBC" finds "äbc"; none when it does not occur. An empty needle is never found.
+// Ill-formed bytes read as one replacement character each. Time is linear in both lengths.
+std::optional<std::size_t> caseInsensitiveFind(std::string_view haystack, std::string_view needle,
+                                               SearchAnchor anchor = SearchAnchor::kAnywhere);
+
 // Every byte outside the characters a URL query may hold as they are (ASCII letters and
 // digits and !$&'()*+,-./:;=?@_~) written as "%" and two upper-case hexadecimal digits.
 std::string percentEncodedForURLQuery(std::string_view utf8);

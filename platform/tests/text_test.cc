@@ -135,3 +135,50 @@ TEST(TextTest, ComparesWithoutCaseInTheLocalesOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+using platform::text::caseInsensitiveFind;
+using platform::text::SearchAnchor;
+
+TEST(TextTest, FindsWithoutCaseAndCountsPositionsInUTF16Units) {
+  struct Case {
+    const char* haystack;
+    const char* needle;
+    SearchAnchor anchor;
+    std::optional<std::size_t> position;
+  };
+  const Case cases[] = {
+      {"ABC", "abc", SearchAnchor::kStart, 0},
+      {"ABCD", "abc", SearchAnchor::kEnd, std::nullopt},
+      {"xxABCD", "bc", SearchAnchor::kAnywhere, 3},
+      {"ABc", "ab", SearchAnchor::kStart, 0},
+      {"cAB", "ab", SearchAnchor::kStart, std::nullopt},
+      {"ÄBC", "äbc", SearchAnchor::kStart, 0},
+      {"straße", "STRASSE", SearchAnchor::kAnywhere, std::nullopt},
+      // U+1F600 takes two UTF-16 units, "é" one, however many bytes either takes in UTF-8.
+      {"\xF0\x9F\x98\x80\xC3\xA9xy", "XY", SearchAnchor::kEnd, 3},
+      {"\xF0\x9F\x98\x80\xC3\xA9xy", "\xC3\x89X", SearchAnchor::kAnywhere, 2},
+      // Deseret capitals fold to small letters outside the basic plane.
+      {"a\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", SearchAnchor::kEnd, 1},
+      // The last occurrence is the one that ends the text; the first one is found anywhere.
+      {"abab", "AB", SearchAnchor::kEnd, 2},
+      {"abab", "AB", SearchAnchor::kAnywhere, 0},
+      // Overlapping partial matches do not hide a later match.
+      {"aaab", "aab", SearchAnchor::kAnywhere, 1},
+      {"ab", "abc", SearchAnchor::kAnywhere, std::nullopt},
+      {"abc", "", SearchAnchor::kAnywhere, std::nullopt},
+      {"", "", SearchAnchor::kStart, std::nullopt},
+      {"abc", "", SearchAnchor::kEnd, std::nullopt},
+      // An ill-formed byte reads as one replacement character.
+      {"\xFF"
+       "ab",
+       "AB", SearchAnchor::kEnd, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(caseInsensitiveFind(c.haystack, c.needle, c.anchor), c.position)
+        << c.haystack << " / " << c.needle << " / " << static_cast<int>(c.anchor);
+  }
+}
+
+}  // namespace
