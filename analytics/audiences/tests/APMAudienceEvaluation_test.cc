@@ -538,7 +538,7 @@ TEST_F(APMAudienceEvaluationTest, TheSessionClearForgetsSessionScopedFiltersOnly
 
 TEST_F(APMAudienceEvaluationTest, DatabaseFailuresEndWithNoAndTheirLine) {
   storeEventFilter(1, eventFilter(1, "level_up", {}, nullptr, {.sessionScoped = true}));
-  storePropertyFilter(1, propertyFilter(1, "level", filter(numberFilter(kEqual, "5"))));
+  storePropertyFilter(1, propertyFilter(2, "level", filter(numberFilter(kEqual, "5"))));
   storeResult(row(1, resultData({bit(1)}, {bit(1)})));
   const auto event = [&] { return evaluateEvent("level_up", {}); };
   const auto property = [&] { return evaluateProperty("level", Value(APMValue::initWithInt64(5))); };
