@@ -13,7 +13,7 @@
 # analytics_consent_settings analytics_tcf_values
 # analytics_executable_header analytics_app_version
 # analytics_remote_config sqlite_file analytics_monitor_sample
-# analytics_internal_settings analytics_core_store.
+# analytics_internal_settings analytics_core_store analytics_audience_results.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of
