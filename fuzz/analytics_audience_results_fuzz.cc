@@ -127,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto filterID : filterIDs) {
       APMAudience::isFilterResultTrueForFilterID(result.get(), filterID);
       for (const std::optional<bool> value : {std::optional<bool>(true), std::optional<bool>()}) {
-        auto updated = APMAudience::updatedFilterResult(filterID, result->audienceID,
-                                                        result.get(), value, cache);
+        auto updated = APMAudience::updatedFilterResult(filterID, result->audienceID, result.get(),
+                                                        value, cache);
         fuzzCheck(updated != nullptr, "an updated row is made");
         fuzzCheck(updated->currentResults.length() <=
                       4 * result->currentResults.length() + kRowSlack,

@@ -303,7 +303,8 @@ bool APMAudience::resultsForBundling(
       nano_set_bool_field(message.get(), RD::kLeafNoPreviousResults, true);
     }
     nano_set_message(message.get(), RD::kLeafCurrentResults, current.get());
-    if (previous != nullptr) nano_set_message(message.get(), RD::kLeafPreviousResults, previous.get());
+    if (previous != nullptr)
+      nano_set_message(message.get(), RD::kLeafPreviousResults, previous.get());
     messages.push_back(std::move(message));
 
     auto updated = std::make_shared<APMFilterResult>();
@@ -401,8 +402,7 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
 
 bool APMAudience::isFilterResultTrueForFilterID(const APMFilterResult* filterResult,
                                                 std::int32_t filterID) {
-  if (filterResult == nullptr || filterResult->currentResults.empty() || filterID < 0)
-    return false;
+  if (filterResult == nullptr || filterResult->currentResults.empty() || filterID < 0) return false;
   const auto data = decodeResultData(filterResult->currentResults);
   const auto status = wordsOf(data.get(), RD::kStatus);
   const auto results = wordsOf(data.get(), RD::kResults);
@@ -489,8 +489,7 @@ std::optional<bool> APMEvaluateStoredEventFilter(const APMEventFilter& filter,
          Value(filter.audienceID), Value(filter.isDynamic())});
     return std::nullopt;
   }
-  return APMEvaluateEventFilter(message.get(), filter.eventName, eventParameters,
-                                eventAggregates);
+  return APMEvaluateEventFilter(message.get(), filter.eventName, eventParameters, eventAggregates);
 }
 
 std::optional<bool> APMEvaluateStoredPropertyFilter(bool alreadyTrue,
@@ -533,8 +532,9 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
   }
   const auto filterEventName = nano_get_string(filter, F::kEventName);
   if (!filterEventName || *filterEventName != eventName) {
-    log(1, 7006, "Event filter name does not match event name. Audience filter will not be "
-                 "evaluated");
+    log(1, 7006,
+        "Event filter name does not match event name. Audience filter will not be "
+        "evaluated");
     return std::nullopt;
   }
   const bool hasCountFilter = nano_has_field(filter, F::kEventCountFilter);
@@ -546,8 +546,8 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
       log(1, 7007,
           "Event aggregates name does not match event name. Audience filter will not be "
           "evaluated",
-          {eventAggregates != nullptr ? Value(eventAggregates->name()) : Value(),
-           Value(eventName), messageContext(filter)});
+          {eventAggregates != nullptr ? Value(eventAggregates->name()) : Value(), Value(eventName),
+           messageContext(filter)});
       return std::nullopt;
     }
     const std::int32_t count = nano_get_bool(filter, F::kSessionScoped)
@@ -555,8 +555,8 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
                                    : eventAggregates->lifetimeCount();
     const auto countFilter =
         nano_get_message(filter, F::kEventCountFilter, APMPBNumberFilter::messageClass());
-    const auto counted = APMCompareInt64(
-        static_cast<const APMPBNumberFilter*>(countFilter.get()), count);
+    const auto counted =
+        APMCompareInt64(static_cast<const APMPBNumberFilter*>(countFilter.get()), count);
     if (!counted || !*counted) return counted;
   }
   if (!hasParameterFilters) return true;
@@ -566,19 +566,20 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
         held != nullptr ? static_cast<const APMPBFilter*>(held->get()) : nullptr;
     const auto name = nano_get_string(parameterFilter, APMPBFilterFields::kParamName);
     if (!name || name->empty()) {
-      log(1, 7008, "Event filter does not have parameter name. Audience filter will not be "
-                   "evaluated");
+      log(1, 7008,
+          "Event filter does not have parameter name. Audience filter will not be "
+          "evaluated");
       return std::nullopt;
     }
     const Value* object = eventParameters.find(*name);
     const auto value = object != nullptr ? parameterValue(*object) : nullptr;
     if (value == nullptr) {
-      log(3, 7009, "Event does not have parameter required by filter. Audience filter will not "
-                   "be evaluated");
+      log(3, 7009,
+          "Event does not have parameter required by filter. Audience filter will not "
+          "be evaluated");
       return std::nullopt;
     }
-    if (value->isString() &&
-        !nano_has_field(parameterFilter, APMPBFilterFields::kStringFilter)) {
+    if (value->isString() && !nano_has_field(parameterFilter, APMPBFilterFields::kStringFilter)) {
       log(3, 7010,
           "Event param is a string and the filter does not have a string filter. Audience filter "
           "will not be evaluated. Event name, event params, filter",
@@ -605,8 +606,9 @@ std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
   }
   const auto name = nano_get_string(filter, F::kPropertyName);
   if (!name || *name != userProperty->name()) {
-    log(1, 7013, "User property name does not match property filter name. Audience filter will "
-                 "not be evaluated");
+    log(1, 7013,
+        "User property name does not match property filter name. Audience filter will "
+        "not be evaluated");
     return std::nullopt;
   }
   if (!nano_has_field(filter, F::kFilter)) {
@@ -615,8 +617,7 @@ std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
   }
   const auto& value = userProperty->value();
   if (value == nullptr || !(value->isString() || value->isInt64() || value->isDouble())) {
-    log(1, 7015,
-        "Unknown user property type. Audience filter will not be evaluated. Property Name",
+    log(1, 7015, "Unknown user property type. Audience filter will not be evaluated. Property Name",
         {Value(APMUserPropertyNameForLog(Value(userProperty->name())))});
     return std::nullopt;
   }
@@ -624,13 +625,15 @@ std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
   return APMEvaluateFilter(static_cast<const APMPBFilter*>(condition.get()), value.get());
 }
 
-std::shared_ptr<const APMUserAttribute> APMUserAttributeFromNano(const APMPBUserAttribute& property) {
+std::shared_ptr<const APMUserAttribute>
+APMUserAttributeFromNano(const APMPBUserAttribute& property) {
   namespace F = APMPBUserAttributeFields;
   const auto name = nano_get_string(&property, F::kName);
   if (!name) return nullptr;
   APMValuePtr value;
   if (nano_has_field(&property, F::kStringValue)) {
-    value = APMValue::initWithString(Value(nano_get_string(&property, F::kStringValue).value_or("")));
+    value =
+        APMValue::initWithString(Value(nano_get_string(&property, F::kStringValue).value_or("")));
   } else if (nano_has_field(&property, F::kIntValue)) {
     value = APMValue::initWithInt64(nano_get_int64(&property, F::kIntValue));
   } else if (nano_has_field(&property, F::kDoubleValue)) {

@@ -47,7 +47,8 @@ struct Decoded {
 Words wordsOf(const NANOMessageBase* message, std::int32_t index) {
   Words words;
   if (auto array = nano_get_array(message, index, nullptr))
-    for (const auto& element : *array) words.push_back(std::get<Value>(element).unsignedLongLongValue());
+    for (const auto& element : *array)
+      words.push_back(std::get<Value>(element).unsignedLongLongValue());
   return words;
 }
 
@@ -146,7 +147,8 @@ class APMAudienceEvaluationTest : public testing_support::TemporaryHomeTest {
     auto filter = std::make_shared<APMPropertyFilter>();
     filter->audienceID = audienceID;
     filter->filterID = nano_get_int32(message.get(), APMPBPropertyFilterFields::kFilterID);
-    filter->propertyName = *nano_get_string(message.get(), APMPBPropertyFilterFields::kPropertyName);
+    filter->propertyName =
+        *nano_get_string(message.get(), APMPBPropertyFilterFields::kPropertyName);
     filter->data = message->protoBuffer().value();
     const auto flags = APMPropertyFilterFlagsFromData(filter->data);
     filter->dynamic = flags.dynamic;
@@ -216,17 +218,22 @@ TEST(APMAudienceBitWords, OneFilterUpdateSetsOnlyItsBitsAndKeepsPrevious) {
     Words results;
   };
   const Case cases[] = {
-      {"filter 70 true extends with a zero word", 70, true, {bit(3) | bit(4), bit(6)},
+      {"filter 70 true extends with a zero word",
+       70,
+       true,
+       {bit(3) | bit(4), bit(6)},
        {bit(3) | bit(4), bit(6)}},
       {"false keeps the evaluated bit", 3, false, {bit(3) | bit(4)}, {bit(4)}},
       {"none clears the evaluated bit", 4, std::nullopt, {bit(3)}, {bit(3) | bit(4)}},
-      {"bit 63 is the word's top", 63, true, {bit(3) | bit(4) | bit(63)},
+      {"bit 63 is the word's top",
+       63,
+       true,
+       {bit(3) | bit(4) | bit(63)},
        {bit(3) | bit(4) | bit(63)}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto updated =
-        APMAudience::updatedFilterResult(c.filterID, 1, current.get(), c.value, cache);
+    auto updated = APMAudience::updatedFilterResult(c.filterID, 1, current.get(), c.value, cache);
     ASSERT_TRUE(updated);
     EXPECT_EQ(updated->audienceID, 1);
     EXPECT_EQ(updated->previousResults, previous);
@@ -269,8 +276,7 @@ TEST_F(APMAudienceEvaluationTest, IsFilterResultTrueReadsBothWords) {
       {"evaluated false", row(1, resultData({0, bit(6)}, {0, 0})), 70, false, false},
       {"true but not evaluated", row(1, resultData({0, 0}, {0, bit(6)})), 70, false, false},
       {"word beyond the arrays", row(1, resultData({bit(6)}, {bit(6)})), 70, false, false},
-      {"results shorter than status", row(1, resultData({0, bit(6)}, {bit(0)})), 70, false,
-       false},
+      {"results shorter than status", row(1, resultData({0, bit(6)}, {bit(0)})), 70, false, false},
       {"no results array", row(1, resultData({bit(1)}, {})), 1, false, true},
       {"bytes that do not decode", row(1, Data::fromString("\xff\xff\xff")), 1, false, true},
   };
@@ -308,8 +314,8 @@ TEST_F(APMAudienceEvaluationTest, EventFiltersNeverTurnFalseThroughEvaluation) {
   storeEventFilter(1, eventFilter(1, "level_up", {valueIsFive()}, nullptr, {.dynamic = true}));
   storeEventFilter(1, eventFilter(2, "level_up", {valueIsFive()}));
   storeResult(row(1, resultData({bit(1)}, {bit(1)}, {{1, 100}})));
-  ASSERT_TRUE(evaluateEvent("level_up", {{"value", Value(APMValue::initWithInt64(3))}}, nullptr,
-                            250));
+  ASSERT_TRUE(
+      evaluateEvent("level_up", {{"value", Value(APMValue::initWithInt64(3))}}, nullptr, 250));
   auto words = storedWords(1);
   EXPECT_EQ(words.status, (Words{bit(1) | bit(2)}));
   EXPECT_EQ(words.results, (Words{bit(1)}));
@@ -362,13 +368,11 @@ TEST_F(APMAudienceEvaluationTest, EventFilterMessageChecksGiveNil) {
       {"count filter without aggregates",
        eventFilter(1, "level_up", {}, numberFilter(kGreater, "1")), "level_up", nullptr, 7007},
       {"parameter filter without name",
-       eventFilter(1, "level_up", {filter(numberFilter(kEqual, "5"))}), "level_up", nullptr,
-       7008},
+       eventFilter(1, "level_up", {filter(numberFilter(kEqual, "5"))}), "level_up", nullptr, 7008},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(APMEvaluateEventFilter(c.filter.get(), c.eventName, {}, c.aggregates),
-              std::nullopt);
+    EXPECT_EQ(APMEvaluateEventFilter(c.filter.get(), c.eventName, {}, c.aggregates), std::nullopt);
     ASSERT_FALSE(monitor_->lines().empty());
     EXPECT_EQ(monitor_->lines().back().messageCode, c.code);
   }
@@ -390,7 +394,8 @@ TEST_F(APMAudienceEvaluationTest, PropertyFiltersFollowThePropertyOnlyWhenDynami
   const auto isFive = filter(numberFilter(kEqual, "5"));
   storePropertyFilter(1, propertyFilter(1, "level", isFive, {.dynamic = true}));
   storePropertyFilter(1, propertyFilter(2, "level", isFive));
-  storePropertyFilter(1, propertyFilter(3, "level", isFive, {.dynamic = true, .sessionScoped = true}));
+  storePropertyFilter(1,
+                      propertyFilter(3, "level", isFive, {.dynamic = true, .sessionScoped = true}));
   ASSERT_TRUE(evaluateProperty("level", Value(APMValue::initWithInt64(5))));
   EXPECT_EQ(storedWords(1).results, (Words{bit(1) | bit(2) | bit(3)}));
 
@@ -401,7 +406,8 @@ TEST_F(APMAudienceEvaluationTest, PropertyFiltersFollowThePropertyOnlyWhenDynami
 }
 
 TEST_F(APMAudienceEvaluationTest, PropertyFilterMessageChecksGiveNil) {
-  auto level = APMUserAttribute::initWithOrigin("app", "level", Value(APMValue::initWithInt64(5)), 1);
+  auto level =
+      APMUserAttribute::initWithOrigin("app", "level", Value(APMValue::initWithInt64(5)), 1);
   ASSERT_TRUE(level);
   const auto isFive = filter(numberFilter(kEqual, "5"));
   struct Case {
@@ -451,9 +457,9 @@ TEST_F(APMAudienceEvaluationTest, ResultsForBundlingCarryFieldsOneToFour) {
   const Data unchanged = resultData({bit(1)}, {bit(1)}, {}, {{1, {90, 95, 99}}, {2, {80, 81}}});
   storeResult(row(1, resultData({bit(1)}, {bit(1)})));                   // never reported
   storeResult(row(2, resultData({bit(1)}, {bit(1)}), changedPrevious));  // changed
-  storeResult(row(3, unchanged, unchanged));                            // unchanged
-  storeResult(row(4, resultData({0}, {0})));                            // nothing evaluated
-  storeResult(row(5, Data::fromString("\xff\xff")));                    // damaged
+  storeResult(row(3, unchanged, unchanged));                             // unchanged
+  storeResult(row(4, resultData({0}, {0})));                             // nothing evaluated
+  storeResult(row(5, Data::fromString("\xff\xff")));                     // damaged
 
   std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> results;
   ASSERT_TRUE(audience_->resultsForBundling(&results));
@@ -478,8 +484,8 @@ TEST_F(APMAudienceEvaluationTest, ResultsForBundlingCarryFieldsOneToFour) {
   const auto* second = byAudience[2].get();
   EXPECT_TRUE(nano_has_field(second, RD::kLeafNoPreviousResults));
   EXPECT_FALSE(nano_get_bool(second, RD::kLeafNoPreviousResults));
-  auto previous = nano_get_message(second, RD::kLeafPreviousResults,
-                                   APMPBResultData::messageClass());
+  auto previous =
+      nano_get_message(second, RD::kLeafPreviousResults, APMPBResultData::messageClass());
   ASSERT_TRUE(previous);
   EXPECT_EQ(previous->protoBuffer(), changedPrevious);
 
@@ -541,7 +547,9 @@ TEST_F(APMAudienceEvaluationTest, DatabaseFailuresEndWithNoAndTheirLine) {
   storePropertyFilter(1, propertyFilter(2, "level", filter(numberFilter(kEqual, "5"))));
   storeResult(row(1, resultData({bit(1)}, {bit(1)})));
   const auto event = [&] { return evaluateEvent("level_up", {}); };
-  const auto property = [&] { return evaluateProperty("level", Value(APMValue::initWithInt64(5))); };
+  const auto property = [&] {
+    return evaluateProperty("level", Value(APMValue::initWithInt64(5)));
+  };
   const auto bundle = [&] {
     std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> results;
     const bool ok = audience_->resultsForBundling(&results);
