@@ -130,6 +130,52 @@ Value messageContext(const NANOMessageBase* message) {
   return message != nullptr ? Value(std::string(message->className())) : Value();
 }
 
+// The loop shared by events and user properties: each stored filter of the name is evaluated
+// against its audience's current row unless already settled, its time recorded when true,
+// and every updated row stored in one call at the end. `evaluate` gives the filter's result
+// (none: not evaluated) and `stored` the value kept from a result and the old bit.
+struct FailureLines {
+  std::int64_t readCode;
+  const char* readMessage;
+  std::int64_t saveCode;
+  const char* saveMessage;
+  Value nameContext;
+};
+
+template <typename Filter, typename Evaluate, typename Stored>
+bool evaluateStoredFilters(APMDatabase& database,
+                           const std::vector<std::shared_ptr<const Filter>>& filters,
+                           APMAudienceTimestampsCache* cache, double timestamp,
+                           const FailureLines& failure, Evaluate evaluate, Stored stored) {
+  APMAudienceTimestampsCache ownCache;
+  if (cache == nullptr) cache = &ownCache;
+  CurrentResults results(database);
+  platform::ErrorPtr error;
+  for (const auto& filter : filters) {
+    if (filter == nullptr) continue;
+    APMFilterResultPtr current;
+    if (!results.current(filter->audienceID, &current, &error)) {
+      log(1, failure.readCode, failure.readMessage, {failure.nameContext, errorContext(error)});
+      return false;
+    }
+    const bool alreadyTrue =
+        APMAudience::isFilterResultTrueForFilterID(current.get(), filter->filterID);
+    if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
+    const std::optional<bool> result = evaluate(*filter, alreadyTrue);
+    if (!result) continue;
+    cache->populateCachedTimestamps(current.get(), filter->audienceID);
+    if (*result) cache->addEvaluationTimestamp(timestamp, *filter);
+    results.update(filter->audienceID, APMAudience::updatedFilterResult(
+                                           filter->filterID, filter->audienceID, current.get(),
+                                           stored(*filter, *result, alreadyTrue), *cache));
+  }
+  if (!results.store(&error)) {
+    log(1, failure.saveCode, failure.saveMessage, {failure.nameContext, errorContext(error)});
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool APMAudience::evaluateFiltersForEvent(const APMEvent& event,
@@ -144,48 +190,30 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& eventName,
                                               const APMEventAggregates* eventAggregates,
                                               double eventTimestamp,
                                               APMAudienceTimestampsCache* cache) {
+  const Value nameContext(APMEventNameForLog(Value(eventName)));
   platform::ErrorPtr error;
   const auto filters = database_->eventFiltersForEventName(eventName, &error);
   if (!filters) {
     log(1, 6000,
         "Unable to query event filters for event. Event will not be evaluated. Event name, error",
-        {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
+        {nameContext, errorContext(error)});
     return false;
   }
-  APMAudienceTimestampsCache ownCache;
-  if (cache == nullptr) cache = &ownCache;
-  CurrentResults results(*database_);
-  for (const auto& filter : *filters) {
-    if (filter == nullptr) continue;
-    APMFilterResultPtr current;
-    if (!results.current(filter->audienceID, &current, &error)) {
-      log(1, 6001,
-          "Unable to query filter result for audience. Event will not be evaluated. Event name, "
-          "error",
-          {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
-      return false;
-    }
-    const bool alreadyTrue = isFilterResultTrueForFilterID(current.get(), filter->filterID);
-    if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
-    auto result = APMEvaluateStoredEventFilter(*filter, eventParameters, eventAggregates);
-    if (!result) continue;
-    cache->populateCachedTimestamps(current.get(), filter->audienceID);
-    if (*result) {
-      cache->addEvaluationTimestamp(eventTimestamp, *filter);
-    } else if (alreadyTrue) {
-      result = true;
-    }
-    results.update(filter->audienceID, updatedFilterResult(filter->filterID, filter->audienceID,
-                                                           current.get(), result, *cache));
-  }
-  if (!results.store(&error)) {
-    log(1, 6003,
-        "Unable to save updated Audience filter results. Event will not be evaluated. Event "
-        "name, error",
-        {Value(APMEventNameForLog(Value(eventName))), errorContext(error)});
-    return false;
-  }
-  return true;
+  const FailureLines failure{
+      6001,
+      "Unable to query filter result for audience. Event will not be evaluated. Event name, "
+      "error",
+      6003,
+      "Unable to save updated Audience filter results. Event will not be evaluated. Event name, "
+      "error",
+      nameContext};
+  return evaluateStoredFilters(
+      *database_, *filters, cache, eventTimestamp, failure,
+      [&](const APMEventFilter& filter, bool) {
+        return APMEvaluateStoredEventFilter(filter, eventParameters, eventAggregates);
+      },
+      // An event filter never goes back from true to false through evaluation.
+      [](const APMEventFilter&, bool result, bool alreadyTrue) { return result || alreadyTrue; });
 }
 
 bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& userProperty,
@@ -201,37 +229,22 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& userPro
         {nameContext, errorContext(error)});
     return false;
   }
-  APMAudienceTimestampsCache ownCache;
-  if (cache == nullptr) cache = &ownCache;
-  CurrentResults results(*database_);
-  for (const auto& filter : *filters) {
-    if (filter == nullptr) continue;
-    APMFilterResultPtr current;
-    if (!results.current(filter->audienceID, &current, &error)) {
-      log(1, 6005,
-          "Unable to query filter result for audience. Property will not be evaluated. Property "
-          "name, error",
-          {nameContext, errorContext(error)});
-      return false;
-    }
-    const bool alreadyTrue = isFilterResultTrueForFilterID(current.get(), filter->filterID);
-    if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
-    const auto result = APMEvaluateStoredPropertyFilter(alreadyTrue, *filter, userProperty);
-    if (!result) continue;
-    cache->populateCachedTimestamps(current.get(), filter->audienceID);
-    if (*result) cache->addEvaluationTimestamp(evaluationTimestamp, *filter);
-    const bool stored = APMPropertyResultReplacesOld(*result, *filter) ? *result : alreadyTrue;
-    results.update(filter->audienceID, updatedFilterResult(filter->filterID, filter->audienceID,
-                                                           current.get(), stored, *cache));
-  }
-  if (!results.store(&error)) {
-    log(1, 6007,
-        "Unable to save updated Audience filter results. User property will not be evaluated. "
-        "User property name, error",
-        {nameContext, errorContext(error)});
-    return false;
-  }
-  return true;
+  const FailureLines failure{
+      6005,
+      "Unable to query filter result for audience. Property will not be evaluated. Property "
+      "name, error",
+      6007,
+      "Unable to save updated Audience filter results. User property will not be evaluated. "
+      "User property name, error",
+      nameContext};
+  return evaluateStoredFilters(
+      *database_, *filters, cache, evaluationTimestamp, failure,
+      [&](const APMPropertyFilter& filter, bool alreadyTrue) {
+        return APMEvaluateStoredPropertyFilter(alreadyTrue, filter, userProperty);
+      },
+      [](const APMPropertyFilter& filter, bool result, bool alreadyTrue) {
+        return APMPropertyResultReplacesOld(result, filter) ? result : alreadyTrue;
+      });
 }
 
 bool APMAudience::evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& userProperty,
