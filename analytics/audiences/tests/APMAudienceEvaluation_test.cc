@@ -80,35 +80,6 @@ Decoded decode(const Data& data) {
   return message ? decode(message.get()) : Decoded{};
 }
 
-// Encoded ResultData with the given words and times.
-Data resultData(const Words& status, const Words& results,
-                const std::map<std::int32_t, std::int64_t>& dynamicTimes = {},
-                const std::map<std::int32_t, std::vector<std::int64_t>>& sequenceTimes = {}) {
-  auto data = APMPBResultData::initWithMessageInfo(nullptr);
-  NanoObjectArray statusArray(status.begin(), status.end());
-  NanoObjectArray resultsArray(results.begin(), results.end());
-  nano_set_array(data.get(), RD::kStatus, &statusArray);
-  nano_set_array(data.get(), RD::kResults, &resultsArray);
-  NanoObjectArray dynamic;
-  for (const auto& [filterID, time] : dynamicTimes) {
-    auto entry = APMPBDynamicFilterResultTimestamp::initWithMessageInfo(nullptr);
-    nano_set_int32(entry.get(), RD::kDynamicFilterID, filterID);
-    nano_set_int64(entry.get(), RD::kDynamicTimestamp, time);
-    dynamic.emplace_back(NanoMessagePtr(entry));
-  }
-  if (!dynamic.empty()) nano_set_array(data.get(), RD::kDynamicFilterTimestamps, &dynamic);
-  NanoObjectArray sequence;
-  for (const auto& [filterID, times] : sequenceTimes) {
-    auto entry = APMPBSequenceFilterResultTimestamp::initWithMessageInfo(nullptr);
-    nano_set_int32(entry.get(), RD::kSequenceFilterID, filterID);
-    NanoObjectArray values(times.begin(), times.end());
-    nano_set_array(entry.get(), RD::kSequenceEvalTimestamps, &values);
-    sequence.emplace_back(NanoMessagePtr(entry));
-  }
-  if (!sequence.empty()) nano_set_array(data.get(), RD::kSequenceFilterTimestamps, &sequence);
-  return data->protoBuffer().value();
-}
-
 APMFilterResultPtr row(std::int32_t audienceID, Data current,
                        std::optional<Data> previous = std::nullopt) {
   auto result = std::make_shared<APMFilterResult>();
