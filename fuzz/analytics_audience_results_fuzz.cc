@@ -21,6 +21,7 @@
 #include "analytics/data/APMUserAttribute.h"
 #include "analytics/data/APMValue.h"
 #include "analytics/messages/APMServices.h"
+#include "fuzz/analytics_fuzz_home.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/data.h"
 #include "platform/files.h"
@@ -36,29 +37,11 @@ constexpr int kMaxRows = 12;
 // the gigabytes a damaged int32 filter id would ask for.
 constexpr std::size_t kRowSlack = 64;
 
-class SilentMonitor : public APMMonitorLogging {
- public:
-  void logWithLevel(std::int64_t, std::int64_t, const std::optional<std::string>&,
-                    const platform::Array&) override {}
-  bool isDebugModeEnabled() const override { return false; }
-};
-
-void isolateHome() {
-  std::string folder = (platform::temporaryDirectory() / "vilmo-fuzz-audience-XXXXXX").string();
-  fuzzCheck(mkdtemp(folder.data()) != nullptr, "a temporary folder is made");
-  static const std::string* const root = new std::string(folder);
-  std::atexit([] { std::filesystem::remove_all(*root); });
-  setenv("HOME", folder.c_str(), 1);
-  setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (folder + "/cache").c_str(), 1);
-}
-
 APMAudience& audience() {
   // Kept for the process: the database stays open across inputs.
   static const std::shared_ptr<APMAudience>* const shared = [] {
-    isolateHome();
-    APMServicesSetMonitor(std::make_shared<SilentMonitor>());
+    fuzz::isolateHome("vilmo-fuzz-audience");
+    APMServicesSetMonitor(std::make_shared<fuzz::SilentMonitor>());
     auto persisted = APMPersistedConfig::initWithSuiteName("audience-results-fuzz");
     auto database = APMDatabase::initWithDatabaseName("audience-fuzz.sql", persisted, nullptr);
     fuzzCheck(database != nullptr, "the database opens");
