@@ -58,19 +58,8 @@ platform::Data blob(fuzz::FuzzInput& input) {
 
 const char* const kNames[] = {"e", "level"};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  APMAudience& evaluator = audience();
-  auto& database = *evaluator.database();
-  database.deleteAllEventFilters(nullptr);
-  database.deleteAllPropertyFilters(nullptr);
-  if (auto old = database.allFilterResults(nullptr)) {
-    std::vector<APMFilterResultPtr> rows;
-    for (const auto& [audienceID, row] : *old)
-      if (row) rows.push_back(row);
-    database.deleteFilterResults(rows, nullptr);
-  }
+void run(APMAudience& evaluator, APMDatabase& database, const std::uint8_t* data,
+         std::size_t size) {
 
   fuzz::FuzzInput input(data, size);
   std::vector<APMFilterResultPtr> results;
@@ -128,5 +117,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> bundled;
   evaluator.resultsForBundling(&bundled);
   evaluator.clearEvaluationResultsForSessionScopedFilters();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  APMAudience& evaluator = audience();
+  auto& database = *evaluator.database();
+  // Everything runs in one transaction that is rolled back, as bundling runs the evaluator
+  // inside its own: each input starts from the empty tables and never waits on the disk.
+  database.performTransaction([&] {
+    run(evaluator, database, data, size);
+    return false;
+  });
   return 0;
 }
