@@ -73,35 +73,110 @@ platform::Data encoded(const NANOMessageBase& message) {
   return message.protoBuffer().value_or(platform::Data());
 }
 
-// The audience's current row during one evaluation call: what this call updated, else what it
-// loaded, else the stored row. False on a failed read.
+// A row and its decoded bit words. Evaluation asks the same row about one filter after
+// another, so the words are decoded once per row and kept in step with each update instead of
+// being decoded again for every filter.
+class RowWords {
+ public:
+  explicit RowWords(const APMFilterResult* row) {
+    if (row == nullptr) return;
+    row_ = std::make_shared<APMFilterResult>(*row);
+    if (row->currentResults.empty()) return;
+    const auto data = decodeResultData(row->currentResults);
+    status_ = wordsOf(data.get(), RD::kStatus);
+    results_ = wordsOf(data.get(), RD::kResults);
+    missingWords_ = status_.empty() || results_.empty();
+  }
+
+  const APMFilterResultPtr& row() const { return row_; }
+
+  bool isTrue(std::int32_t filterID) const {
+    if (row_ == nullptr || row_->currentResults.empty() || filterID < 0) return false;
+    if (missingWords_) {
+      log(2, 6023,
+          "Audience filter result is non-nil and is missing status or results array. Audience "
+          "result will not be bundled. Audience ID, result data",
+          {Value(row_->audienceID), Value(row_->currentResults)});
+      return false;
+    }
+    const auto word = static_cast<std::size_t>(filterID / 64);
+    const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
+    if (word >= status_.size() || (status_[word] & bit) == 0) return false;
+    return word < results_.size() && (results_[word] & bit) != 0;
+  }
+
+  // Sets the filter's bits, and makes the row the audience's new one with the cache's times.
+  const APMFilterResultPtr& updated(std::int32_t filterID, std::int32_t audienceID,
+                                    std::optional<bool> value,
+                                    const APMAudienceTimestampsCache& cache) {
+    auto result = row_ != nullptr ? std::make_shared<APMFilterResult>(*row_)
+                                  : std::make_shared<APMFilterResult>();
+    result->audienceID = audienceID;
+    row_ = result;
+    if (!isPlausibleFilterID(filterID)) return row_;
+    const auto word = static_cast<std::size_t>(filterID / 64);
+    const auto length = std::max({status_.size(), results_.size(), word + 1});
+    status_.resize(length, 0);
+    results_.resize(length, 0);
+    missingWords_ = false;
+    const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
+    if (value) {
+      status_[word] |= bit;
+      if (*value) {
+        results_[word] |= bit;
+      } else {
+        results_[word] &= ~bit;
+      }
+    } else {
+      status_[word] &= ~bit;
+    }
+    auto data = APMPBResultData::initWithMessageInfo(nullptr);
+    if (data == nullptr) return row_;
+    setWords(data.get(), RD::kStatus, status_);
+    setWords(data.get(), RD::kResults, results_);
+    const auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID);
+    NanoObjectArray dynamicArray(dynamic.begin(), dynamic.end());
+    nano_set_array(data.get(), RD::kDynamicFilterTimestamps, &dynamicArray);
+    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
+      NanoObjectArray sequenceArray(sequence->begin(), sequence->end());
+      nano_set_array(data.get(), RD::kSequenceFilterTimestamps, &sequenceArray);
+    }
+    result->currentResults = encoded(*data);
+    return row_;
+  }
+
+ private:
+  APMFilterResultPtr row_;
+  Words status_;
+  Words results_;
+  bool missingWords_ = false;
+};
+
+// The audiences' rows during one evaluation call: what this call updated, else what it
+// loaded, else the stored row.
 class CurrentResults {
  public:
   explicit CurrentResults(APMDatabase& database) : database_(database) {}
 
-  bool current(std::int32_t audienceID, APMFilterResultPtr* result, platform::ErrorPtr* error) {
-    if (auto found = updated_.find(audienceID); found != updated_.end()) {
-      *result = found->second;
-      return true;
-    }
-    if (auto found = loaded_.find(audienceID); found != loaded_.end()) {
-      *result = found->second;
-      return true;
-    }
+  // Null on a failed read; an audience without a row has a RowWords of no row.
+  RowWords* current(std::int32_t audienceID, platform::ErrorPtr* error) {
+    if (auto found = updated_.find(audienceID); found != updated_.end()) return &found->second;
+    if (auto found = loaded_.find(audienceID); found != loaded_.end()) return &found->second;
     platform::ErrorPtr readError;
-    auto row = database_.filterResultForAudienceID(audienceID, &readError);
+    const auto row = database_.filterResultForAudienceID(audienceID, &readError);
     if (row == nullptr && readError != nullptr) {
       if (error != nullptr) *error = readError;
-      return false;
+      return nullptr;
     }
-    loaded_[audienceID] = row;
-    *result = std::move(row);
-    return true;
+    return &loaded_.emplace(audienceID, RowWords(row.get())).first->second;
   }
 
-  void update(std::int32_t audienceID, APMFilterResultPtr row) {
-    loaded_.erase(audienceID);
-    updated_[audienceID] = std::move(row);
+  // The audience's row was updated: it leaves the loaded ones.
+  void markUpdated(std::int32_t audienceID) {
+    auto found = loaded_.find(audienceID);
+    if (found == loaded_.end()) return;
+    updated_.insert_or_assign(audienceID, std::move(found->second));
+    loaded_.erase(found);
   }
 
   // True when nothing needed storing.
@@ -109,14 +184,14 @@ class CurrentResults {
     if (updated_.empty()) return true;
     std::vector<APMFilterResultPtr> rows;
     rows.reserve(updated_.size());
-    for (const auto& [audienceID, row] : updated_) rows.push_back(row);
+    for (const auto& [audienceID, words] : updated_) rows.push_back(words.row());
     return database_.updateFilterResults(rows, error);
   }
 
  private:
   APMDatabase& database_;
-  std::map<std::int32_t, APMFilterResultPtr> updated_;
-  std::map<std::int32_t, APMFilterResultPtr> loaded_;
+  std::map<std::int32_t, RowWords> updated_;
+  std::map<std::int32_t, RowWords> loaded_;
 };
 
 // An event parameter as the comparisons take it; callers hand in APMValue objects or plain
@@ -153,21 +228,20 @@ bool evaluateStoredFilters(APMDatabase& database,
   platform::ErrorPtr error;
   for (const auto& filter : filters) {
     if (filter == nullptr) continue;
-    APMFilterResultPtr current;
-    if (!results.current(filter->audienceID, &current, &error)) {
+    RowWords* current = results.current(filter->audienceID, &error);
+    if (current == nullptr) {
       log(1, failure.readCode, failure.readMessage, {failure.nameContext, errorContext(error)});
       return false;
     }
-    const bool alreadyTrue =
-        APMAudience::isFilterResultTrueForFilterID(current.get(), filter->filterID);
+    const bool alreadyTrue = current->isTrue(filter->filterID);
     if (!APMShouldEvaluateFilter(alreadyTrue, *filter)) continue;
     const std::optional<bool> result = evaluate(*filter, alreadyTrue);
     if (!result) continue;
-    cache->populateCachedTimestamps(current.get(), filter->audienceID);
+    cache->populateCachedTimestamps(current->row().get(), filter->audienceID);
     if (*result) cache->addEvaluationTimestamp(timestamp, *filter);
-    results.update(filter->audienceID, APMAudience::updatedFilterResult(
-                                           filter->filterID, filter->audienceID, current.get(),
-                                           stored(*filter, *result, alreadyTrue), *cache));
+    current->updated(filter->filterID, filter->audienceID, stored(*filter, *result, alreadyTrue),
+                     *cache);
+    results.markUpdated(filter->audienceID);
   }
   if (!results.store(&error)) {
     log(1, failure.saveCode, failure.saveMessage, {failure.nameContext, errorContext(error)});
@@ -415,70 +489,15 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
 
 bool APMAudience::isFilterResultTrueForFilterID(const APMFilterResult* filterResult,
                                                 std::int32_t filterID) {
-  if (filterResult == nullptr || filterResult->currentResults.empty() || filterID < 0) return false;
-  const auto data = decodeResultData(filterResult->currentResults);
-  const auto status = wordsOf(data.get(), RD::kStatus);
-  const auto results = wordsOf(data.get(), RD::kResults);
-  if (status.empty() || results.empty()) {
-    log(2, 6023,
-        "Audience filter result is non-nil and is missing status or results array. Audience "
-        "result will not be bundled. Audience ID, result data",
-        {Value(filterResult->audienceID), Value(filterResult->currentResults)});
-    return false;
-  }
-  const auto word = static_cast<std::size_t>(filterID / 64);
-  const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
-  if (word >= status.size() || (status[word] & bit) == 0) return false;
-  return word < results.size() && (results[word] & bit) != 0;
+  return RowWords(filterResult).isTrue(filterID);
 }
 
 APMFilterResultPtr APMAudience::updatedFilterResult(std::int32_t filterID, std::int32_t audienceID,
                                                     const APMFilterResult* currentFilterResult,
                                                     std::optional<bool> newEvaluationResult,
                                                     const APMAudienceTimestampsCache& cache) {
-  auto result = std::make_shared<APMFilterResult>();
-  result->audienceID = audienceID;
-  if (currentFilterResult != nullptr) {
-    result->currentResults = currentFilterResult->currentResults;
-    result->previousResults = currentFilterResult->previousResults;
-  }
-  if (!isPlausibleFilterID(filterID)) return result;
-
-  Words status, results;
-  if (currentFilterResult != nullptr && !currentFilterResult->currentResults.empty()) {
-    const auto current = decodeResultData(currentFilterResult->currentResults);
-    status = wordsOf(current.get(), RD::kStatus);
-    results = wordsOf(current.get(), RD::kResults);
-  }
-  const auto word = static_cast<std::size_t>(filterID / 64);
-  const auto length = std::max({status.size(), results.size(), word + 1});
-  status.resize(length, 0);
-  results.resize(length, 0);
-  const std::uint64_t bit = std::uint64_t{1} << (filterID % 64);
-  if (newEvaluationResult) {
-    status[word] |= bit;
-    if (*newEvaluationResult) {
-      results[word] |= bit;
-    } else {
-      results[word] &= ~bit;
-    }
-  } else {
-    status[word] &= ~bit;
-  }
-
-  auto data = APMPBResultData::initWithMessageInfo(nullptr);
-  if (data == nullptr) return result;
-  setWords(data.get(), RD::kStatus, status);
-  setWords(data.get(), RD::kResults, results);
-  const auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID);
-  NanoObjectArray dynamicArray(dynamic.begin(), dynamic.end());
-  nano_set_array(data.get(), RD::kDynamicFilterTimestamps, &dynamicArray);
-  if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
-    NanoObjectArray sequenceArray(sequence->begin(), sequence->end());
-    nano_set_array(data.get(), RD::kSequenceFilterTimestamps, &sequenceArray);
-  }
-  result->currentResults = encoded(*data);
-  return result;
+  RowWords words(currentFilterResult);
+  return words.updated(filterID, audienceID, newEvaluationResult, cache);
 }
 
 bool APMShouldEvaluateFilter(bool alreadyTrue, const APMEventFilter& filter) {
