@@ -105,15 +105,12 @@ class RowWords {
     return word < results_.size() && (results_[word] & bit) != 0;
   }
 
-  // Sets the filter's bits, and makes the row the audience's new one with the cache's times.
-  const APMFilterResultPtr& updated(std::int32_t filterID, std::int32_t audienceID,
-                                    std::optional<bool> value,
-                                    const APMAudienceTimestampsCache& cache) {
-    auto result = row_ != nullptr ? std::make_shared<APMFilterResult>(*row_)
-                                  : std::make_shared<APMFilterResult>();
-    result->audienceID = audienceID;
-    row_ = result;
-    if (!isPlausibleFilterID(filterID)) return row_;
+  // Sets the filter's bits; the row takes them, with the cache's times, at `finish`.
+  void update(std::int32_t filterID, std::int32_t audienceID, std::optional<bool> value) {
+    pending_ = true;
+    audienceID_ = audienceID;
+    if (!isPlausibleFilterID(filterID)) return;
+    bitsChanged_ = true;
     const auto word = static_cast<std::size_t>(filterID / 64);
     const auto length = std::max({status_.size(), results_.size(), word + 1});
     status_.resize(length, 0);
@@ -130,14 +127,26 @@ class RowWords {
     } else {
       status_[word] &= ~bit;
     }
+  }
+
+  // The new row of the updates so far. Only the audience's own filters move its times in the
+  // cache, so encoding once after its last update gives what encoding after each would.
+  const APMFilterResultPtr& finish(const APMAudienceTimestampsCache& cache) {
+    if (!pending_) return row_;
+    pending_ = false;
+    auto result = row_ != nullptr ? std::make_shared<APMFilterResult>(*row_)
+                                  : std::make_shared<APMFilterResult>();
+    result->audienceID = audienceID_;
+    row_ = result;
+    if (!bitsChanged_) return row_;
     auto data = APMPBResultData::initWithMessageInfo(nullptr);
     if (data == nullptr) return row_;
     setWords(data.get(), RD::kStatus, status_);
     setWords(data.get(), RD::kResults, results_);
-    const auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID);
+    const auto dynamic = cache.dynamicTimestampsForAudienceID(audienceID_);
     NanoObjectArray dynamicArray(dynamic.begin(), dynamic.end());
     nano_set_array(data.get(), RD::kDynamicFilterTimestamps, &dynamicArray);
-    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
+    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID_)) {
       NanoObjectArray sequenceArray(sequence->begin(), sequence->end());
       nano_set_array(data.get(), RD::kSequenceFilterTimestamps, &sequenceArray);
     }
@@ -150,6 +159,10 @@ class RowWords {
   Words status_;
   Words results_;
   bool missingWords_ = false;
+  bool pending_ = false;
+  // False while every update named a filter no configuration allows: the row stays as read.
+  bool bitsChanged_ = false;
+  std::int32_t audienceID_ = 0;
 };
 
 // The audiences' rows during one evaluation call: what this call updated, else what it
@@ -180,11 +193,11 @@ class CurrentResults {
   }
 
   // True when nothing needed storing.
-  bool store(platform::ErrorPtr* error) {
+  bool store(const APMAudienceTimestampsCache& cache, platform::ErrorPtr* error) {
     if (updated_.empty()) return true;
     std::vector<APMFilterResultPtr> rows;
     rows.reserve(updated_.size());
-    for (const auto& [audienceID, words] : updated_) rows.push_back(words.row());
+    for (auto& [audienceID, words] : updated_) rows.push_back(words.finish(cache));
     return database_.updateFilterResults(rows, error);
   }
 
@@ -227,7 +240,8 @@ bool evaluateStoredFilters(APMDatabase& database,
   CurrentResults results(database);
   platform::ErrorPtr error;
   for (const auto& filter : filters) {
-    if (filter == nullptr) continue;
+    // A filter ID no configuration allows comes from a damaged row and has no bit to keep.
+    if (filter == nullptr || !isPlausibleFilterID(filter->filterID)) continue;
     RowWords* current = results.current(filter->audienceID, &error);
     if (current == nullptr) {
       log(1, failure.readCode, failure.readMessage, {failure.nameContext, errorContext(error)});
@@ -239,11 +253,10 @@ bool evaluateStoredFilters(APMDatabase& database,
     if (!result) continue;
     cache->populateCachedTimestamps(current->row().get(), filter->audienceID);
     if (*result) cache->addEvaluationTimestamp(timestamp, *filter);
-    current->updated(filter->filterID, filter->audienceID, stored(*filter, *result, alreadyTrue),
-                     *cache);
+    current->update(filter->filterID, filter->audienceID, stored(*filter, *result, alreadyTrue));
     results.markUpdated(filter->audienceID);
   }
-  if (!results.store(&error)) {
+  if (!results.store(*cache, &error)) {
     log(1, failure.saveCode, failure.saveMessage, {failure.nameContext, errorContext(error)});
     return false;
   }
@@ -497,7 +510,8 @@ APMFilterResultPtr APMAudience::updatedFilterResult(std::int32_t filterID, std::
                                                     std::optional<bool> newEvaluationResult,
                                                     const APMAudienceTimestampsCache& cache) {
   RowWords words(currentFilterResult);
-  return words.updated(filterID, audienceID, newEvaluationResult, cache);
+  words.update(filterID, audienceID, newEvaluationResult);
+  return words.finish(cache);
 }
 
 bool APMShouldEvaluateFilter(bool alreadyTrue, const APMEventFilter& filter) {
