@@ -263,7 +263,10 @@ TEST_F(APMAudienceEvaluationTest, IsFilterResultTrueReadsBothWords) {
 
 TEST_F(APMAudienceEvaluationTest, EvaluatingOnlyFilter70CreatesTwoWordsTheFirstZero) {
   storeEventFilter(1, eventFilter(70, "level_up"));
+  // A damaged row's filter ID beyond any configuration is skipped, not turned into words.
+  storeEventFilter(2, eventFilter(5000, "level_up"));
   ASSERT_TRUE(evaluateEvent("level_up", {}));
+  EXPECT_FALSE(stored(2));
   auto result = stored(1);
   ASSERT_TRUE(result);
   const auto words = decode(result->currentResults);
