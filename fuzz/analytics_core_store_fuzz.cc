@@ -31,6 +31,7 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScheduler.h"
 #include "analytics/messages/APMServices.h"
+#include "fuzz/analytics_fuzz_home.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -53,25 +54,6 @@ constexpr const char* kEventNames[] = {"_f",  "_s",   "_e",  "_err",     "_ssr",
 constexpr const char* kParameterNames[] = {
     "a", "b", "value", "currency", "_ffr", "_et", "extend_session", "_did", "items", "_o"};
 
-class SilentMonitor : public APMMonitorLogging {
- public:
-  void logWithLevel(std::int64_t, std::int64_t, const std::optional<std::string>&,
-                    const platform::Array&) override {}
-  bool isDebugModeEnabled() const override { return false; }
-};
-
-// HOME and the XDG folders in a folder of the target's own, removed at exit.
-void isolateHome() {
-  std::string folder = (platform::temporaryDirectory() / "vilmo-fuzz-core-XXXXXX").string();
-  fuzzCheck(mkdtemp(folder.data()) != nullptr, "a temporary folder is made");
-  static const std::string* const root = new std::string(folder);
-  std::atexit([] { std::filesystem::remove_all(*root); });
-  setenv("HOME", folder.c_str(), 1);
-  setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (folder + "/cache").c_str(), 1);
-}
-
 struct Core {
   std::shared_ptr<APMPersistedConfig> persisted;
   std::shared_ptr<APMMeasurement> measurement;
@@ -81,9 +63,9 @@ struct Core {
 // One started core for the process; each input replaces the stored state it works on.
 Core& core() {
   static Core* const shared = [] {
-    isolateHome();
+    fuzz::isolateHome("vilmo-fuzz-core");
     APMMeasurement::monitor();
-    APMServicesSetMonitor(std::make_shared<SilentMonitor>());
+    APMServicesSetMonitor(std::make_shared<fuzz::SilentMonitor>());
     auto* made = new Core;
     made->persisted = APMPersistedConfig::initWithSuiteName("com.rerora.viz.measurement.fuzz");
     fuzzCheck(made->persisted != nullptr, "the persisted configuration opens");

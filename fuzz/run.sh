@@ -13,7 +13,8 @@
 # analytics_consent_settings analytics_tcf_values
 # analytics_executable_header analytics_app_version
 # analytics_remote_config analytics_audience_definitions sqlite_file analytics_monitor_sample
-# analytics_internal_settings analytics_core_store analytics_audience_filter.
+# analytics_internal_settings analytics_core_store analytics_audience_filter
+# analytics_audience_results.
 #
 # Builds the clang build in build/fuzz (the whole project instrumented for coverage with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the target on a scratch copy of

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,6 +135,38 @@ audience(std::optional<std::int32_t> audienceID,
     nano_set_array(message.get(), F::kPropertyFilters, &entries);
   }
   return message;
+}
+
+// An encoded ResultData: status and result words, dynamic times and sequence lists by filter.
+inline platform::Data
+resultData(const std::vector<std::uint64_t>& status, const std::vector<std::uint64_t>& results,
+           const std::map<std::int32_t, std::int64_t>& dynamicTimes = {},
+           const std::map<std::int32_t, std::vector<std::int64_t>>& sequenceTimes = {}) {
+  auto data = APMPBResultData::initWithMessageInfo(nullptr);
+  NanoObjectArray statusArray(status.begin(), status.end());
+  NanoObjectArray resultsArray(results.begin(), results.end());
+  nano_set_array(data.get(), APMPBResultDataFields::kStatus, &statusArray);
+  nano_set_array(data.get(), APMPBResultDataFields::kResults, &resultsArray);
+  NanoObjectArray dynamic;
+  for (const auto& [filterID, time] : dynamicTimes) {
+    auto entry = APMPBDynamicFilterResultTimestamp::initWithMessageInfo(nullptr);
+    nano_set_int32(entry.get(), APMPBResultDataFields::kDynamicFilterID, filterID);
+    nano_set_int64(entry.get(), APMPBResultDataFields::kDynamicTimestamp, time);
+    dynamic.emplace_back(NanoMessagePtr(entry));
+  }
+  if (!dynamic.empty())
+    nano_set_array(data.get(), APMPBResultDataFields::kDynamicFilterTimestamps, &dynamic);
+  NanoObjectArray sequence;
+  for (const auto& [filterID, times] : sequenceTimes) {
+    auto entry = APMPBSequenceFilterResultTimestamp::initWithMessageInfo(nullptr);
+    nano_set_int32(entry.get(), APMPBResultDataFields::kSequenceFilterID, filterID);
+    NanoObjectArray values(times.begin(), times.end());
+    nano_set_array(entry.get(), APMPBResultDataFields::kSequenceEvalTimestamps, &values);
+    sequence.emplace_back(NanoMessagePtr(entry));
+  }
+  if (!sequence.empty())
+    nano_set_array(data.get(), APMPBResultDataFields::kSequenceFilterTimestamps, &sequence);
+  return data->protoBuffer().value();
 }
 
 }  // namespace audience_test
