@@ -12,17 +12,11 @@
 #include "analytics/audiences/APMAudienceComparisons.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
+#include "analytics/messages/APMPBTypedFields.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/regex.h"
 
 namespace {
-
-template <typename Message>
-std::shared_ptr<Message> submessage(const NANOMessageBase* message, std::int32_t index) {
-  if (!nano_has_field(message, index)) return nullptr;
-  return std::dynamic_pointer_cast<Message>(
-      nano_get_message(message, index, Message::messageClass()));
-}
 
 std::optional<bool> negatedBy(const APMPBFilter* filter, std::optional<bool> result) {
   const bool complement = nano_has_field(filter, APMPBFilterFields::kComplement) &&
@@ -54,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!filter) return 0;
 
   const std::optional<bool> result = APMEvaluateFilter(filter.get(), value.get());
-  const auto number = submessage<APMPBNumberFilter>(filter.get(), APMPBFilterFields::kNumberFilter);
-  const auto string = submessage<APMPBStringFilter>(filter.get(), APMPBFilterFields::kStringFilter);
+  const auto number = APMMessageAt<APMPBNumberFilter>(filter.get(), APMPBFilterFields::kNumberFilter);
+  const auto string = APMMessageAt<APMPBStringFilter>(filter.get(), APMPBFilterFields::kStringFilter);
 
   if (number) {
     const bool valid = APMNumberFilterIsValid(number.get());

@@ -8,6 +8,7 @@
 
 #include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
+#include "analytics/messages/APMPBTypedFields.h"
 #include "analytics/messages/APMServices.h"
 #include "platform/regex.h"
 #include "platform/text.h"
@@ -38,13 +39,6 @@ platform::Value messageContext(const NANOMessageBase* message) {
 
 platform::Value valueContext(const APMValue* value) {
   return value != nullptr ? platform::Value(value->copy()) : platform::Value();
-}
-
-template <typename Message>
-std::shared_ptr<Message> submessage(const NANOMessageBase* message, std::int32_t index) {
-  if (!nano_has_field(message, index)) return nullptr;
-  return std::dynamic_pointer_cast<Message>(
-      nano_get_message(message, index, Message::messageClass()));
 }
 
 bool isDecimalField(const APMPBNumberFilter* filter, std::int32_t index) {
@@ -82,8 +76,8 @@ bool exactMatch(const std::string& string, const std::string& expression, bool c
 }  // namespace
 
 std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue* value) {
-  const auto numberFilter = submessage<APMPBNumberFilter>(filter, FilterFields::kNumberFilter);
-  const auto stringFilter = submessage<APMPBStringFilter>(filter, FilterFields::kStringFilter);
+  const auto numberFilter = APMMessageAt<APMPBNumberFilter>(filter, FilterFields::kNumberFilter);
+  const auto stringFilter = APMMessageAt<APMPBStringFilter>(filter, FilterFields::kStringFilter);
   std::optional<bool> result;
   if (!numberFilter && !stringFilter) {
     log(kErrorLevel, 7000,

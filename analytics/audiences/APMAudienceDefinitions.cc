@@ -6,7 +6,7 @@
 
 #include "analytics/audiences/APMAudience.h"
 #include "analytics/audiences/APMAudienceComparisons.h"
-#include "analytics/audiences/APMAudienceMessageFields.h"
+#include "analytics/messages/APMPBTypedFields.h"
 #include "analytics/data/APMDataServices.h"
 #include "analytics/data/APMDatabase.h"
 #include "analytics/data/APMNameMaps.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <variant>
 
-#include "analytics/audiences/APMAudienceMessageFields.h"
+#include "analytics/messages/APMPBTypedFields.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMServices.h"

@@ -16,6 +16,7 @@
 #include "analytics/data/APMNameMaps.h"
 #include "analytics/messages/APMDigestAndEncoding.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
+#include "analytics/messages/APMPBTypedFields.h"
 #include "analytics/messages/APMServices.h"
 #include "foundation/ZIRServiceHosts.h"
 #include "platform/bundle.h"
@@ -47,38 +48,6 @@ platform::Value errorContext(const platform::ErrorPtr& error) {
   return error ? platform::Value(error->description()) : platform::Value();
 }
 
-// The message elements of a repeated field; none when the list cannot be had.
-template <typename Message>
-std::optional<std::vector<std::shared_ptr<Message>>> messages(const NANOMessageBase* message,
-                                                              std::int32_t index) {
-  const auto array = nano_get_array(message, index, &Message::messageClass());
-  if (!array) return std::nullopt;
-  std::vector<std::shared_ptr<Message>> result;
-  result.reserve(array->size());
-  for (const NanoObject& object : *array) {
-    if (const auto* element = std::get_if<NanoMessagePtr>(&object)) {
-      if (auto typed = std::dynamic_pointer_cast<Message>(*element)) {
-        result.push_back(std::move(typed));
-      }
-    }
-  }
-  return result;
-}
-
-// The same, empty when the list cannot be had.
-template <typename Message>
-std::vector<std::shared_ptr<Message>> messageList(const NANOMessageBase* message,
-                                                  std::int32_t index) {
-  auto list = messages<Message>(message, index);
-  return list ? std::move(*list) : std::vector<std::shared_ptr<Message>>{};
-}
-
-template <typename Message>
-std::shared_ptr<Message> childMessage(const NANOMessageBase* parent, std::int32_t index) {
-  return std::dynamic_pointer_cast<Message>(
-      nano_get_message(parent, index, Message::messageClass()));
-}
-
 platform::Dictionary snapshot(const SettingsTable& table) {
   platform::Dictionary result;
   for (const auto& [key, value] : table.dictionary()) result.set(key, value);
@@ -91,7 +60,7 @@ template <typename Entry>
 void fillConsentTable(SettingsTable& table, const NANOMessageBase* consentConfig,
                       std::int32_t index, std::optional<std::string> (*valueName)(std::int64_t)) {
   table.removeAllObjects();
-  for (const auto& entry : messageList<Entry>(consentConfig, index)) {
+  for (const auto& entry : APMMessagesAt<Entry>(consentConfig, index)) {
     // The numbers are unsigned on the wire: read back as such before naming them.
     const auto type =
         APMConsentTypeName(static_cast<std::uint32_t>(nano_get_int32(entry.get(), kFirstField)));
@@ -275,7 +244,7 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
 void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     const std::shared_ptr<APMPBMeasurementConfig>& config) {
   const NANOMessageBase* message = config.get();
-  const auto settings = messages<APMPBSetting>(message, APMPBMeasurementConfigFields::kSettings);
+  const auto settings = APMMessageListAt<APMPBSetting>(message, APMPBMeasurementConfigFields::kSettings);
   if (!settings) {
     logLine(2, 29012, "Cannot parse empty measurement config. Using default values");
     return;
@@ -300,7 +269,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
 
   eventTable->removeAllObjects();
   for (const auto& eventConfig :
-       messageList<APMPBEventConfig>(message, APMPBMeasurementConfigFields::kEventConfigs)) {
+       APMMessagesAt<APMPBEventConfig>(message, APMPBMeasurementConfigFields::kEventConfigs)) {
     const std::string name =
         nano_get_string(eventConfig.get(), APMPBEventConfigFields::kName).value_or("");
     if (name.empty()) {
@@ -317,7 +286,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
             {platform::Value(nano_get_int64(message, APMPBMeasurementConfigFields::kVersion))});
   }
 
-  const auto programs = messages<APMPBProgram>(message, APMPBMeasurementConfigFields::kPrograms);
+  const auto programs = APMMessageListAt<APMPBProgram>(message, APMPBMeasurementConfigFields::kPrograms);
   if (programs && !programs->empty()) {
     if (!loadEventEditingProgram(programs->front(), settingsTable)) {
       logLine(1, 29026, "Failed to initiate event editing instance");
@@ -329,7 +298,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
 
   std::vector<std::string> dataControls;
   for (const auto& control :
-       messageList<APMPBDataControl>(message, APMPBMeasurementConfigFields::kDataControls)) {
+       APMMessagesAt<APMPBDataControl>(message, APMPBMeasurementConfigFields::kDataControls)) {
     const auto name = nano_get_string(control.get(), kFirstField);
     if (name && !name->empty()) dataControls.push_back(*name);
   }
@@ -339,7 +308,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   }
 
   if (const auto consent =
-          childMessage<APMPBConsentConfig>(message, APMPBMeasurementConfigFields::kConsentConfig)) {
+          APMMessageAt<APMPBConsentConfig>(message, APMPBMeasurementConfigFields::kConsentConfig)) {
     std::shared_ptr<SettingsTable> defaults;
     std::shared_ptr<SettingsTable> delegations;
     std::shared_ptr<SettingsTable> regionalDefaults;
@@ -354,7 +323,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     fillConsentTable<APMPBConsentDelegationEntry>(
         *delegations, consent.get(), APMPBConsentConfigFields::kDelegations, &APMConsentTypeName);
     std::set<std::string> services;
-    for (const auto& entry : messageList<APMPBCorePlatformServiceEntry>(
+    for (const auto& entry : APMMessagesAt<APMPBCorePlatformServiceEntry>(
              consent.get(), APMPBConsentConfigFields::kCorePlatformServices)) {
       const auto name = nano_get_string(entry.get(), kFirstField);
       if (name && !name->empty()) services.insert(*name);
@@ -369,7 +338,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   }
 
   if (const auto psm =
-          childMessage<APMPBPsmSetting>(message, APMPBMeasurementConfigFields::kPsmSetting)) {
+          APMMessageAt<APMPBPsmSetting>(message, APMPBMeasurementConfigFields::kPsmSetting)) {
     for (std::int32_t index = 0; index < 3; ++index) {
       if (nano_has_field(psm.get(), index)) {
         cacheValue(platform::Value(nano_get_int32(psm.get(), index)), kPsmSettingKeys[index]);
