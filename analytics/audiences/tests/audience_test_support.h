@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/audiences/APMAudienceComparisons.h"
 #include "analytics/messages/APMPBFieldIndexes.h"
 #include "analytics/messages/APMPBMessageRuntime.h"
 #include "analytics/messages/APMPBMessages.h"
@@ -18,16 +19,18 @@
 namespace audience_test {
 
 // Comparison types and match types as the service sends them.
-enum Comparison : std::int32_t { kUnknown = 0, kLess = 1, kGreater = 2, kEqual = 3, kBetween = 4 };
-enum Match : std::int32_t {
-  kMatchUnknown = 0,
-  kRegex = 1,
-  kBeginsWith = 2,
-  kEndsWith = 3,
-  kContains = 4,
-  kExact = 5,
-  kInList = 6
-};
+using APMNumberFilterComparisonTypes::kBetween;
+using APMNumberFilterComparisonTypes::kEqual;
+using APMNumberFilterComparisonTypes::kGreater;
+using APMNumberFilterComparisonTypes::kLess;
+using APMNumberFilterComparisonTypes::kUnknown;
+inline constexpr std::int32_t kMatchUnknown = APMStringFilterMatchTypes::kUnknown;
+using APMStringFilterMatchTypes::kBeginsWith;
+using APMStringFilterMatchTypes::kContains;
+using APMStringFilterMatchTypes::kEndsWith;
+using APMStringFilterMatchTypes::kExact;
+using APMStringFilterMatchTypes::kInList;
+using APMStringFilterMatchTypes::kRegex;
 
 inline std::shared_ptr<APMPBNumberFilter>
 numberFilter(std::optional<std::int32_t> type, std::optional<std::string> value = std::nullopt,
