@@ -114,11 +114,4 @@ void EventEvaluated_Floor(benchmark::State& state) {
 BENCHMARK(EventEvaluated_Project)->Unit(benchmark::kMillisecond);
 BENCHMARK(EventEvaluated_Floor)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  bench_support::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::runWithRatios(argc, argv); }

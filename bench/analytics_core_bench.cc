@@ -200,11 +200,4 @@ BENCHMARK(EventStored_Project)->Unit(benchmark::kMillisecond);
 BENCHMARK(EventStored_Floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(EventLatency)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  bench_support::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::runWithRatios(argc, argv); }

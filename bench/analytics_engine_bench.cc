@@ -50,11 +50,4 @@ void LogEvent_Floor(benchmark::State& state) {
 BENCHMARK(LogEvent_Project)->Unit(benchmark::kMicrosecond);
 BENCHMARK(LogEvent_Floor)->Unit(benchmark::kMicrosecond);
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  bench_support::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::runWithRatios(argc, argv); }

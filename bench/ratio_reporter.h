@@ -78,4 +78,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Times> times_;
 };
 
+// The main of a benchmark program whose results end with the ratio table.
+inline int runWithRatios(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
+
 }  // namespace bench_support
