@@ -25,11 +25,6 @@ namespace Match = APMStringFilterMatchTypes;
 constexpr std::int64_t kErrorLevel = 1;
 constexpr std::int64_t kWarningLevel = 3;
 
-void log(std::int64_t level, std::int64_t code, const char* message,
-         const platform::Array& contexts = {}) {
-  APMServicesMonitor()->logWithLevel(level, code, message, contexts);
-}
-
 // A message shown in a log line by its wire bytes, the one form every message has.
 platform::Value messageContext(const NANOMessageBase* message) {
   if (message == nullptr) return platform::Value();
@@ -80,9 +75,9 @@ std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue*
   const auto stringFilter = APMMessageAt<APMPBStringFilter>(filter, FilterFields::kStringFilter);
   std::optional<bool> result;
   if (!numberFilter && !stringFilter) {
-    log(kErrorLevel, 7000,
-        "Filter has neither a number nor string filter. Audience filter will not be evaluated",
-        {valueContext(value), messageContext(filter)});
+    APMLog(kErrorLevel, 7000,
+           "Filter has neither a number nor string filter. Audience filter will not be evaluated",
+           {valueContext(value), messageContext(filter)});
     return std::nullopt;
   }
   if (numberFilter) {
@@ -90,10 +85,10 @@ std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue*
     if (value->isString()) {
       const std::string string = value->stringValue().value_or("");
       if (!APMIsDecimalNumberString(string)) {
-        log(kWarningLevel, 7001,
-            "String value is not a numeric value. Audience filter will not be evaluated. Value, "
-            "filter",
-            {valueContext(value), messageContext(filter)});
+        APMLog(kWarningLevel, 7001,
+               "String value is not a numeric value. Audience filter will not be evaluated. Value, "
+               "filter",
+               {valueContext(value), messageContext(filter)});
         return std::nullopt;
       }
       const std::optional<APMDecimalNumber> decimal = APMDecimalNumberFromString(string);
@@ -102,9 +97,9 @@ std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue*
     } else if (value->isDouble()) {
       const double number = value->doubleValue();
       if (!std::isfinite(number)) {
-        log(kWarningLevel, 7002,
-            "Value is not within double range. Audience filter will not be evaluated",
-            {valueContext(value)});
+        APMLog(kWarningLevel, 7002,
+               "Value is not within double range. Audience filter will not be evaluated",
+               {valueContext(value)});
         return std::nullopt;
       }
       result = APMCompareDouble(numberFilter.get(), number);
@@ -115,8 +110,8 @@ std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue*
     }
   } else {
     if (value == nullptr || !value->isString()) {
-      log(kWarningLevel, 7003, "Value is not a string. Audience filter will not be evaluated",
-          {valueContext(value)});
+      APMLog(kWarningLevel, 7003, "Value is not a string. Audience filter will not be evaluated",
+             {valueContext(value)});
       return std::nullopt;
     }
     result = APMEvaluateStringFilter(stringFilter.get(), value->stringValue());
@@ -130,7 +125,7 @@ std::optional<bool> APMEvaluateFilter(const APMPBFilter* filter, const APMValue*
 
 bool APMNumberFilterIsValid(const APMPBNumberFilter* filter) {
   if (!nano_has_field(filter, NumberFields::kComparisonType)) {
-    log(kErrorLevel, 8006, "Number filter has no comparison type");
+    APMLog(kErrorLevel, 8006, "Number filter has no comparison type");
     return false;
   }
   switch (nano_get_int32(filter, NumberFields::kComparisonType)) {
@@ -138,30 +133,30 @@ bool APMNumberFilterIsValid(const APMPBNumberFilter* filter) {
   case Comparison::kGreater:
   case Comparison::kEqual:
     if (!isDecimalField(filter, NumberFields::kComparisonValue)) {
-      log(kErrorLevel, 8008, "Numeric filter does not have a valid comparison value. Filter",
-          {messageContext(filter)});
+      APMLog(kErrorLevel, 8008, "Numeric filter does not have a valid comparison value. Filter",
+             {messageContext(filter)});
       return false;
     }
     return true;
   case Comparison::kBetween: {
     bool valid = true;
     if (!isDecimalField(filter, NumberFields::kMinComparisonValue)) {
-      log(kErrorLevel, 8009, "Numeric filter does not have a valid min comparison value. Filter",
-          {messageContext(filter)});
+      APMLog(kErrorLevel, 8009, "Numeric filter does not have a valid min comparison value. Filter",
+             {messageContext(filter)});
       valid = false;
     }
     if (!isDecimalField(filter, NumberFields::kMaxComparisonValue)) {
-      log(kErrorLevel, 8010, "Numeric filter does not have a valid max comparison value. Filter",
-          {messageContext(filter)});
+      APMLog(kErrorLevel, 8010, "Numeric filter does not have a valid max comparison value. Filter",
+             {messageContext(filter)});
       valid = false;
     }
     return valid;
   }
   case Comparison::kUnknown:
-    log(kErrorLevel, 8007, "Number filter has unknown comparison type");
+    APMLog(kErrorLevel, 8007, "Number filter has unknown comparison type");
     return false;
   default:
-    log(kErrorLevel, 8011, "Number filter has a real unknown comparison type");
+    APMLog(kErrorLevel, 8011, "Number filter has a real unknown comparison type");
     return false;
   }
 }
@@ -174,7 +169,7 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
                             std::shared_ptr<const platform::RegularExpression>* expression) {
   if (expression != nullptr) expression->reset();
   if (!nano_has_field(filter, StringFields::kMatchType)) {
-    log(kErrorLevel, 9000, "String filter has no match type");
+    APMLog(kErrorLevel, 9000, "String filter has no match type");
     return false;
   }
   const std::int32_t matchType = nano_get_int32(filter, StringFields::kMatchType);
@@ -182,17 +177,17 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
     const std::optional<NanoObjectArray> list =
         nano_get_array(filter, StringFields::kExpressionList, nullptr);
     if (!list || list->empty()) {
-      log(kErrorLevel, 9003, "String filter has no expression list");
+      APMLog(kErrorLevel, 9003, "String filter has no expression list");
       return false;
     }
     return true;
   }
   if (matchType == Match::kUnknown) {
-    log(kErrorLevel, 9001, "String filter has unknown match type");
+    APMLog(kErrorLevel, 9001, "String filter has unknown match type");
     return false;
   }
   if (!nano_has_field(filter, StringFields::kExpression)) {
-    log(kErrorLevel, 9002, "String filter has no expression");
+    APMLog(kErrorLevel, 9002, "String filter has no expression");
     return false;
   }
   if (matchType == Match::kRegex) {
@@ -201,8 +196,8 @@ bool APMStringFilterIsValid(const APMPBStringFilter* filter,
         nano_get_string(filter, StringFields::kExpression).value_or(""), !caseSensitive(filter),
         &error);
     if (!compiled) {
-      log(kErrorLevel, 9004, "Unable to parse regular expression",
-          {messageContext(filter), APMErrorContext::value(error)});
+      APMLog(kErrorLevel, 9004, "Unable to parse regular expression",
+             {messageContext(filter), APMErrorContext::value(error)});
       return false;
     }
     if (expression != nullptr) *expression = std::move(compiled);
@@ -224,9 +219,9 @@ std::optional<bool> APMCompareDouble(const APMPBNumberFilter* filter, double val
     parsed = comparison.has_value();
   }
   if (!parsed) {
-    log(kErrorLevel, 8012,
-        "Number filter is invalid, the comparison filter is not valid. Audience filter will not "
-        "be evaluated");
+    APMLog(kErrorLevel, 8012,
+           "Number filter is invalid, the comparison filter is not valid. Audience filter will not "
+           "be evaluated");
     return std::nullopt;
   }
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -245,9 +240,9 @@ std::optional<bool> APMCompareDouble(const APMPBNumberFilter* filter, double val
   case Comparison::kBetween:
     return *minimum <= value && value <= *maximum;
   case Comparison::kUnknown:
-    log(kErrorLevel, 8013,
-        "Validated double number filter has unknown comparison type. Audience filter will not "
-        "be evaluated");
+    APMLog(kErrorLevel, 8013,
+           "Validated double number filter has unknown comparison type. Audience filter will not "
+           "be evaluated");
     return std::nullopt;
   default:
     return false;
@@ -267,7 +262,7 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
                   const char* message) {
     *slot = APMDecimalNumberFromString(nano_get_string(filter, index).value_or(""));
     if (!*slot) {
-      log(kErrorLevel, code, message);
+      APMLog(kErrorLevel, code, message);
       values.valid = false;
     }
   };
@@ -276,7 +271,7 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
   case Comparison::kGreater:
   case Comparison::kEqual:
     if (!nano_has_field(filter, NumberFields::kComparisonValue)) {
-      log(kErrorLevel, 8001, "Number filter has no comparison value");
+      APMLog(kErrorLevel, 8001, "Number filter has no comparison value");
       values.valid = false;
     } else {
       fill(NumberFields::kComparisonValue, &values.comparisonValue, 8002,
@@ -286,7 +281,7 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
   case Comparison::kBetween:
     if (!nano_has_field(filter, NumberFields::kMinComparisonValue) ||
         !nano_has_field(filter, NumberFields::kMaxComparisonValue)) {
-      log(kErrorLevel, 8003, "Number filter does not have both min and max comparison values");
+      APMLog(kErrorLevel, 8003, "Number filter does not have both min and max comparison values");
       values.valid = false;
     } else {
       fill(NumberFields::kMinComparisonValue, &values.minComparisonValue, 8004,
@@ -296,17 +291,17 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
     }
     break;
   case Comparison::kUnknown:
-    log(kErrorLevel, 8000, "Number filter has unknown comparison type");
+    APMLog(kErrorLevel, 8000, "Number filter has unknown comparison type");
     values.valid = false;
     break;
   default:
     break;
   }
   if (!values.isValid()) {
-    log(kErrorLevel, 8015,
-        "Parsed decimal number comparison values are not valid. Audience filter will not be "
-        "evaluated. Filter",
-        {messageContext(filter)});
+    APMLog(kErrorLevel, 8015,
+           "Parsed decimal number comparison values are not valid. Audience filter will not be "
+           "evaluated. Filter",
+           {messageContext(filter)});
     return std::nullopt;
   }
   switch (type) {
@@ -319,9 +314,9 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
   case Comparison::kBetween:
     return value >= *values.minComparisonValue && value <= *values.maxComparisonValue;
   case Comparison::kUnknown:
-    log(kErrorLevel, 8016,
-        "Validated decimal number for number filter has unknown comparison type. Audience "
-        "filter will not be evaluated");
+    APMLog(kErrorLevel, 8016,
+           "Validated decimal number for number filter has unknown comparison type. Audience "
+           "filter will not be evaluated");
     return std::nullopt;
   default:
     return false;
@@ -331,12 +326,12 @@ std::optional<bool> APMCompareDecimal(const APMPBNumberFilter* filter,
 std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
                                             const std::optional<std::string>& string) {
   if (!string) {
-    log(kErrorLevel, 9005, "Evaluation string is nil. Audience filter will not be evaluated");
+    APMLog(kErrorLevel, 9005, "Evaluation string is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   std::shared_ptr<const platform::RegularExpression> regex;
   if (!APMStringFilterIsValid(filter, &regex)) {
-    log(kErrorLevel, 9006, "String filter is invalid. Audience filter will not be evaluated");
+    APMLog(kErrorLevel, 9006, "String filter is invalid. Audience filter will not be evaluated");
     return std::nullopt;
   }
   using platform::text::caseInsensitiveFind;
@@ -345,20 +340,21 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter* filter,
   const std::string expression = nano_get_string(filter, StringFields::kExpression).value_or("");
   switch (nano_get_int32(filter, StringFields::kMatchType)) {
   case Match::kUnknown:
-    log(kErrorLevel, 9007,
-        "Validated string filter has unknown comparison type. Audience filter will not be "
-        "evaluated");
+    APMLog(kErrorLevel, 9007,
+           "Validated string filter has unknown comparison type. Audience filter will not be "
+           "evaluated");
     return std::nullopt;
   case Match::kRegex: {
     if (!regex) {
-      log(kErrorLevel, 9008, "Parsed regex is nil. Audience filter will not be evaluated");
+      APMLog(kErrorLevel, 9008, "Parsed regex is nil. Audience filter will not be evaluated");
       return std::nullopt;
     }
     // Expressions come from the service; one that backtracks without end must not stall
     // the worker queue, so a search out of time leaves the filter unevaluated.
     const std::optional<bool> found = regex->hasMatch(*string);
     if (!found) {
-      log(kWarningLevel, 9009,
+      APMLog(
+          kWarningLevel, 9009,
           "Regular expression search exceeded its time or stack limit. Audience filter will not be "
           "evaluated",
           {messageContext(filter)});

@@ -27,11 +27,6 @@ constexpr std::int64_t kAudienceError = 9;
 constexpr std::int64_t kEventFilterError = 10;
 constexpr std::int64_t kPropertyFilterError = 11;
 
-void log(std::int64_t level, std::int64_t code, const std::string& message,
-         const platform::Array& contexts = {}) {
-  APMServicesMonitor()->logWithLevel(level, code, message, contexts);
-}
-
 // A database call failed only when it said so and also handed back an error.
 bool failed(bool succeeded, const platform::ErrorPtr& error) { return !succeeded && error; }
 
@@ -201,9 +196,9 @@ std::shared_ptr<APMAudience> APMAudience::initWithDatabase(std::shared_ptr<APMDa
 bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudience>>& audiences) {
   const std::int32_t maxAudienceCount = APMMeasurementRemoteConfig()->maxAudienceCount();
   if (audiences.size() > static_cast<std::size_t>(std::max(maxAudienceCount, 0))) {
-    log(2, 6008,
-        "Configuration contains too many audiences. Audiences will not be saved. Audience count",
-        {platform::Value(static_cast<std::int64_t>(audiences.size()))});
+    APMLog(2, 6008,
+           "Configuration contains too many audiences. Audiences will not be saved. Audience count",
+           {platform::Value(static_cast<std::int64_t>(audiences.size()))});
     return true;
   }
 
@@ -214,10 +209,10 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     platform::ErrorPtr error;
     if (!APMValidateAudience(audience.get(), acceptedAudienceIDs, &error)) {
       const bool hasID = audience && nano_has_field(audience.get(), A::kAudienceID);
-      log(2, 6009, "Audience definition is invalid. Audience will not be saved. Audience, error",
-          {hasID ? platform::Value(nano_get_int32(audience.get(), A::kAudienceID))
-                 : platform::Value(),
-           APMErrorContext::value(error)});
+      APMLog(2, 6009, "Audience definition is invalid. Audience will not be saved. Audience, error",
+             {hasID ? platform::Value(nano_get_int32(audience.get(), A::kAudienceID))
+                    : platform::Value(),
+              APMErrorContext::value(error)});
       continue;
     }
     const std::int32_t audienceID = nano_get_int32(audience.get(), A::kAudienceID);
@@ -236,31 +231,31 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
   // nested BEGIN would fail.
   platform::ErrorPtr error;
   if (failed(database_->deleteAllEventFilters(&error), error)) {
-    log(1, 6010,
-        "Unable to delete existing Audience event filters. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6010,
+           "Unable to delete existing Audience event filters. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   error = nullptr;
   if (failed(database_->deleteAllPropertyFilters(&error), error)) {
-    log(1, 6011,
-        "Unable to delete existing Audience user property filters. Audiences will not be saved. "
-        "Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6011,
+           "Unable to delete existing Audience user property filters. Audiences will not be saved. "
+           "Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   error = nullptr;
   if (!eventFilters.empty() && failed(database_->updateEventFilters(eventFilters, &error), error)) {
-    log(1, 6012, "Unable to save Audience event filters. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6012, "Unable to save Audience event filters. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   error = nullptr;
   if (!propertyFilters.empty() &&
       failed(database_->updatePropertyFilters(propertyFilters, &error), error)) {
-    log(1, 6013,
-        "Unable to save Audience user property filters. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6013,
+           "Unable to save Audience user property filters. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   return true;
@@ -270,24 +265,24 @@ bool APMAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& va
   platform::ErrorPtr error;
   auto results = database_->allFilterResults(&error);
   if (failed(results.has_value(), error)) {
-    log(1, 6015, "Unable to query Audience filter results. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6015, "Unable to query Audience filter results. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   const std::size_t resultCount = results ? results->size() : 0;
   const std::int32_t maxFilterResultCount = APMMeasurementRemoteConfig()->maxFilterResultCount();
   if (resultCount <= static_cast<std::size_t>(std::max(maxFilterResultCount, 0))) return true;
 
-  log(3, 6016,
-      "Too many Audience filter results. Deleting filter results for deleted Audiences. Filter "
-      "result count, max filter result count",
-      {platform::Value(static_cast<std::int64_t>(resultCount)),
-       platform::Value(static_cast<std::int64_t>(maxFilterResultCount))});
+  APMLog(3, 6016,
+         "Too many Audience filter results. Deleting filter results for deleted Audiences. Filter "
+         "result count, max filter result count",
+         {platform::Value(static_cast<std::int64_t>(resultCount)),
+          platform::Value(static_cast<std::int64_t>(maxFilterResultCount))});
   error = nullptr;
   auto storedAudienceIDs = database_->allAudienceIDs(&error);
   if (failed(storedAudienceIDs.has_value(), error)) {
-    log(1, 6017, "Unable to query current Audience IDs. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6017, "Unable to query current Audience IDs. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   const std::set<std::int32_t> stored =
@@ -302,9 +297,9 @@ bool APMAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& va
   if (stale.empty()) return true;
   error = nullptr;
   if (failed(database_->deleteFilterResults(stale, &error), error)) {
-    log(1, 6018,
-        "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
-        {APMErrorContext::value(error)});
+    APMLog(1, 6018,
+           "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   return true;

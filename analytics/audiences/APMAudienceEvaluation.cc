@@ -34,12 +34,6 @@ bool isPlausibleFilterID(std::int32_t filterID) {
   return filterID >= 0 && filterID < kMaxFilterIDBound;
 }
 
-void log(std::int64_t level, std::int64_t code, const char* message, Array contexts = {}) {
-  APMServicesMonitor()->logWithLevel(level, code, std::string(message), contexts);
-}
-
-Value errorContext(platform::ErrorPtr error) { return APMErrorContext::value(std::move(error)); }
-
 using Words = std::vector<std::uint64_t>;
 
 Words wordsOf(const APMPBResultData* data, std::int32_t index) {
@@ -93,10 +87,10 @@ class RowWords {
   bool isTrue(std::int32_t filterID) const {
     if (row_ == nullptr || row_->currentResults.empty() || filterID < 0) return false;
     if (missingWords_) {
-      log(2, 6023,
-          "Audience filter result is non-nil and is missing status or results array. Audience "
-          "result will not be bundled. Audience ID, result data",
-          {Value(row_->audienceID), Value(row_->currentResults)});
+      APMLog(2, 6023,
+             "Audience filter result is non-nil and is missing status or results array. Audience "
+             "result will not be bundled. Audience ID, result data",
+             {Value(row_->audienceID), Value(row_->currentResults)});
       return false;
     }
     const auto word = static_cast<std::size_t>(filterID / 64);
@@ -244,7 +238,8 @@ bool evaluateStoredFilters(APMDatabase& database,
     if (filter == nullptr || !isPlausibleFilterID(filter->filterID)) continue;
     RowWords* current = results.current(filter->audienceID, &error);
     if (current == nullptr) {
-      log(1, failure.readCode, failure.readMessage, {failure.nameContext, errorContext(error)});
+      APMLog(1, failure.readCode, failure.readMessage,
+             {failure.nameContext, APMErrorContext::value(error)});
       return false;
     }
     const bool alreadyTrue = current->isTrue(filter->filterID);
@@ -257,7 +252,8 @@ bool evaluateStoredFilters(APMDatabase& database,
     results.markUpdated(filter->audienceID);
   }
   if (!results.store(*cache, &error)) {
-    log(1, failure.saveCode, failure.saveMessage, {failure.nameContext, errorContext(error)});
+    APMLog(1, failure.saveCode, failure.saveMessage,
+           {failure.nameContext, APMErrorContext::value(error)});
     return false;
   }
   return true;
@@ -281,9 +277,10 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& eventName,
   platform::ErrorPtr error;
   const auto filters = database_->eventFiltersForEventName(eventName, &error);
   if (!filters) {
-    log(1, 6000,
+    APMLog(
+        1, 6000,
         "Unable to query event filters for event. Event will not be evaluated. Event name, error",
-        {nameContext, errorContext(error)});
+        {nameContext, APMErrorContext::value(error)});
     return false;
   }
   const FailureLines failure{
@@ -310,10 +307,10 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& userPro
   platform::ErrorPtr error;
   const auto filters = database_->propertyFiltersForPropertyName(userProperty.name(), &error);
   if (!filters) {
-    log(1, 6004,
-        "Unable to query property filters for property. Property will not be evaluated. "
-        "Property name, error",
-        {nameContext, errorContext(error)});
+    APMLog(1, 6004,
+           "Unable to query property filters for property. Property will not be evaluated. "
+           "Property name, error",
+           {nameContext, APMErrorContext::value(error)});
     return false;
   }
   const FailureLines failure{
@@ -339,7 +336,7 @@ bool APMAudience::evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& u
                                                      std::optional<double> evaluationTime) {
   const auto attribute = APMUserAttributeFromNano(userProperty);
   if (attribute == nullptr) {
-    log(2, 6039, "Could not convert user property from nano format.");
+    APMLog(2, 6039, "Could not convert user property from nano format.");
     return false;
   }
   return evaluateFiltersForUserProperty(*attribute, cache,
@@ -353,9 +350,9 @@ bool APMAudience::resultsForBundling(
   platform::ErrorPtr error;
   const auto rows = database_->allFilterResults(&error);
   if (!rows) {
-    log(1, 6019,
-        "Unable to query Audience filter results. Audience results will not be bundled. Error",
-        {errorContext(error)});
+    APMLog(1, 6019,
+           "Unable to query Audience filter results. Audience results will not be bundled. Error",
+           {APMErrorContext::value(error)});
     if (results != nullptr) results->reset();
     return false;
   }
@@ -364,13 +361,15 @@ bool APMAudience::resultsForBundling(
     if (row == nullptr) continue;
     const auto current = decodeResultData(row->currentResults);
     if (current == nullptr) {
-      log(2, 6020, "Current result data is nil. Audience result will not be bundled. Audience ID",
-          {Value(audienceID)});
+      APMLog(2, 6020,
+             "Current result data is nil. Audience result will not be bundled. Audience ID",
+             {Value(audienceID)});
       continue;
     }
     if (allZero(wordsOf(current.get(), RD::kStatus))) {
-      log(2, 6021, "Current result status is 0. Audience result will not be bundled. Audience ID",
-          {Value(audienceID)});
+      APMLog(2, 6021,
+             "Current result status is 0. Audience result will not be bundled. Audience ID",
+             {Value(audienceID)});
       continue;
     }
     auto message = APMPBAudienceLeafFilterResult::initWithMessageInfo(nullptr);
@@ -414,10 +413,10 @@ bool APMAudience::resultsForBundling(
     prepared.push_back(std::move(updated));
   }
   if (!prepared.empty() && !database_->updateFilterResults(prepared, &error)) {
-    log(1, 6022,
-        "Unable to save updated Audience filter results. Audience results will not be bundled. "
-        "Error",
-        {errorContext(error)});
+    APMLog(1, 6022,
+           "Unable to save updated Audience filter results. Audience results will not be bundled. "
+           "Error",
+           {APMErrorContext::value(error)});
     if (results != nullptr) results->reset();
     return false;
   }
@@ -429,17 +428,17 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
   platform::ErrorPtr error;
   const auto sessionScoped = database_->allSessionScopedFilters(&error);
   if (!sessionScoped) {
-    log(1, 6040,
-        "Unable to query all session scoped filters. Session scoped results will not be "
-        "cleared. Error",
-        {errorContext(error)});
+    APMLog(1, 6040,
+           "Unable to query all session scoped filters. Session scoped results will not be "
+           "cleared. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   const auto rows = database_->allFilterResults(&error);
   if (!rows) {
-    log(1, 6041,
-        "Unable to query all filter results. Session scoped results will not be cleared. Error",
-        {errorContext(error)});
+    APMLog(1, 6041,
+           "Unable to query all filter results. Session scoped results will not be cleared. Error",
+           {APMErrorContext::value(error)});
     return false;
   }
   for (const auto& [audienceID, filterIDs] : *sessionScoped) {
@@ -460,9 +459,9 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
     }
     if (allZero(status)) {
       if (!database_->deleteFilterResults({row}, &error)) {
-        log(1, 6042,
-            "Unable to delete filter results. Session scoped results will not be cleared. Error",
-            {errorContext(error)});
+        APMLog(1, 6042,
+               "Unable to delete filter results. Session scoped results will not be cleared. Error",
+               {APMErrorContext::value(error)});
         return false;
       }
       continue;
@@ -491,9 +490,9 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
     updated->currentResults = encoded(*data);
     updated->previousResults = row->currentResults;
     if (!database_->updateFilterResults({updated}, &error)) {
-      log(2, 6043,
-          "Unable to update filter results. Session scoped results will not be cleared. Error",
-          {errorContext(error)});
+      APMLog(2, 6043,
+             "Unable to update filter results. Session scoped results will not be cleared. Error",
+             {APMErrorContext::value(error)});
       return false;
     }
   }
@@ -528,7 +527,8 @@ std::optional<bool> APMEvaluateStoredEventFilter(const APMEventFilter& filter,
   const auto message =
       filter.data.empty() ? nullptr : APMPBEventFilter::initWithBuffer(&filter.data);
   if (message == nullptr) {
-    log(1, 6035,
+    APMLog(
+        1, 6035,
         "Event filter contains no data or corrupt data. Event will not be evaluated. Event name, "
         "filter ID, audience ID, dynamic",
         {Value(APMEventNameForLog(Value(filter.eventName))), Value(filter.filterID),
@@ -544,11 +544,11 @@ std::optional<bool> APMEvaluateStoredPropertyFilter(bool alreadyTrue,
   const auto message =
       filter.data.empty() ? nullptr : APMPBPropertyFilter::initWithBuffer(&filter.data);
   if (message == nullptr) {
-    log(1, 6036,
-        "User property filter contains no data or corrupt data. User property will not be "
-        "evaluated. User property name, filter ID, audience ID, dynamic",
-        {Value(APMUserPropertyNameForLog(Value(userProperty.name()))), Value(filter.filterID),
-         Value(filter.audienceID), Value(filter.isDynamic())});
+    APMLog(1, 6036,
+           "User property filter contains no data or corrupt data. User property will not be "
+           "evaluated. User property name, filter ID, audience ID, dynamic",
+           {Value(APMUserPropertyNameForLog(Value(userProperty.name()))), Value(filter.filterID),
+            Value(filter.audienceID), Value(filter.isDynamic())});
     return std::nullopt;
   }
   const auto result = APMEvaluatePropertyFilter(message.get(), &userProperty);
@@ -569,18 +569,18 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
                                            const APMEventAggregates* eventAggregates) {
   namespace F = APMPBEventFilterFields;
   if (filter == nullptr) {
-    log(1, 7004, "Event filter is nil. Audience filter will not be evaluated");
+    APMLog(1, 7004, "Event filter is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   if (eventName.empty()) {
-    log(1, 7005, "Event name is nil. Audience filter will not be evaluated");
+    APMLog(1, 7005, "Event name is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   const auto filterEventName = nano_get_string(filter, F::kEventName);
   if (!filterEventName || *filterEventName != eventName) {
-    log(1, 7006,
-        "Event filter name does not match event name. Audience filter will not be "
-        "evaluated");
+    APMLog(1, 7006,
+           "Event filter name does not match event name. Audience filter will not be "
+           "evaluated");
     return std::nullopt;
   }
   const bool hasCountFilter = nano_has_field(filter, F::kEventCountFilter);
@@ -589,11 +589,11 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
   if (!hasCountFilter && !hasParameterFilters) return true;
   if (hasCountFilter) {
     if (eventAggregates == nullptr || eventAggregates->name() != eventName) {
-      log(1, 7007,
-          "Event aggregates name does not match event name. Audience filter will not be "
-          "evaluated",
-          {eventAggregates != nullptr ? Value(eventAggregates->name()) : Value(), Value(eventName),
-           messageContext(filter)});
+      APMLog(1, 7007,
+             "Event aggregates name does not match event name. Audience filter will not be "
+             "evaluated",
+             {eventAggregates != nullptr ? Value(eventAggregates->name()) : Value(),
+              Value(eventName), messageContext(filter)});
       return std::nullopt;
     }
     const std::int32_t count = nano_get_bool(filter, F::kSessionScoped)
@@ -612,21 +612,22 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
         held != nullptr ? static_cast<const APMPBFilter*>(held->get()) : nullptr;
     const auto name = nano_get_string(parameterFilter, APMPBFilterFields::kParamName);
     if (!name || name->empty()) {
-      log(1, 7008,
-          "Event filter does not have parameter name. Audience filter will not be "
-          "evaluated");
+      APMLog(1, 7008,
+             "Event filter does not have parameter name. Audience filter will not be "
+             "evaluated");
       return std::nullopt;
     }
     const Value* object = eventParameters.find(*name);
     const auto value = object != nullptr ? parameterValue(*object) : nullptr;
     if (value == nullptr) {
-      log(3, 7009,
-          "Event does not have parameter required by filter. Audience filter will not "
-          "be evaluated");
+      APMLog(3, 7009,
+             "Event does not have parameter required by filter. Audience filter will not "
+             "be evaluated");
       return std::nullopt;
     }
     if (value->isString() && !nano_has_field(parameterFilter, APMPBFilterFields::kStringFilter)) {
-      log(3, 7010,
+      APMLog(
+          3, 7010,
           "Event param is a string and the filter does not have a string filter. Audience filter "
           "will not be evaluated. Event name, event params, filter",
           {Value(APMEventNameForLog(Value(eventName))), Value(eventParameters),
@@ -643,28 +644,29 @@ std::optional<bool> APMEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
                                               const APMUserAttribute* userProperty) {
   namespace F = APMPBPropertyFilterFields;
   if (filter == nullptr) {
-    log(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
+    APMLog(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   if (userProperty == nullptr) {
-    log(1, 7012, "User property is nil. Audience filter will not be evaluated");
+    APMLog(1, 7012, "User property is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   const auto name = nano_get_string(filter, F::kPropertyName);
   if (!name || *name != userProperty->name()) {
-    log(1, 7013,
-        "User property name does not match property filter name. Audience filter will "
-        "not be evaluated");
+    APMLog(1, 7013,
+           "User property name does not match property filter name. Audience filter will "
+           "not be evaluated");
     return std::nullopt;
   }
   if (!nano_has_field(filter, F::kFilter)) {
-    log(1, 7014, "Property filter does not have filter. Audience filter will not be evaluated");
+    APMLog(1, 7014, "Property filter does not have filter. Audience filter will not be evaluated");
     return std::nullopt;
   }
   const auto& value = userProperty->value();
   if (value == nullptr || !(value->isString() || value->isInt64() || value->isDouble())) {
-    log(1, 7015, "Unknown user property type. Audience filter will not be evaluated. Property Name",
-        {Value(APMUserPropertyNameForLog(Value(userProperty->name())))});
+    APMLog(1, 7015,
+           "Unknown user property type. Audience filter will not be evaluated. Property Name",
+           {Value(APMUserPropertyNameForLog(Value(userProperty->name())))});
     return std::nullopt;
   }
   const auto condition = nano_get_message(filter, F::kFilter, APMPBFilter::messageClass());

@@ -55,6 +55,11 @@ void APMServicesSetMonitor(std::shared_ptr<APMMonitorLogging> monitor) {
   installedMonitor().set(std::move(monitor));
 }
 
+void APMLog(std::int64_t level, std::int64_t messageCode, const std::string& message,
+            const platform::Array& contexts) {
+  APMServicesMonitor()->logWithLevel(level, messageCode, message, contexts);
+}
+
 platform::ErrorPtr apm_errorWithCode(std::int64_t code,
                                      const std::optional<std::string>& description,
                                      const std::optional<platform::Value>& context) {

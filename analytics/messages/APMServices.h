@@ -32,6 +32,9 @@ class APMMonitorLogging {
 std::shared_ptr<APMMonitorLogging> APMServicesMonitor();
 // For the whole process; nullptr goes back to the dropping monitor.
 void APMServicesSetMonitor(std::shared_ptr<APMMonitorLogging> monitor);
+// One line through that monitor.
+void APMLog(std::int64_t level, std::int64_t messageCode, const std::string& message,
+            const platform::Array& contexts = {});
 
 inline constexpr const char* kAPMErrorDomain = "com.rerora.viz.measurement.ErrorDomain";
 // The user-info key of an error's monitor context.
